@@ -1,0 +1,16 @@
+// Process-wide start-up and exit hooks, registered by the subsystems that need them.
+#pragma once
+
+#include <functional>
+
+namespace shelfra {
+
+// Runs at the application's Initialize, earliest registration first.
+void AddStartupHook(std::function<void()> hook);
+void RunStartupHooks();
+// Runs once at process exit, latest registration first.
+void AddExitHook(std::function<void()> hook);
+// Runs the exit hooks now (each at most once); also called automatically at exit.
+void RunExitHooks();
+
+}  // namespace shelfra

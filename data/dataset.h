@@ -1,0 +1,106 @@
+// TDataSet: the record set every page reads through - open and close, the current record,
+// iteration, fields by name or position, seek, count, filter, and notices to observers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "base/component.h"
+#include "data/field.h"
+
+namespace shelfra {
+
+class TDataSet;
+
+enum class TDataSetEvent { kOpened, kClosed, kLayoutChanged };
+
+// Told when a dataset opens, closes or discards/rebuilds its field list. Not owned by the dataset.
+class TDataSetObserver {
+ public:
+  virtual ~TDataSetObserver() = default;
+  virtual void DataSetEvent(TDataSet& dataset, TDataSetEvent event) = 0;
+};
+
+// A value handed to SeekEqual.
+using TSeekValue = std::variant<int32_t, double, std::string>;
+
+class TDataSet : public TComponent {
+ public:
+  explicit TDataSet(TComponent* owner);
+  ~TDataSet() override;
+
+  bool Active() const { return active_; }
+  // true opens (nothing happens when already open); false closes. A failed open leaves it closed.
+  void SetActive(bool active);
+  void Open() { SetActive(true); }
+  void Close() { SetActive(false); }
+
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
+  // Raises EListError "list index out of range (<index>)" past the end.
+  TField& FieldAt(int index) const;
+  // First field whose name equals `name` ignoring case; raises EDatabaseError
+  // "<dataset>: field '<name>' not found" when there is none.
+  TField& FieldNamed(std::string_view name) const;
+  // The same lookup; nullptr when missing (also on a closed dataset).
+  TField* FindFieldNamed(std::string_view name) const;
+
+  // After opening the first record is current; AtEnd is true when there is no current record.
+  void MoveNext();
+  bool AtEnd() const { return at_end_; }
+  // Moves to the first record (that passes the filter).
+  void First();
+
+  // Number of records the dataset yields (after filtering); -1 when it cannot be counted.
+  // Raises EDatabaseError when the dataset is closed.
+  virtual int CountRecords();
+  // Moves to the first record whose fields (names separated by ";") equal the values.
+  // Not found: returns false and the current record stays. Raises EDatabaseError when closed.
+  bool SeekEqual(std::string_view field_names, const std::vector<TSeekValue>& values, bool case_insensitive = false,
+                 bool partial = false);
+
+  const std::string& Filter() const { return filter_; }
+  void SetFilter(std::string filter);
+  bool Filtered() const { return filtered_; }
+  void SetFiltered(bool filtered);
+
+  void AddObserver(TDataSetObserver* observer);
+  void RemoveObserver(TDataSetObserver* observer);
+
+  // The raw value of field `field_no` of the current record; blank when there is none.
+  virtual TFieldValue GetFieldValue(int field_no) const = 0;
+
+ protected:
+  // Opens the cursor and calls CreateField for every field, in table order; the first
+  // record that passes the filter becomes current (or AtEnd). Raises on failure.
+  virtual void InternalOpen() = 0;
+  virtual void InternalClose() = 0;
+  // Makes the next record current; false at the end.
+  virtual bool InternalNext() = 0;
+  // Makes the first record current; false when there is none.
+  virtual bool InternalFirst() = 0;
+  virtual bool InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
+                            bool case_insensitive, bool partial);
+  virtual void FilterChanged() {}
+
+  TField& CreateField(std::string name, TFieldType type, int size);
+  void SetAtEnd(bool at_end) { at_end_ = at_end; }
+  void Notify(TDataSetEvent event);
+  // Raises EDatabaseError with "<name>: <text>" (or the text alone for an unnamed dataset).
+  [[noreturn]] void DatabaseError(std::string_view text) const;
+  void CheckActive() const;
+
+ private:
+  void DestroyFields();
+
+  bool active_ = false;
+  bool at_end_ = true;
+  std::string filter_;
+  bool filtered_ = false;
+  std::vector<TField*> fields_;                // owned as components, table order
+  std::vector<TDataSetObserver*> observers_;   // not owned
+};
+
+}  // namespace shelfra
