@@ -8,13 +8,18 @@
 namespace shelfra {
 
 namespace {
+struct ExitHook {
+  int id;
+  std::function<void()> run;
+};
+// Never destroyed: objects with static storage may unregister while the process exits.
 std::vector<std::function<void()>>& StartupHooks() {
-  static std::vector<std::function<void()>> hooks;
-  return hooks;
+  static auto* hooks = new std::vector<std::function<void()>>();
+  return *hooks;
 }
-std::vector<std::function<void()>>& ExitHooks() {
-  static std::vector<std::function<void()>> hooks;
-  return hooks;
+std::vector<ExitHook>& ExitHooks() {
+  static auto* hooks = new std::vector<ExitHook>();
+  return *hooks;
 }
 }  // namespace
 
@@ -24,21 +29,33 @@ void RunStartupHooks() {
   for (auto& hook : StartupHooks()) hook();
 }
 
-void AddExitHook(std::function<void()> hook) {
+int AddExitHook(std::function<void()> hook) {
   static bool registered = false;
+  static int next_id = 0;
   if (!registered) {
     registered = true;
     std::atexit([] { RunExitHooks(); });
   }
-  ExitHooks().push_back(std::move(hook));
+  ExitHooks().push_back({next_id, std::move(hook)});
+  return next_id++;
+}
+
+void RemoveExitHook(int id) {
+  auto& hooks = ExitHooks();
+  for (auto it = hooks.begin(); it != hooks.end(); ++it) {
+    if (it->id == id) {
+      hooks.erase(it);
+      return;
+    }
+  }
 }
 
 void RunExitHooks() {
   auto& hooks = ExitHooks();
   while (!hooks.empty()) {
-    std::function<void()> hook = std::move(hooks.back());
+    ExitHook hook = std::move(hooks.back());
     hooks.pop_back();
-    hook();
+    hook.run();
   }
 }
 

@@ -8,9 +8,11 @@ namespace shelfra {
 // Runs at the application's Initialize, earliest registration first.
 void AddStartupHook(std::function<void()> hook);
 void RunStartupHooks();
-// Runs once at process exit, latest registration first.
-void AddExitHook(std::function<void()> hook);
-// Runs the exit hooks now (each at most once); also called automatically at exit.
+// Runs once at process exit, latest registration first. Returns an id for RemoveExitHook.
+int AddExitHook(std::function<void()> hook);
+// Forgets a hook that has not run yet (its owner is going away first).
+void RemoveExitHook(int id);
+// Runs the pending exit hooks now (each at most once); also called automatically at exit.
 void RunExitHooks();
 
 }  // namespace shelfra
