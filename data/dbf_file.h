@@ -12,6 +12,18 @@
 namespace shelfra {
 
 // One field descriptor of the header, in table order.
+//
+// Field types of the file and the TFieldType they map to:
+//   C           ftString   (a length above 255 keeps its high byte in the decimals byte)
+//   N, F        ftFloat    when decimals > 0
+//   N           ftSmallint when decimals = 0 and length <= 4
+//               ftInteger  when decimals = 0 and length 5 to 9
+//               ftFloat    when decimals = 0 and length >= 10
+//   F           ftFloat    also when decimals = 0
+//   D           ftDate     (length 8, "YYYYMMDD")
+//   L           ftBoolean  (length 1)
+//   M           ftMemo     (the block number as its raw text; the memo file is not read)
+//   any other   ftUnknown  (the raw bytes as text)
 struct DbfField {
   std::string name;     // bytes up to the first zero of the 11-byte name, Shift_JIS kept
   char dbf_type = 'C';  // 'C', 'N', 'F', 'D', 'L', 'M', ...
@@ -21,13 +33,21 @@ struct DbfField {
   TFieldType type = TFieldType::ftString;  // the mapped field type
 };
 
-// Opens and decodes a table. The records stay in the bytes the file was read into; nothing
-// is copied per record.
+// Opens and decodes a table. The file is mapped read-only (or, where mapping fails, read
+// whole); the records stay in those bytes and nothing is copied per record.
 class DbfFile {
  public:
-  // Reads `path`. Raises EDBEngineError naming the file when it is missing, unreadable or
-  // malformed (too short for its header, descriptors without terminator, lengths that disagree).
-  // Records that are only partly present at the end of the file are not counted.
+  // Status codes of the errors Open raises (EDBEngineError::ErrorCode()).
+  static constexpr uint16_t kErrorNotFound = 0x2201;    // no such file
+  static constexpr uint16_t kErrorUnreadable = 0x2202;  // cannot be opened or read
+  static constexpr uint16_t kErrorCorrupt = 0x2301;     // not a well-formed table
+
+  // Reads `path`. Raises EDBEngineError whose message names the file when it is missing,
+  // unreadable or malformed: shorter than its header, no 0x0D terminator after the field
+  // descriptors within the header length, no fields, a field of length 0 (or a date field not
+  // 8 bytes long, a logical one not 1 byte long), or fields running past the record length.
+  // Records that are only partly present at the end of the file are not counted, and when the
+  // header counts more records than the file holds, the count also stops at a 0x1A end mark.
   static std::unique_ptr<DbfFile> Open(const std::string& path);
   ~DbfFile();
   DbfFile(const DbfFile&) = delete;
@@ -35,10 +55,13 @@ class DbfFile {
 
   const std::string& Path() const { return path_; }
   const std::vector<DbfField>& Fields() const { return fields_; }
-  // Index of the field named `name` (ASCII case ignored); -1 when missing.
+  // Index of the field named `name` (ASCII case ignored outside double-byte characters);
+  // -1 when missing.
   int FieldIndex(std::string_view name) const;
   uint32_t RecordCount() const { return record_count_; }  // physical records, deleted ones included
   uint32_t RecordLength() const { return record_length_; }
+  uint8_t Version() const { return version_; }                 // header byte 0
+  uint8_t LanguageDriver() const { return language_driver_; }  // header byte 29: 0x13 Shift_JIS, 0 unset
   // The raw bytes of record `index` (deletion flag first). Requires: index < RecordCount().
   std::string_view Record(uint32_t index) const {
     return std::string_view(records_ + static_cast<size_t>(index) * record_length_, record_length_);
@@ -47,20 +70,36 @@ class DbfFile {
   // Decodes field `field` of a record: character values lose their blank padding at the end
   // (an all-blank one is the empty text, not null); numbers, dates and logicals that are blank
   // or in a null form (asterisks, a date of zeros, '?') are null, and so is a number that does
-  // not parse.
+  // not parse. The text points into `record`. Allocates nothing.
+  // Requires: `record` comes from Record(), 0 <= field < Fields().size().
+  //   C     the bytes before the first zero byte, trailing blanks dropped; never null.
+  //   N, F  blanks around, then an optional sign, digits with an optional point and an optional
+  //         exponent ("e" or "E", optional sign, digits); anything else is null.
+  //   D     "YYYYMMDD" of a real proleptic Gregorian date from year 1 gives `date`, the days
+  //         since 0001-01-01 counting that day as 1; anything else is null.
+  //   L     T, t, Y, y true; F, f, N, n false; anything else ('?', blank) null.
+  //   M and other types: the bytes with blanks around dropped; null when nothing is left.
   TFieldValue Decode(std::string_view record, int field) const;
 
  private:
   DbfFile() = default;
+  void Parse();  // reads the header; raises as Open describes
+
   std::string path_;
   std::vector<DbfField> fields_;
   uint32_t record_count_ = 0;
   uint32_t record_length_ = 0;
+  uint8_t version_ = 0;
+  uint8_t language_driver_ = 0;
   const char* records_ = nullptr;  // inside the file's bytes
-  // The file's bytes (owned; a read copy or a mapping, the implementation's choice).
-  void* data_ = nullptr;
+  // The file's bytes: a private read-only mapping (mapped_), else a copy owned by copy_.
+  const char* data_ = nullptr;
   size_t size_ = 0;
   bool mapped_ = false;
+  std::unique_ptr<char[]> copy_;
 };
+
+// Days since 0001-01-01 (that day is 1) of a proleptic Gregorian date. Requires a valid date.
+int32_t DbfDayNumber(int year, int month, int day);
 
 }  // namespace shelfra

@@ -1,3 +1,3 @@
 # DBF reader and host configuration.
-set(SHELFRA_DBF_SOURCES placeholder.cpp)
-set(SHELFRA_DBF_TESTS)
+set(SHELFRA_DBF_SOURCES dbf_file.cpp host_config.cpp)
+set(SHELFRA_DBF_TESTS dbf_file_test.cpp host_config_test.cpp)

@@ -1,0 +1,132 @@
+// Private-profile (INI) file reading.
+#include "base/profile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/text.h"
+
+namespace shelfra {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view s) {
+  size_t begin = 0;
+  while (begin < s.size() && IsBlank(s[begin])) ++begin;
+  size_t end = s.size();
+  while (end > begin && IsBlank(s[end - 1])) --end;
+  return s.substr(begin, end - begin);
+}
+
+// Reads the whole file; nothing when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string bytes;
+  char buf[8192];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;  // a directory, or an I/O error: no readable file
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// Position of the last "]" of `line` that is not the trail byte of a double-byte character;
+// npos when there is none. "]" (0x5D) is a valid Shift_JIS trail byte.
+size_t FindSectionEnd(std::string_view line) {
+  size_t found = std::string_view::npos;
+  for (size_t i = 0; i < line.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(line[i]);
+    if (IsSjisLeadByte(c) && i + 1 < line.size()) {
+      ++i;
+    } else if (c == ']') {
+      found = i;
+    }
+  }
+  return found;
+}
+
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && value.front() == value.back() && (value.front() == '"' || value.front() == '\'')) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+}  // namespace
+
+bool SameTextSjis(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+      ++i;
+    } else if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::string> FindPrivateProfileString(std::string_view section, std::string_view key,
+                                                    const std::string& path) {
+  std::optional<std::string> file = ReadWholeFile(path);
+  if (!file) return std::nullopt;
+  section = TrimBlanks(section);
+  key = TrimBlanks(key);
+
+  // in_section: the lines belong to the first section named `section`. Once that section
+  // ends, later sections of the same name are not searched.
+  bool in_section = false;
+  bool section_seen = false;
+  std::string_view text = *file;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    if (eol == std::string_view::npos) eol = text.size();
+    std::string_view line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = TrimBlanks(line);
+    if (line.empty() || line.front() == ';') continue;
+
+    if (line.front() == '[') {
+      size_t close = FindSectionEnd(line);
+      // A "[" line without its "]" is no header: it is skipped and the section goes on.
+      if (close == std::string_view::npos) continue;
+      if (in_section) return std::nullopt;
+      if (!section_seen && SameTextSjis(TrimBlanks(line.substr(1, close - 1)), section)) {
+        in_section = true;
+        section_seen = true;
+      }
+      continue;
+    }
+    if (!in_section) continue;
+    size_t eq = line.find('=');  // "=" (0x3D) is never a Shift_JIS trail byte
+    if (eq == std::string_view::npos) continue;
+    if (!SameTextSjis(TrimBlanks(line.substr(0, eq)), key)) continue;
+    std::string_view value = Unquote(TrimBlanks(line.substr(eq + 1)));
+    if (value.size() > kMaxProfileValue) value = value.substr(0, kMaxProfileValue);
+    return std::string(value);
+  }
+  return std::nullopt;
+}
+
+std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                    std::string_view default_value, const std::string& path) {
+  std::optional<std::string> value = FindPrivateProfileString(section, key, path);
+  return value ? std::move(*value) : std::string(default_value);
+}
+
+}  // namespace shelfra
