@@ -18,6 +18,8 @@ class TDataSet;
 enum class TDataSetEvent { kOpened, kClosed, kLayoutChanged };
 
 // Told when a dataset opens, closes or discards/rebuilds its field list. Not owned by the dataset.
+// Opening sends kLayoutChanged (new fields) then kOpened; closing sends kLayoutChanged (fields
+// gone) then kClosed. Requires: an observer removes itself before it is destroyed.
 class TDataSetObserver {
  public:
   virtual ~TDataSetObserver() = default;
@@ -39,28 +41,38 @@ class TDataSet : public TComponent {
   void Close() { SetActive(false); }
 
   int FieldCount() const { return static_cast<int>(fields_.size()); }
-  // Raises EListError "list index out of range (<index>)" past the end.
+  // Raises EListError "list index out of range (<index>)" for a position outside the list.
   TField& FieldAt(int index) const;
-  // First field whose name equals `name` ignoring case; raises EDatabaseError
+  // First field whose name equals `name`, ASCII letters ignoring case (the bytes of
+  // double-byte characters compare exactly); raises EDatabaseError
   // "<dataset>: field '<name>' not found" when there is none.
   TField& FieldNamed(std::string_view name) const;
   // The same lookup; nullptr when missing (also on a closed dataset).
   TField* FindFieldNamed(std::string_view name) const;
 
-  // After opening the first record is current; AtEnd is true when there is no current record.
+  // After opening the first record is current. MoveNext makes the next record current; when
+  // there is none, AtEnd turns true and the last record stays current. AtEnd is also true for
+  // a dataset without records (its fields are blank). Raises EDatabaseError when closed.
   void MoveNext();
   bool AtEnd() const { return at_end_; }
-  // Moves to the first record (that passes the filter).
+  // Moves to the first record (that passes the filter). Raises EDatabaseError when closed.
   void First();
 
   // Number of records the dataset yields (after filtering); -1 when it cannot be counted.
   // Raises EDatabaseError when the dataset is closed.
   virtual int CountRecords();
-  // Moves to the first record whose fields (names separated by ";") equal the values.
-  // Not found: returns false and the current record stays. Raises EDatabaseError when closed.
+  // Moves to the first record, in dataset order and among those passing the filter, whose
+  // fields (names separated by ";", blanks round each ignored) equal the values, one value per
+  // name. Not found: returns false and the current record stays. Raises EDatabaseError when
+  // closed, for a missing field, or (from the typed datasets) for a value that does not fit the
+  // field ("constant out of range" for a smallint); EConvertError for a text given for a number
+  // field that is no number.
   bool SeekEqual(std::string_view field_names, const std::vector<TSeekValue>& values, bool case_insensitive = false,
                  bool partial = false);
 
+  // The filter condition; compiled when the dataset opens and again when it changes while
+  // open (an engine error for a condition the engine cannot read). Switching Filtered while
+  // open moves to the first record that passes.
   const std::string& Filter() const { return filter_; }
   void SetFilter(std::string filter);
   bool Filtered() const { return filtered_; }
@@ -73,16 +85,19 @@ class TDataSet : public TComponent {
   virtual TFieldValue GetFieldValue(int field_no) const = 0;
 
  protected:
-  // Opens the cursor and calls CreateField for every field, in table order; the first
-  // record that passes the filter becomes current (or AtEnd). Raises on failure.
+  // Opens the cursor and calls CreateField for every field, in table order. Raises on
+  // failure; InternalClose then undoes what was done. The dataset moves to the first record.
   virtual void InternalOpen() = 0;
+  // Releases the cursor; never raises.
   virtual void InternalClose() = 0;
   // Makes the next record current; false at the end.
   virtual bool InternalNext() = 0;
   // Makes the first record current; false when there is none.
   virtual bool InternalFirst() = 0;
+  // Base: finds nothing. On success the found record is current.
   virtual bool InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
                             bool case_insensitive, bool partial);
+  // Called while open when Filter or Filtered changed; recompiles the filter.
   virtual void FilterChanged() {}
 
   TField& CreateField(std::string name, TFieldType type, int size);

@@ -48,6 +48,7 @@ class TField : public TComponent {
   std::string DisplayText() const;
   // The value as a signed 32-bit integer. Raises EDatabaseError when the type has none.
   virtual int32_t IntegerValue() const = 0;
+  // The value as a double. Raises EDatabaseError when the type has none.
   virtual double FloatValue() const = 0;
 
   // Asked for the display text when set: (sender, text out, display_text).
@@ -56,6 +57,8 @@ class TField : public TComponent {
  protected:
   virtual std::string DisplayRule() const { return StringValue(); }
   TFieldValue Value() const;  // the current record's raw value
+  // Raises EDatabaseError "field '<name>' cannot be accessed as <type_name>".
+  [[noreturn]] void AccessError(std::string_view type_name) const;
 
  private:
   TDataSet& dataset_;  // not owned
@@ -64,6 +67,81 @@ class TField : public TComponent {
   TFieldType type_;
   int size_;
   int field_no_;
+};
+
+// ftString: the stored bytes up to the first zero byte (at most 8192), nothing trimmed or
+// added. The table's character set is the system's, so the text passes through unchanged.
+class TStringField : public TField {
+ public:
+  using TField::TField;
+  bool Transliterate() const { return true; }
+  std::string StringValue() const override;
+  // Raises EConvertError "'<text>' is no integer" when the text is no integer.
+  int32_t IntegerValue() const override;
+  // The text read as a number, the locale's decimal separator standing for the point.
+  // Raises EConvertError when it is none.
+  double FloatValue() const override;
+};
+
+class TNumericField : public TField {
+ public:
+  using TField::TField;
+};
+
+// A whole number: decimal digits, "-" in front of a negative value; 0 for a blank field.
+class TIntegerField : public TNumericField {
+ public:
+  using TNumericField::TNumericField;
+  std::string StringValue() const override;
+  int32_t IntegerValue() const override;
+  double FloatValue() const override;
+};
+
+// ftSmallint: a signed 16-bit value.
+class TSmallintField : public TIntegerField {
+ public:
+  using TIntegerField::TIntegerField;
+};
+
+// ftFloat: an 8-byte double shown in the general format with Precision() (15) digits.
+class TFloatField : public TNumericField {
+ public:
+  using TNumericField::TNumericField;
+  int Precision() const { return 15; }
+  std::string StringValue() const override;
+  // Rounded to the nearest whole number (a half to the even one), then cut to 32 bits;
+  // 0 for a blank field. Raises EInvalidOp beyond the 64-bit range.
+  int32_t IntegerValue() const override;
+  double FloatValue() const override;  // 0 for a blank field
+
+ protected:
+  std::string DisplayRule() const override;
+};
+
+// A date shown in the locale's short date pattern. IntegerValue raises EDatabaseError
+// "field '<name>' cannot be accessed as Integer".
+class TDateTimeField : public TField {
+ public:
+  using TField::TField;
+  std::string StringValue() const override;
+  int32_t IntegerValue() const override;
+  // Days since 1899-12-30, the usual date-time count; 0 for a blank field.
+  double FloatValue() const override;
+};
+
+// ftDate.
+class TDateField : public TDateTimeField {
+ public:
+  using TDateTimeField::TDateTimeField;
+};
+
+// ftBoolean: "True" or "False". IntegerValue and FloatValue raise EDatabaseError.
+class TBooleanField : public TField {
+ public:
+  using TField::TField;
+  std::string StringValue() const override;
+  int32_t IntegerValue() const override;
+  double FloatValue() const override;
 };
 
 }  // namespace shelfra

@@ -1,0 +1,209 @@
+// The module's handlers and settings lookups.
+#include "app/web_module1.h"
+
+#include <algorithm>
+
+#include "app_res.h"
+#include "base/format.h"
+#include "base/profile.h"
+#include "base/text.h"
+#include "data/field.h"
+#include "data/query.h"
+#include "data/session.h"
+#include "data/table.h"
+#include "web/web_request.h"
+#include "web/web_response.h"
+
+namespace shelfra {
+
+namespace {
+
+constexpr std::string_view kAlias = "Vadoz";
+constexpr std::string_view kSettingsFileName = "Shelfra.ini";
+
+// A statement line with every "{v}" replaced by the criterion. A double quote in the
+// criterion is written doubled, which the engine reads as one quote character inside the
+// constant: search words stay search words and cannot end the constant early.
+std::string StatementLine(std::string_view line_template, std::string_view criterion) {
+  std::string quoted;
+  for (char c : criterion) {
+    quoted.push_back(c);
+    if (c == '"') quoted.push_back('"');
+  }
+  std::string out;
+  size_t start = 0;
+  for (size_t at = line_template.find("{v}"); at != std::string_view::npos;
+       at = line_template.find("{v}", start)) {
+    out.append(line_template.substr(start, at - start));
+    out.append(quoted);
+    start = at + 3;
+  }
+  out.append(line_template.substr(start));
+  return out;
+}
+
+}  // namespace
+
+TWebModule1::TWebModule1(TComponent* owner) : TWebModule(owner) { LoadDescription(); }
+
+TWebModule1::~TWebModule1() { DestroyComponents(); }
+
+void TWebModule1::WebModule1WebActionItem1Action(TComponent& /*sender*/, TWebRequest& request,
+                                                 TWebResponse& response, bool& /*handled*/) {
+  const TStrings& query = request.QueryValues();
+  const std::string title1 = query.Values("title1");
+  const std::string title2 = query.Values("title2");
+  const std::string title3 = query.Values("title3");
+  const std::string author = query.Values("Author");
+  const std::string keyword1 = query.Values("keyword1");
+  const std::string keyword2 = query.Values("keyword2");
+  const std::string keyword3 = query.Values("keyword3");
+  const std::string bunrui = query.Values("bunrui");
+
+  if (title1.empty() && title2.empty() && title3.empty() && author.empty() && keyword1.empty() &&
+      keyword2.empty() && keyword3.empty() && (bunrui.empty() || bunrui == "10")) {
+    response.SetContent(PageProducer1->ProduceContent());
+    return;
+  }
+
+  QueryZosho->Close();
+  QueryZosho->ClearSQL();
+  QueryZosho->AddSQL(std::string(res::app::kSqlSelect));
+  QueryZosho->AddSQL(StatementLine(res::app::kSqlTitleFirst, title1));
+  if (!title2.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlTitleMore, title2));
+  if (!title3.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlTitleMore, title3));
+  if (!author.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlAuthor, author));
+  if (bunrui != "10") QueryZosho->AddSQL(StatementLine(res::app::kSqlClass, bunrui));
+  if (!keyword1.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlKeyword, keyword1));
+  if (!keyword2.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlKeyword, keyword2));
+  if (!keyword3.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlKeyword, keyword3));
+  QueryZosho->AddSQL(std::string(res::app::kSqlOrder));
+  QueryZosho->SetActive(true);
+
+  std::string count_line(res::app::kCountPrefix);
+  count_line += IntToStr(QueryZosho->CountRecords());
+  count_line += res::app::kCountSuffix;
+  DataSetTableProducer1->Header().Add(std::move(count_line));
+  response.SetContent(DataSetTableProducer1->ProduceContent());
+}
+
+void TWebModule1::WebModule1alListAction(TComponent& /*sender*/, TWebRequest& /*request*/, TWebResponse& response,
+                                         bool& /*handled*/) {
+  response.SetContent(DataSetTableProducer1->ProduceContent());
+}
+
+void TWebModule1::WebModule1WebActionItem2Action(TComponent& /*sender*/, TWebRequest& request,
+                                                 TWebResponse& response, bool& /*handled*/) {
+  int32_t number = StrToIntDef(request.QueryValues().Values("No"), -1);
+  if (ZoshoTable->SeekEqual(res::app::kFieldRegistrationNo, {TSeekValue(number)})) {
+    response.SetContent(DataSetPageProducer1->ProduceContent());
+  } else {
+    response.SetContent(std::string(res::app::kInvalidNumberPage));
+  }
+}
+
+void TWebModule1::DataSetTableProducer1FormatCell(TComponent& /*sender*/, int cell_row, int cell_column,
+                                                  THTMLBgColor& /*bg_color*/, THTMLAlign& /*align*/,
+                                                  THTMLVAlign& /*valign*/, std::string& /*custom_attrs*/,
+                                                  std::string& cell_data) {
+  if (cell_column == 0 && cell_row > 0) {
+    cell_data = Format("<A HREF=\"%s/Detail?NO=%s\">%s</A>", {CurrentRequest()->VariableText(23), cell_data, cell_data});
+  }
+}
+
+void TWebModule1::PageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag*/, const std::string& tag_string,
+                                       TStrings& /*tag_params*/, std::string& replace_text) {
+  static constexpr std::string_view kClassDefaults[10] = {
+      res::app::kDefaultClass0, res::app::kDefaultClass1, res::app::kDefaultClass2, res::app::kDefaultClass3,
+      res::app::kDefaultClass4, res::app::kDefaultClass5, res::app::kDefaultClass6, res::app::kDefaultClass7,
+      res::app::kDefaultClass8, res::app::kDefaultClass9,
+  };
+  // Every call reads the file afresh: an edit shows from the next tag on.
+  const std::string path = IniFileName();
+  const std::string message =
+      GetPrivateProfileString(res::app::kSectionWeb, res::app::kKeyMessage, res::app::kDefaultMessage, path);
+  std::string classes[10];
+  for (int i = 0; i < 10; ++i) {
+    classes[i] = GetPrivateProfileString(res::app::kSectionClasses, IntToStr(i), kClassDefaults[i], path);
+  }
+  // NDC1 to NDC9 name classes 1 to 9; NDC10 names class 0.
+  for (int n = 1; n <= 10; ++n) {
+    if (SameTextAscii(tag_string, "NDC" + IntToStr(n))) replace_text = classes[n % 10];
+  }
+  if (SameTextAscii(tag_string, "VadozMes")) replace_text = message;
+}
+
+std::string TWebModule1::RegistrationNumberText() {
+  TField& number = ZoshoTable->FieldAt(1);
+  if (TumeMoji()) return Format("%." + IntToStr(Keta()) + "d", {number.IntegerValue()});
+  return number.StringValue();
+}
+
+std::string TWebModule1::LendingStatus() {
+  int32_t number = ZoshoTable->FieldNamed(res::app::kFieldRegistrationNo).IntegerValue();
+  if (!KashidashiTable->SeekEqual(res::app::kFieldRegistrationNo, {TSeekValue(number)})) return std::string();
+  return std::string(res::app::kOnLoanPrefix) + KashidashiTable->FieldNamed(res::app::kFieldDueDate).StringValue();
+}
+
+void TWebModule1::DataSetPageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag*/, const std::string& tag_string,
+                                              TStrings& /*tag_params*/, std::string& replace_text) {
+  const std::string number_text = RegistrationNumberText();
+  auto field = [this](std::string_view name) { return ZoshoTable->FieldNamed(name).StringValue(); };
+  const std::string& t = tag_string;
+  if (SameTextAscii(t, "Seikyu")) {
+    replace_text = field(res::app::kFieldClassCode) + "/" + field(res::app::kFieldBookMark) + "/" +
+                   field(res::app::kFieldVolumeMark);
+  } else if (SameTextAscii(t, "No")) {
+    replace_text = number_text;
+  } else if (SameTextAscii(t, "Title")) {
+    replace_text = field(res::app::kFieldTitle);
+  } else if (SameTextAscii(t, "Author")) {
+    replace_text = field(res::app::kFieldAuthor);
+  } else if (SameTextAscii(t, "Series")) {
+    replace_text = field(res::app::kFieldSeries);
+  } else if (SameTextAscii(t, "Publisher")) {
+    replace_text = field(res::app::kFieldPublisher);
+  } else if (SameTextAscii(t, "Year")) {
+    replace_text = field(res::app::kFieldYear);
+  } else if (SameTextAscii(t, "Size")) {
+    replace_text = field(res::app::kFieldSize) + "(cm)";
+  } else if (SameTextAscii(t, "Page")) {
+    replace_text = field(res::app::kFieldPages) + "p.";
+  } else if (SameTextAscii(t, "Comment")) {
+    replace_text = field(res::app::kFieldNote);
+  } else if (SameTextAscii(t, "Place")) {
+    replace_text = field(res::app::kFieldPlace);
+  } else if (SameTextAscii(t, "Content")) {
+    replace_text = field(res::app::kFieldContents);
+  } else if (SameTextAscii(t, "Kashidashi")) {
+    replace_text = LendingStatus();
+  }
+}
+
+std::string TWebModule1::IniFileName() {
+  TStrings parameters;
+  Session().AliasParameters(kAlias, parameters);
+  // The first line is "PATH=<directory>": its text from the sixth byte on is the directory.
+  std::string directory = parameters.Strings(0).substr(std::min<size_t>(5, parameters.Strings(0).size()), 255);
+  // Paths on this host use "/" between directory and file name.
+  return directory + "/" + std::string(kSettingsFileName);
+}
+
+std::string TWebModule1::ReadSetting(std::string_view section, std::string_view key, std::string_view default_value) {
+  return GetPrivateProfileString(section, key, default_value, IniFileName());
+}
+
+int TWebModule1::ReadSettingInteger(std::string_view section, std::string_view key, int default_value) {
+  std::string text = ReadSetting(section, key, "");
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.replace(0, 2, "$");
+  return StrToIntDef(text, default_value);
+}
+
+bool TWebModule1::TumeMoji() { return ReadSetting(res::app::kSectionNumbers, res::app::kKeyPadding, "False") == "True"; }
+
+int TWebModule1::Keta() {
+  if (ReadSetting(res::app::kSectionNumbers, res::app::kKeyStandard, "True") == "True") return 6;
+  return ReadSettingInteger(res::app::kSectionNumbers, res::app::kKeyDigits, 6);
+}
+
+}  // namespace shelfra

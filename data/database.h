@@ -1,0 +1,42 @@
+// TDatabase: the connection for one alias - its directory and the table files read through it,
+// shared by every dataset naming the alias.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/component.h"
+
+namespace shelfra {
+
+class DbfFile;
+
+// Created, counted and destroyed by the session (TSession::OpenDatabase/CloseDatabase).
+class TDatabase : public TComponent {
+ public:
+  TDatabase(TComponent* owner, std::string alias_name, std::string directory);
+  ~TDatabase() override;
+
+  const std::string& AliasName() const { return alias_name_; }
+  const std::string& Directory() const { return directory_; }
+  int UseCount() const { return use_count_; }
+
+  // The table file `file_name` of the directory, read on first use and kept until the
+  // database closes, so every dataset of the alias reads the same bytes. When no file has
+  // exactly that name, one whose name differs only in the ASCII case of its extension is
+  // taken. Raises EDBEngineError naming the file when it is missing or no table.
+  const DbfFile& OpenTableFile(std::string_view file_name);
+
+ private:
+  friend class TSession;
+  std::string ResolvePath(std::string_view file_name) const;
+
+  std::string alias_name_;
+  std::string directory_;
+  int use_count_ = 0;
+  std::vector<std::unique_ptr<DbfFile>> files_;  // owned
+};
+
+}  // namespace shelfra

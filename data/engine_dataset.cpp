@@ -1,0 +1,220 @@
+// TEngineDataSet: cursor movement, field values, counting, seeking and the filter.
+#include "data/engine_dataset.h"
+
+#include <charconv>
+
+#include "base/exceptions.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "data/collation.h"
+#include "data/dbf_file.h"
+#include "data/field_text.h"
+#include "data/host_config.h"
+#include "data/sql_condition.h"
+#include "data/sql_parser.h"
+#include "data_res.h"
+
+namespace shelfra {
+
+namespace {
+
+// A seek value read as a number: an integer becomes the double of the same number; a text is
+// read as a number (the locale's decimal separator standing for the point).
+double SeekNumber(const TSeekValue& value) {
+  if (const int32_t* i = std::get_if<int32_t>(&value)) return *i;
+  if (const double* d = std::get_if<double>(&value)) return *d;
+  const std::string& text = std::get<std::string>(value);
+  std::string number = text;
+  for (char& c : number) {
+    if (c == Locale().decimal_separator) c = '.';
+  }
+  std::string_view s = number;
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  double out = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+    throw EConvertError(Format(res::data::kNotAFloat, {text}));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEngineDataSet::TEngineDataSet(TComponent* owner) : TDataSet(owner) {}
+
+TEngineDataSet::~TEngineDataSet() = default;
+
+void TEngineDataSet::OpenCursor(const DbfFile& file, std::vector<uint32_t> answer, bool natural_order) {
+  file_ = &file;
+  answer_ = std::move(answer);
+  natural_ = natural_order;
+  has_current_ = false;
+  position_ = 0;
+  for (const DbfField& f : file.Fields()) {
+    CreateField(f.name, f.type, f.type == TFieldType::ftString ? f.length : 0);
+  }
+  if (!Filter().empty()) CompileFilter();
+}
+
+void TEngineDataSet::CloseCursor() {
+  filter_.reset();
+  file_ = nullptr;
+  answer_.clear();
+  natural_ = true;
+  has_current_ = false;
+  position_ = 0;
+}
+
+size_t TEngineDataSet::CursorSize() const {
+  if (file_ == nullptr) return 0;
+  return natural_ ? file_->RecordCount() : answer_.size();
+}
+
+uint32_t TEngineDataSet::RecordAt(size_t position) const {
+  return natural_ ? static_cast<uint32_t>(position) : answer_[position];
+}
+
+bool TEngineDataSet::Visible(size_t position) const {
+  std::string_view record = file_->Record(RecordAt(position));
+  if (DbfFile::IsDeleted(record)) return false;
+  return !(filter_ && Filtered()) || filter_->Holds(record);
+}
+
+TFieldValue TEngineDataSet::GetFieldValue(int field_no) const {
+  if (!has_current_ || file_ == nullptr) return TFieldValue{};
+  return file_->Decode(file_->Record(RecordAt(position_)), field_no);
+}
+
+int TEngineDataSet::CountRecords() {
+  CheckActive();
+  if (!natural_ && !(filter_ && Filtered())) return static_cast<int>(answer_.size());
+  int count = 0;
+  const size_t size = CursorSize();
+  for (size_t p = 0; p < size; ++p) {
+    if (Visible(p)) ++count;
+  }
+  return count;
+}
+
+bool TEngineDataSet::InternalFirst() {
+  const size_t size = CursorSize();
+  for (size_t p = 0; p < size; ++p) {
+    if (Visible(p)) {
+      position_ = p;
+      has_current_ = true;
+      return true;
+    }
+  }
+  has_current_ = false;
+  return false;
+}
+
+bool TEngineDataSet::InternalNext() {
+  if (!has_current_) return false;
+  const size_t size = CursorSize();
+  for (size_t p = position_ + 1; p < size; ++p) {
+    if (Visible(p)) {
+      position_ = p;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TEngineDataSet::InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
+                                  bool case_insensitive, bool partial) {
+  if (file_ == nullptr) return false;
+  // Each value becomes a constant of its field's type first, so that a bad value raises
+  // before anything moves.
+  struct Key {
+    int field;
+    ValueCategory category;
+    Scalar value;
+    std::string text;
+  };
+  std::vector<Key> keys;
+  keys.reserve(fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const TField& field = *fields[i];
+    const TSeekValue& value = values[i];
+    Key key{field.FieldNo(), CategoryOf(field.DataType()), Scalar{}, {}};
+    key.value.blank = false;
+    switch (key.category) {
+      case ValueCategory::kNumber: {
+        double number = SeekNumber(value);
+        if (field.DataType() == TFieldType::ftSmallint && !(number >= -32768 && number <= 32767)) {
+          DatabaseError(res::data::kConstantOutOfRange);
+        }
+        if (field.DataType() == TFieldType::ftInteger && !(number >= -2147483648.0 && number <= 2147483647.0)) {
+          DatabaseError(res::data::kConstantOutOfRange);
+        }
+        key.value.number = number;
+        break;
+      }
+      case ValueCategory::kText:
+        if (const int32_t* n = std::get_if<int32_t>(&value)) {
+          key.text = IntToStr(*n);
+        } else if (const double* d = std::get_if<double>(&value)) {
+          key.text = FloatToGeneralText(*d, 15, std::string_view(&Locale().decimal_separator, 1));
+        } else {
+          key.text = std::get<std::string>(value);
+        }
+        key.value.blank = key.text.empty();
+        break;
+      case ValueCategory::kBool:
+        if (const std::string* s = std::get_if<std::string>(&value)) {
+          if (!SameTextAscii(*s, "True") && !SameTextAscii(*s, "False")) {
+            DatabaseError(Format(res::data::kSeekTypeMismatch, {field.FieldName()}));
+          }
+          key.value.flag = SameTextAscii(*s, "True");
+        } else {
+          key.value.flag = SeekNumber(value) != 0;
+        }
+        break;
+      default:
+        DatabaseError(Format(res::data::kSeekTypeMismatch, {field.FieldName()}));
+    }
+    keys.push_back(std::move(key));
+  }
+
+  const size_t size = CursorSize();
+  for (size_t p = 0; p < size; ++p) {
+    if (!Visible(p)) continue;
+    std::string_view record = file_->Record(RecordAt(p));
+    bool all = true;
+    for (const Key& key : keys) {
+      Scalar v = FieldScalar(*file_, record, key.field, key.category);
+      bool same = key.category == ValueCategory::kText
+                      ? KeyMatches(v.text, key.text, case_insensitive, partial)
+                      : CompareScalars(key.category, v, key.value) == 0;
+      if (!same) {
+        all = false;
+        break;
+      }
+    }
+    if (all) {
+      position_ = p;
+      has_current_ = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+void TEngineDataSet::FilterChanged() {
+  if (file_ == nullptr) return;
+  CompileFilter();
+}
+
+void TEngineDataSet::CompileFilter() {
+  if (Filter().empty()) {
+    filter_.reset();
+    return;
+  }
+  SqlExpr expr = ParseCondition(Filter());
+  filter_ = std::make_unique<SqlCondition>(expr, *file_, Filter());
+}
+
+}  // namespace shelfra

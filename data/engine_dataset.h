@@ -1,0 +1,56 @@
+// TEngineDataSet: a dataset over an engine cursor - the records of one table file, either in
+// natural order or as the answer list of a statement - with its compiled filter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "data/dataset.h"
+
+namespace shelfra {
+
+class DbfFile;
+class SqlCondition;
+
+class TEngineDataSet : public TDataSet {
+ public:
+  explicit TEngineDataSet(TComponent* owner);
+  ~TEngineDataSet() override;
+
+  // The raw value of field `field_no` of the current record; blank when there is none.
+  TFieldValue GetFieldValue(int field_no) const override;
+  // The records the dataset yields: deleted ones left out, the filter applied when Filtered.
+  int CountRecords() override;
+
+ protected:
+  // Attaches the cursor: all records of `file` in natural order, or (with `answer`) the listed
+  // record numbers in that order; creates one field per field of the file and compiles a
+  // non-empty Filter. Requires: `file` outlives the cursor (until CloseCursor).
+  void OpenCursor(const DbfFile& file, std::vector<uint32_t> answer, bool natural_order);
+  void CloseCursor();
+
+  bool InternalNext() override;
+  bool InternalFirst() override;
+  // A scan from the first record for the first one (passing the filter) whose fields equal the
+  // values, each value made a constant of its field's type.
+  bool InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
+                    bool case_insensitive, bool partial) override;
+  void FilterChanged() override;
+
+ private:
+  size_t CursorSize() const;
+  uint32_t RecordAt(size_t position) const;
+  // The record at cursor `position` exists, is not deleted and passes an active filter.
+  bool Visible(size_t position) const;
+  void CompileFilter();
+
+  const DbfFile* file_ = nullptr;       // not owned: the database's
+  std::vector<uint32_t> answer_;        // record numbers when !natural_
+  bool natural_ = true;
+  size_t position_ = 0;                 // cursor position of the current record
+  bool has_current_ = false;
+  std::unique_ptr<SqlCondition> filter_;  // compiled Filter(), when not empty
+};
+
+}  // namespace shelfra

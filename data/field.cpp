@@ -1,0 +1,138 @@
+// TField and its typed descendants: value access and the text rules of each type.
+#include "data/field.h"
+
+#include <charconv>
+
+#include "base/exceptions.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "data/dataset.h"
+#include "data/db_errors.h"
+#include "data/field_text.h"
+#include "data/host_config.h"
+#include "data_res.h"
+
+namespace shelfra {
+
+namespace {
+
+constexpr size_t kMaxStringBytes = 8192;
+// Day number (day 1 = 0001-01-01) of 1899-12-30, day 0 of the usual date-time count.
+constexpr int32_t kDateTimeEpoch = 693594;
+
+std::string_view Separator(const char& c) { return std::string_view(&c, 1); }
+
+}  // namespace
+
+TField::TField(TComponent* owner, TDataSet& dataset, std::string field_name, TFieldType type, int size,
+               int field_no)
+    : TComponent(owner), dataset_(dataset), field_name_(std::move(field_name)), type_(type), size_(size),
+      field_no_(field_no) {}
+
+TFieldValue TField::Value() const { return dataset_.GetFieldValue(field_no_); }
+
+bool TField::IsNull() const { return Value().is_null; }
+
+std::string TField::DisplayText() const {
+  if (OnGetText) {
+    std::string text;
+    OnGetText(const_cast<TField&>(*this), text, true);
+    return text;
+  }
+  return DisplayRule();
+}
+
+void TField::AccessError(std::string_view type_name) const {
+  throw EDatabaseError(Format(res::data::kFieldAccessError, {field_name_, type_name}));
+}
+
+std::string TStringField::StringValue() const {
+  TFieldValue v = Value();
+  if (v.is_null) return {};
+  std::string_view text = v.text.substr(0, v.text.find('\0'));
+  return std::string(text.substr(0, kMaxStringBytes));
+}
+
+int32_t TStringField::IntegerValue() const { return StrToInt(StringValue()); }
+
+double TStringField::FloatValue() const {
+  std::string text = StringValue();
+  std::string number = text;
+  for (char& c : number) {
+    if (c == Locale().decimal_separator) c = '.';
+  }
+  std::string_view s = number;
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  double value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+    throw EConvertError(Format(res::data::kNotAFloat, {text}));
+  }
+  return value;
+}
+
+std::string TIntegerField::StringValue() const {
+  TFieldValue v = Value();
+  if (v.is_null) return {};
+  return IntToStr(static_cast<int64_t>(v.number));
+}
+
+int32_t TIntegerField::IntegerValue() const {
+  TFieldValue v = Value();
+  return v.is_null ? 0 : static_cast<int32_t>(v.number);
+}
+
+double TIntegerField::FloatValue() const {
+  TFieldValue v = Value();
+  return v.is_null ? 0 : v.number;
+}
+
+std::string TFloatField::StringValue() const {
+  TFieldValue v = Value();
+  if (v.is_null) return {};
+  return FloatToGeneralText(v.number, 15, Separator(Locale().decimal_separator));
+}
+
+std::string TFloatField::DisplayRule() const {
+  TFieldValue v = Value();
+  if (v.is_null) return {};
+  return FloatToGeneralText(v.number, Precision(), Separator(Locale().decimal_separator));
+}
+
+int32_t TFloatField::IntegerValue() const {
+  TFieldValue v = Value();
+  return v.is_null ? 0 : RoundToInt32(v.number);
+}
+
+double TFloatField::FloatValue() const {
+  TFieldValue v = Value();
+  return v.is_null ? 0 : v.number;
+}
+
+std::string TDateTimeField::StringValue() const {
+  TFieldValue v = Value();
+  if (v.is_null) return {};
+  const LocaleSettings& locale = Locale();
+  return DateToText(v.date, locale.short_date_format, Separator(locale.date_separator));
+}
+
+int32_t TDateTimeField::IntegerValue() const { AccessError("Integer"); }
+
+double TDateTimeField::FloatValue() const {
+  TFieldValue v = Value();
+  return v.is_null ? 0 : static_cast<double>(v.date - kDateTimeEpoch);
+}
+
+std::string TBooleanField::StringValue() const {
+  TFieldValue v = Value();
+  if (v.is_null) return {};
+  return v.flag ? "True" : "False";
+}
+
+int32_t TBooleanField::IntegerValue() const { AccessError("Integer"); }
+
+double TBooleanField::FloatValue() const { AccessError("Float"); }
+
+}  // namespace shelfra

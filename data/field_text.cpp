@@ -1,0 +1,158 @@
+// Float, integer and date text of field values.
+#include "data/field_text.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "base/exceptions.h"
+#include "base/format.h"
+#include "base/text.h"
+#include "base_res.h"
+
+namespace shelfra {
+
+std::string FloatToGeneralText(double value, int precision, std::string_view decimal_separator) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
+  if (value == 0) return "0";
+  std::string out;
+  if (value < 0) {
+    out = "-";
+    value = -value;
+  }
+  if (precision < 1) precision = 1;
+  if (precision > 18) precision = 18;
+
+  // 18 significant digits, correctly rounded from the exact binary value: "d.ddd...de+XX".
+  char buf[64];
+  auto result = std::to_chars(buf, buf + sizeof(buf), value, std::chars_format::scientific, 17);
+  std::string_view sci(buf, static_cast<size_t>(result.ptr - buf));
+  size_t e_pos = sci.find('e');
+  char digits[19];
+  digits[0] = sci[0];
+  for (int i = 1; i < 18; ++i) digits[i] = sci[static_cast<size_t>(i) + 1];
+  int exponent = 0;
+  std::string_view exp_text = sci.substr(e_pos + 1);
+  if (!exp_text.empty() && exp_text.front() == '+') exp_text.remove_prefix(1);
+  std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exponent);
+  int e = exponent + 1;  // value = 0.d1d2... * 10^e
+
+  // Cut to `precision` digits, looking at the next digit only.
+  int count = precision;
+  if (count < 18 && digits[count] >= '5') {
+    int i = count - 1;
+    while (i >= 0 && digits[i] == '9') digits[i--] = '0';
+    if (i < 0) {
+      digits[0] = '1';
+      for (int j = 1; j < count; ++j) digits[j] = '0';
+      ++e;
+    } else {
+      ++digits[i];
+    }
+  }
+  while (count > 1 && digits[count - 1] == '0') --count;
+  std::string_view d(digits, static_cast<size_t>(count));
+
+  if (e >= -3 && e <= precision) {
+    if (e <= 0) {
+      out += "0";
+      out += decimal_separator;
+      out.append(static_cast<size_t>(-e), '0');
+      out += d;
+    } else if (static_cast<size_t>(e) >= d.size()) {
+      out += d;
+      out.append(static_cast<size_t>(e) - d.size(), '0');
+    } else {
+      out += d.substr(0, static_cast<size_t>(e));
+      out += decimal_separator;
+      out += d.substr(static_cast<size_t>(e));
+    }
+    return out;
+  }
+  out += d.front();
+  if (d.size() > 1) {
+    out += decimal_separator;
+    out += d.substr(1);
+  }
+  out += "E";
+  out += IntToStr(e - 1);
+  return out;
+}
+
+int32_t RoundToInt32(double value) {
+  double whole = std::trunc(value);
+  double fraction = value - whole;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(whole, 2.0) != 0)) {
+    whole += 1;
+  } else if (fraction < -0.5 || (fraction == -0.5 && std::fmod(whole, 2.0) != 0)) {
+    whole -= 1;
+  }
+  // The 64-bit range is [-2^63, 2^63); a NaN fails both tests.
+  if (!(whole >= -9223372036854775808.0 && whole < 9223372036854775808.0)) {
+    throw EInvalidOp(std::string(res::base::kInvalidFloatOp));
+  }
+  auto wide = static_cast<int64_t>(whole);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(wide)));
+}
+
+// Days from civil, after H. Hinnant's public-domain algorithms, shifted so that 0001-01-01 is day 1.
+int32_t DateToDayNumber(int year, int month, int day) {
+  int y = year - (month <= 2 ? 1 : 0);
+  int era = (y >= 0 ? y : y - 399) / 400;
+  int yoe = y - era * 400;
+  int mp = (month + 9) % 12;
+  int doy = (153 * mp + 2) / 5 + day - 1;
+  int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  int64_t days_from_1970 = static_cast<int64_t>(era) * 146097 + doe - 719468;
+  return static_cast<int32_t>(days_from_1970 + 719163);
+}
+
+void DayNumberToDate(int32_t day_number, int& year, int& month, int& day) {
+  int64_t z = static_cast<int64_t>(day_number) - 719163 + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+std::string DateToText(int32_t day_number, std::string_view pattern, std::string_view date_separator) {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  DayNumberToDate(day_number, year, month, day);
+  std::string out;
+  size_t i = 0;
+  while (i < pattern.size()) {
+    char c = pattern[i];
+    char upper = AsciiUpper(c);
+    if (upper == 'Y' || upper == 'M' || upper == 'D') {
+      size_t run = 1;
+      while (i + run < pattern.size() && AsciiUpper(pattern[i + run]) == upper) ++run;
+      i += run;
+      if (upper == 'Y') {
+        out += run <= 2 ? Format("%.2d", {year % 100}) : Format("%.4d", {year});
+      } else {
+        out += Format(run == 1 ? "%d" : "%.2d", {upper == 'M' ? month : day});
+      }
+    } else if (c == '/') {
+      out += date_separator;
+      ++i;
+    } else if (c == '"' || c == '\'') {
+      size_t close = pattern.find(c, i + 1);
+      if (close == std::string_view::npos) close = pattern.size();
+      out += pattern.substr(i + 1, close - i - 1);
+      i = close + 1;
+    } else {
+      size_t width = IsSjisLeadByte(static_cast<unsigned char>(c)) && i + 1 < pattern.size() ? 2 : 1;
+      out += pattern.substr(i, width);
+      i += width;
+    }
+  }
+  return out;
+}
+
+}  // namespace shelfra

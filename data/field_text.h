@@ -1,0 +1,33 @@
+// The text rules of field values: the general float format, float-to-integer rounding and
+// dates in a short date pattern.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace shelfra {
+
+// The general format with `precision` significant digits (1 to 18): the value written with
+// 18 significant digits, cut to `precision` rounding half up, trailing zeros dropped. With e
+// the decimal exponent (value = 0.d1d2... * 10^e), fixed form for -3 <= e <= precision
+// ("0.0001", "1234.5"), else exponent form ("1E15", "1.5E-5", "-2E20"). "0" for zero,
+// "INF"/"-INF", "NAN".
+std::string FloatToGeneralText(double value, int precision, std::string_view decimal_separator);
+
+// Rounds to the nearest whole number on 64 bits, an exact half to the even one, and keeps
+// the low 32 bits (2147483648 gives -2147483648). Raises EInvalidOp when the rounded value
+// does not fit in 64 bits (also for infinity and not-a-number).
+int32_t RoundToInt32(double value);
+
+// Calendar date of a day number (day 1 = 0001-01-01, proleptic Gregorian calendar).
+void DayNumberToDate(int32_t day_number, int& year, int& month, int& day);
+int32_t DateToDayNumber(int year, int month, int day);
+
+// The date in `pattern`: letters ignore case; "yyyy" (three or more y) the four-digit year,
+// "yy" (or "y") its last two digits; "mm" the two-digit month, "m" without a leading zero
+// (three or more m as "mm"); "dd"/"d" likewise the day; "/" the date separator; text in single
+// or double quotes as it stands, without the quotes; any other character as it stands.
+std::string DateToText(int32_t day_number, std::string_view pattern, std::string_view date_separator);
+
+}  // namespace shelfra

@@ -1,0 +1,134 @@
+// TQuery: statement lines, parameter markers, preparation and the answer cursor.
+#include "data/query.h"
+
+#include "base/format.h"
+#include "base/text.h"
+#include "data/database.h"
+#include "data/dbf_file.h"
+#include "data/engine_error.h"
+#include "data/sql_statement.h"
+#include "data_res.h"
+
+namespace shelfra {
+
+namespace {
+
+bool IsQuote(char c) { return c == '"' || c == '\'' || c == '`'; }
+
+bool EndsMarkerName(char c) { return c == ' ' || c == '\r' || c == '\n' || c == ')' || c == ',' || c == ';'; }
+
+// The file of a table named in a statement: "<name>.DBF" when written without extension.
+std::string TableFileName(const std::string& table) {
+  size_t dot = table.rfind('.');
+  if (dot == std::string::npos) return table + ".DBF";
+  if (!SameTextAscii(std::string_view(table).substr(dot), ".DBF")) {
+    RaiseEngineError(kStatusUnsupportedTableType,
+                     {EngineContext(kStatusUnsupportedTableType, Format(res::data::kContextTable, {table}))});
+  }
+  return table;
+}
+
+}  // namespace
+
+std::string ReplaceParamMarkers(std::string_view text, std::vector<std::string>& names) {
+  std::string out;
+  out.reserve(text.size());
+  bool in_literal = false;
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    const char c = text[i];
+    if (IsSjisLeadByte(static_cast<unsigned char>(c)) && i + 1 < n) {
+      out.append(text, i, 2);
+      i += 2;
+    } else if (IsQuote(c)) {
+      in_literal = !in_literal;
+      out += c;
+      ++i;
+    } else if (c == ':' && !in_literal) {
+      if (i + 1 < n && text[i + 1] == ':') {
+        out += ':';
+        i += 2;
+        continue;
+      }
+      size_t start = ++i;
+      while (i < n && !EndsMarkerName(text[i])) {
+        if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) {
+          i += 2;
+        } else {
+          if (IsQuote(text[i])) in_literal = !in_literal;
+          ++i;
+        }
+      }
+      std::string_view name = text.substr(start, i - start);
+      if (!name.empty() && IsQuote(name.front())) {
+        char quote = name.front();
+        name.remove_prefix(1);
+        if (!name.empty() && name.back() == quote) name.remove_suffix(1);
+      }
+      names.emplace_back(name);
+      out += '?';
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
+}
+
+TQuery::TQuery(TComponent* owner) : TDBDataSet(owner) {}
+
+TQuery::~TQuery() { Close(); }
+
+void TQuery::ClearSQL() {
+  Close();
+  Unprepare();
+  sql_.Clear();
+}
+
+void TQuery::AddSQL(std::string line) {
+  Close();
+  Unprepare();
+  sql_.Add(std::move(line));
+}
+
+void TQuery::SetSQL(const TStrings& lines) {
+  Close();
+  Unprepare();
+  sql_.Assign(lines);
+}
+
+void TQuery::SetParamCheck(bool check) {
+  if (check == param_check_) return;
+  Close();
+  Unprepare();
+  param_check_ = check;
+}
+
+void TQuery::Unprepare() {
+  statement_.reset();
+  param_names_.clear();
+  statement_text_.clear();
+}
+
+void TQuery::InternalOpen() {
+  if (sql_.Empty()) DatabaseError(res::data::kNoSql);
+  TDatabase& database = AcquireDatabase();
+  if (statement_ == nullptr) {
+    param_names_.clear();
+    std::string text = sql_.Text();  // every line followed by CR LF
+    statement_text_ = param_check_ ? ReplaceParamMarkers(text, param_names_) : std::move(text);
+    if (statement_text_.size() < 2) DatabaseError(res::data::kNoSql);
+    statement_ = std::make_unique<SqlStatement>(statement_text_);
+  }
+  if (!param_names_.empty()) DatabaseError(Format(res::data::kParamNoValue, {param_names_.front()}));
+  const DbfFile& file = database.OpenTableFile(TableFileName(statement_->TableName()));
+  OpenCursor(file, statement_->Execute(file), false);
+}
+
+void TQuery::InternalClose() {
+  CloseCursor();
+  ReleaseDatabase();
+}
+
+}  // namespace shelfra

@@ -1,0 +1,245 @@
+// Binding a condition to a table file and evaluating it record by record.
+#include "data/sql_condition.h"
+
+#include <charconv>
+
+#include "data/dbf_file.h"
+#include "data/engine_error.h"
+#include "data/sql_lexer.h"
+
+namespace shelfra {
+
+namespace {
+
+bool ParseNumber(std::string_view text, double& out) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+ValueCategory CategoryOf(TFieldType type) {
+  switch (type) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftFloat:
+      return ValueCategory::kNumber;
+    case TFieldType::ftDate:
+      return ValueCategory::kDate;
+    case TFieldType::ftBoolean:
+      return ValueCategory::kBool;
+    default:
+      return ValueCategory::kText;
+  }
+}
+
+Scalar FieldScalar(const DbfFile& file, std::string_view record, int field, ValueCategory category) {
+  TFieldValue v = file.Decode(record, field);
+  Scalar s;
+  s.blank = v.is_null;
+  switch (category) {
+    case ValueCategory::kText:
+      if (!v.is_null) s.text = v.text;
+      s.blank = s.text.empty();
+      break;
+    case ValueCategory::kNumber:
+      s.number = v.number;
+      break;
+    case ValueCategory::kBool:
+      s.flag = v.flag;
+      break;
+    case ValueCategory::kDate:
+      s.date = v.date;
+      break;
+    case ValueCategory::kNull:
+      s.blank = true;
+      break;
+  }
+  return s;
+}
+
+int CompareScalars(ValueCategory category, const Scalar& a, const Scalar& b) {
+  if (a.blank || b.blank) return a.blank == b.blank ? 0 : (a.blank ? -1 : 1);
+  switch (category) {
+    case ValueCategory::kText:
+      return CompareText(a.text, b.text);
+    case ValueCategory::kNumber:
+      return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
+    case ValueCategory::kBool:
+      return static_cast<int>(a.flag) - static_cast<int>(b.flag);
+    case ValueCategory::kDate:
+      return a.date < b.date ? -1 : (a.date > b.date ? 1 : 0);
+    case ValueCategory::kNull:
+      break;
+  }
+  return 0;
+}
+
+int FindFileField(const DbfFile& file, std::string_view name) {
+  const std::vector<DbfField>& fields = file.Fields();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (SameFieldName(fields[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+SqlCondition::SqlCondition(const SqlExpr& expr, const DbfFile& file, std::string_view text)
+    : file_(file), text_(text) {
+  root_ = BindNode(expr);
+  text_ = {};
+}
+
+void SqlCondition::Fail(uint16_t code, const SqlExpr& at) const {
+  SqlToken token;
+  token.kind = SqlToken::Kind::kName;
+  token.offset = at.offset;
+  token.length = at.length;
+  RaiseSqlError(code, text_, token);
+}
+
+int SqlCondition::BindOperand(const SqlExpr& expr) {
+  Operand op;
+  switch (expr.kind) {
+    case SqlExpr::Kind::kField:
+      op.field = FindFileField(file_, expr.text);
+      if (op.field < 0) Fail(kStatusUnknownField, expr);
+      op.category = CategoryOf(file_.Fields()[static_cast<size_t>(op.field)].type);
+      break;
+    case SqlExpr::Kind::kText:
+      op.category = ValueCategory::kText;
+      op.text = expr.text;
+      op.constant.blank = expr.text.empty();
+      break;
+    case SqlExpr::Kind::kNumber:
+      op.category = ValueCategory::kNumber;
+      op.constant.blank = false;
+      op.constant.number = expr.number;
+      break;
+    case SqlExpr::Kind::kBool:
+      op.category = ValueCategory::kBool;
+      op.constant.blank = false;
+      op.constant.flag = expr.flag;
+      break;
+    case SqlExpr::Kind::kNull:
+      op.category = ValueCategory::kNull;
+      break;
+    case SqlExpr::Kind::kParam:
+      Fail(kStatusParamUnbound, expr);
+    default:
+      Fail(kStatusSyntaxError, expr);
+  }
+  operands_.push_back(std::move(op));
+  return static_cast<int>(operands_.size()) - 1;
+}
+
+int SqlCondition::BindNode(const SqlExpr& expr) {
+  Node node{expr.kind};
+  node.negated = expr.negated;
+  node.op = expr.op;
+  switch (expr.kind) {
+    case SqlExpr::Kind::kAnd:
+    case SqlExpr::Kind::kOr:
+      node.left = BindNode(expr.children[0]);
+      node.right = BindNode(expr.children[1]);
+      break;
+    case SqlExpr::Kind::kNot:
+      node.left = BindNode(expr.children[0]);
+      break;
+    case SqlExpr::Kind::kIsNull:
+      node.left = BindOperand(expr.children[0]);
+      break;
+    case SqlExpr::Kind::kLike: {
+      node.left = BindOperand(expr.children[0]);
+      const Operand& subject = operands_[static_cast<size_t>(node.left)];
+      if (subject.category != ValueCategory::kText && subject.category != ValueCategory::kNull) {
+        Fail(kStatusTypeMismatch, expr.children[0]);
+      }
+      if (expr.children[1].kind != SqlExpr::Kind::kText) {
+        if (expr.children[1].kind == SqlExpr::Kind::kParam) Fail(kStatusParamUnbound, expr.children[1]);
+        Fail(kStatusTypeMismatch, expr.children[1]);
+      }
+      patterns_.emplace_back(expr.children[1].text);
+      node.pattern = static_cast<int>(patterns_.size()) - 1;
+      break;
+    }
+    case SqlExpr::Kind::kCompare: {
+      node.left = BindOperand(expr.children[0]);
+      node.right = BindOperand(expr.children[1]);
+      Operand& a = operands_[static_cast<size_t>(node.left)];
+      Operand& b = operands_[static_cast<size_t>(node.right)];
+      // A text constant compared with a number field is read as a number.
+      for (auto [field_side, const_side] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
+        if (field_side->field >= 0 && const_side->field < 0 && field_side->category == ValueCategory::kNumber &&
+            const_side->category == ValueCategory::kText) {
+          const SqlExpr& at = const_side == &a ? expr.children[0] : expr.children[1];
+          if (!ParseNumber(const_side->text, const_side->constant.number)) Fail(kStatusTypeMismatch, at);
+          const_side->category = ValueCategory::kNumber;
+          const_side->constant.blank = false;
+        }
+      }
+      if (a.category != b.category && a.category != ValueCategory::kNull && b.category != ValueCategory::kNull) {
+        Fail(kStatusTypeMismatch, expr.children[1]);
+      }
+      node.category = a.category != ValueCategory::kNull ? a.category : b.category;
+      break;
+    }
+    default:
+      // A lone operand is no condition.
+      Fail(kStatusSyntaxError, expr);
+  }
+  nodes_.push_back(node);
+  return static_cast<int>(nodes_.size()) - 1;
+}
+
+Scalar SqlCondition::Value(const Operand& operand, std::string_view record) const {
+  if (operand.field >= 0) return FieldScalar(file_, record, operand.field, operand.category);
+  Scalar s = operand.constant;
+  if (operand.category == ValueCategory::kText) s.text = operand.text;
+  return s;
+}
+
+bool SqlCondition::Eval(int index, std::string_view record) const {
+  const Node& node = nodes_[static_cast<size_t>(index)];
+  switch (node.kind) {
+    case SqlExpr::Kind::kAnd:
+      return Eval(node.left, record) && Eval(node.right, record);
+    case SqlExpr::Kind::kOr:
+      return Eval(node.left, record) || Eval(node.right, record);
+    case SqlExpr::Kind::kNot:
+      return !Eval(node.left, record);
+    case SqlExpr::Kind::kIsNull:
+      return Value(operands_[static_cast<size_t>(node.left)], record).blank != node.negated;
+    case SqlExpr::Kind::kLike: {
+      Scalar subject = Value(operands_[static_cast<size_t>(node.left)], record);
+      return patterns_[static_cast<size_t>(node.pattern)].Matches(subject.text) != node.negated;
+    }
+    case SqlExpr::Kind::kCompare: {
+      Scalar a = Value(operands_[static_cast<size_t>(node.left)], record);
+      Scalar b = Value(operands_[static_cast<size_t>(node.right)], record);
+      int c = CompareScalars(node.category, a, b);
+      switch (node.op) {
+        case SqlCompareOp::kEq:
+          return c == 0;
+        case SqlCompareOp::kNe:
+          return c != 0;
+        case SqlCompareOp::kLt:
+          return !a.blank && !b.blank && c < 0;
+        case SqlCompareOp::kLe:
+          return !a.blank && !b.blank && c <= 0;
+        case SqlCompareOp::kGt:
+          return !a.blank && !b.blank && c > 0;
+        case SqlCompareOp::kGe:
+          return !a.blank && !b.blank && c >= 0;
+      }
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace shelfra

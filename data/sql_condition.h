@@ -1,0 +1,83 @@
+// SqlCondition: a parsed condition bound to the fields of one table file, evaluated on the
+// raw bytes of a record; also the typed values the engine compares and sorts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/collation.h"
+#include "data/field.h"
+#include "data/sql_parser.h"
+
+namespace shelfra {
+
+class DbfFile;
+
+// The comparable kind of a value. Every field type maps to one.
+enum class ValueCategory { kNull, kNumber, kText, kBool, kDate };
+ValueCategory CategoryOf(TFieldType type);
+
+// A field value or constant as the engine compares it. A blank text is the empty text and
+// counts as blank; `text` points into the record or the condition.
+struct Scalar {
+  bool blank = true;
+  double number = 0;
+  std::string_view text;
+  bool flag = false;
+  int32_t date = 0;
+};
+
+// The value of field `field` of `record`, read as `category`.
+Scalar FieldScalar(const DbfFile& file, std::string_view record, int field, ValueCategory category);
+// Total order used by comparisons and sorting: a blank value comes before every other
+// value and equals only a blank value; texts compare by CompareText.
+int CompareScalars(ValueCategory category, const Scalar& a, const Scalar& b);
+
+// Index of the field named `name` in `file` (SameFieldName); -1 when missing.
+int FindFileField(const DbfFile& file, std::string_view name);
+
+class SqlCondition {
+ public:
+  // Binds `expr` (parsed from `text`) to the fields of `file`. Raises EDBEngineError naming
+  // the token of `text` for an unknown field, operands of types that do not compare, a LIKE
+  // whose pattern is not a text constant, or a "?" placeholder (no parameter values here).
+  // Requires: `file` outlives the condition.
+  SqlCondition(const SqlExpr& expr, const DbfFile& file, std::string_view text);
+
+  // True when the record passes. Allocates nothing.
+  bool Holds(std::string_view record) const { return Eval(root_, record); }
+
+ private:
+  struct Operand {
+    int field = -1;  // -1: a constant
+    ValueCategory category = ValueCategory::kNull;
+    Scalar constant;
+    std::string text;  // storage of a text constant (constant.text is rebuilt from it)
+  };
+  struct Node {
+    SqlExpr::Kind kind;
+    SqlCompareOp op = SqlCompareOp::kEq;
+    bool negated = false;
+    int left = -1;   // child node (kAnd, kOr, kNot) or operand index
+    int right = -1;  // child node or operand index
+    int pattern = -1;  // kLike: index into patterns_
+    ValueCategory category = ValueCategory::kNull;  // kCompare: the category both sides share
+  };
+
+  int BindNode(const SqlExpr& expr);
+  int BindOperand(const SqlExpr& expr);
+  bool Eval(int node, std::string_view record) const;
+  Scalar Value(const Operand& operand, std::string_view record) const;
+  [[noreturn]] void Fail(uint16_t code, const SqlExpr& at) const;
+
+  const DbfFile& file_;
+  std::string_view text_;  // only while binding
+  std::vector<Node> nodes_;
+  std::vector<Operand> operands_;
+  std::vector<LikePattern> patterns_;
+  int root_ = -1;
+};
+
+}  // namespace shelfra

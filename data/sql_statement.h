@@ -1,0 +1,37 @@
+// SqlStatement: a statement parsed once (prepared) and run as often as needed over the
+// table file it names; the answer is a list of record numbers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/sql_parser.h"
+
+namespace shelfra {
+
+class DbfFile;
+
+class SqlStatement {
+ public:
+  // Parses `text`. Raises EDBEngineError naming the token where the text goes wrong.
+  explicit SqlStatement(std::string text);
+
+  // The table as the statement names it ("<name>" or "<name>.<ext>").
+  const std::string& TableName() const { return select_.table; }
+  // "?" placeholders in the text.
+  int ParamCount() const { return select_.param_count; }
+
+  // Runs the statement over `file`: the numbers of the records that pass the condition,
+  // deleted records left out, in ORDER BY order (a stable sort, so equal keys keep table order;
+  // blank values first), otherwise in table order. Raises EDBEngineError for an unknown field or
+  // mismatched types, naming the token. Nothing is allocated per record.
+  std::vector<uint32_t> Execute(const DbfFile& file) const;
+
+ private:
+  std::string text_;
+  SqlSelect select_;
+};
+
+}  // namespace shelfra

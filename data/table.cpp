@@ -1,0 +1,39 @@
+// TTable: opening a table file through the alias.
+#include "data/table.h"
+
+#include "base/format.h"
+#include "base/text.h"
+#include "data/database.h"
+#include "data/engine_error.h"
+#include "data_res.h"
+
+namespace shelfra {
+
+TTable::TTable(TComponent* owner) : TDBDataSet(owner) {}
+
+TTable::~TTable() { Close(); }
+
+void TTable::SetTableName(std::string name) {
+  if (name == table_name_) return;
+  Close();
+  table_name_ = std::move(name);
+}
+
+void TTable::InternalOpen() {
+  if (table_name_.empty()) DatabaseError(res::data::kTableNameMissing);
+  TDatabase& database = AcquireDatabase();
+  // The table type follows from the extension; only dBase tables exist here.
+  size_t dot = table_name_.rfind('.');
+  if (dot == std::string::npos || !SameTextAscii(std::string_view(table_name_).substr(dot), ".DBF")) {
+    RaiseEngineError(kStatusUnsupportedTableType,
+                     {EngineContext(kStatusUnsupportedTableType, Format(res::data::kContextTable, {table_name_}))});
+  }
+  OpenCursor(database.OpenTableFile(table_name_), {}, true);
+}
+
+void TTable::InternalClose() {
+  CloseCursor();
+  ReleaseDatabase();
+}
+
+}  // namespace shelfra

@@ -1,0 +1,41 @@
+// TTable: a dataset over one table file of the alias directory, records in natural order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "data/db_dataset.h"
+#include "data/field_def.h"
+
+namespace shelfra {
+
+class TTable : public TDBDataSet {
+ public:
+  explicit TTable(TComponent* owner);
+  ~TTable() override;
+
+  const std::string& TableName() const { return table_name_; }
+  // Closes the table first when it is open.
+  void SetTableName(std::string name);
+
+  // The stored field definitions: what the system expects the table to hold. Opening reads
+  // the field list from the file itself and does not use them.
+  const std::vector<TFieldDef>& FieldDefs() const { return field_defs_; }
+  void SetFieldDefs(std::vector<TFieldDef> defs) { field_defs_ = std::move(defs); }
+  bool StoreDefs() const { return store_defs_; }
+  void SetStoreDefs(bool store) { store_defs_ = store; }
+
+ protected:
+  // Opens "<alias directory>/<TableName>". Raises EDatabaseError "<name>: TableName property
+  // not set" for an empty name, and EDBEngineError for an unknown alias, a table type other
+  // than dBase (".DBF", any ASCII case) or a file that is missing or no table.
+  void InternalOpen() override;
+  void InternalClose() override;
+
+ private:
+  std::string table_name_;
+  std::vector<TFieldDef> field_defs_;
+  bool store_defs_ = false;
+};
+
+}  // namespace shelfra

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Fails when a program source (.h/.cpp outside tests) holds a byte above 0x7F: Japanese texts
+# belong in the UTF-8 resource files, which the build converts to Shift_JIS.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+bad=$(find main.cpp base data web produce app -name '*.h' -o -name '*.cpp' | grep -v '_test\.cpp$' |
+      grep -v '^tests/' | xargs grep -lP '[^\x00-\x7F]' || true)
+if [ -n "$bad" ]; then
+  echo "non-ASCII bytes in program sources:" >&2
+  echo "$bad" >&2
+  exit 1
+fi
+echo "program sources are ASCII"

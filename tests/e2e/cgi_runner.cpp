@@ -1,0 +1,101 @@
+// Process runner for the whole-program tests.
+#include "tests/e2e/cgi_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace shelfra::testing {
+
+std::string ProgramPath() {
+  const char* dir = std::getenv("SHELFRA_BINARY_DIR");
+  return std::string(dir ? dir : ".") + "/vovivavi.exe";
+}
+
+CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input, int timeout_seconds) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
+  std::string program = ProgramPath();
+  std::vector<std::string> env_strings;
+  for (const auto& [name, value] : environment) env_strings.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  char* argv[] = {program.data(), nullptr};
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+    execve(program.c_str(), argv, envp.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  fcntl(in_pipe[1], F_SETFL, O_NONBLOCK);
+  signal(SIGPIPE, SIG_IGN);
+
+  CgiResult result;
+  size_t written = 0;
+  int in_fd = in_pipe[1];
+  if (input.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  }
+  bool out_open = true, err_open = true;
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  bool killed = false;
+  char buf[65536];
+  while (out_open || err_open) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (!killed && now.tv_sec - start.tv_sec >= timeout_seconds) {
+      kill(pid, SIGKILL);
+      killed = true;
+    }
+    pollfd fds[3];
+    int n = 0;
+    int out_i = -1, err_i = -1, in_i = -1;
+    if (out_open) { fds[n] = {out_pipe[0], POLLIN, 0}; out_i = n++; }
+    if (err_open) { fds[n] = {err_pipe[0], POLLIN, 0}; err_i = n++; }
+    if (in_fd >= 0) { fds[n] = {in_fd, POLLOUT, 0}; in_i = n++; }
+    if (poll(fds, static_cast<nfds_t>(n), 200) < 0 && errno != EINTR) break;
+    if (out_i >= 0 && fds[out_i].revents) {
+      ssize_t r = read(out_pipe[0], buf, sizeof buf);
+      if (r > 0) result.output.append(buf, static_cast<size_t>(r)); else out_open = false;
+    }
+    if (err_i >= 0 && fds[err_i].revents) {
+      ssize_t r = read(err_pipe[0], buf, sizeof buf);
+      if (r > 0) result.errors.append(buf, static_cast<size_t>(r)); else err_open = false;
+    }
+    if (in_i >= 0 && fds[in_i].revents) {
+      ssize_t w = write(in_fd, input.data() + written, input.size() - written);
+      if (w > 0) written += static_cast<size_t>(w);
+      if (w < 0 || written == input.size()) {
+        close(in_fd);
+        in_fd = -1;
+      }
+    }
+  }
+  if (in_fd >= 0) close(in_fd);
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+}  // namespace shelfra::testing

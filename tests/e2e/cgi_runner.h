@@ -1,0 +1,25 @@
+// Runs the built program as a web server would: a given environment (nothing inherited),
+// request content on standard input, the answer captured from standard output.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace shelfra::testing {
+
+struct CgiResult {
+  std::string output;  // standard output, byte for byte
+  std::string errors;  // standard error
+  int exit_code = -1;  // -1 when the process did not exit normally
+  int signal = 0;      // the signal that ended it, if any
+};
+
+// Path of build/vovivavi.exe, from SHELFRA_BINARY_DIR.
+std::string ProgramPath();
+// Runs the program with exactly `environment` and `input` on standard input. The process is
+// killed after `timeout_seconds` (then exit_code is -1 and signal SIGKILL).
+CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input = {},
+                 int timeout_seconds = 60);
+
+}  // namespace shelfra::testing
