@@ -24,7 +24,7 @@ void TWebActionItem::SetPathInfo(std::string path_info) {
   for (char& c : path_info) {
     if (c == '\\') c = '/';
   }
-  if (!path_info.empty() && path_info[0] != '/') path_info.insert(0, "/");
+  if (!path_info.empty() && path_info[0] != '/') path_info = std::string("/") + path_info;
   if (producer_ && SameTextAscii(path_info, "/" + producer_->Name())) path_info.clear();
   if (!SameTextAscii(path_info, path_info_)) path_info_ = std::move(path_info);
 }
