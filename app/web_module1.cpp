@@ -151,8 +151,13 @@ void TWebModule1::DataSetPageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag
   auto field = [this](std::string_view name) { return ZoshoTable->FieldNamed(name).StringValue(); };
   const std::string& t = tag_string;
   if (SameTextAscii(t, "Seikyu")) {
-    replace_text = field(res::app::kFieldClassCode) + "/" + field(res::app::kFieldBookMark) + "/" +
-                   field(res::app::kFieldVolumeMark);
+    // One field after the other, so a missing one is reported in reading order.
+    std::string call_number = field(res::app::kFieldClassCode);
+    call_number += "/";
+    call_number += field(res::app::kFieldBookMark);
+    call_number += "/";
+    call_number += field(res::app::kFieldVolumeMark);
+    replace_text = std::move(call_number);
   } else if (SameTextAscii(t, "No")) {
     replace_text = number_text;
   } else if (SameTextAscii(t, "Title")) {

@@ -33,7 +33,17 @@ std::string TableFileName(const std::string& table) {
 std::string ReplaceParamMarkers(std::string_view text, std::vector<std::string>& names) {
   std::string out;
   out.reserve(text.size());
-  bool in_literal = false;
+  // The quote character that opened the quoted text we are in; 0 outside quoted text. Only
+  // the same character closes it, so an apostrophe inside a double-quoted search word (as in
+  // "Children's: stories") neither ends the constant nor lets a colon become a marker.
+  char open_quote = 0;
+  auto track = [&open_quote](char quote) {
+    if (open_quote == 0) {
+      open_quote = quote;
+    } else if (open_quote == quote) {
+      open_quote = 0;
+    }
+  };
   size_t i = 0;
   const size_t n = text.size();
   while (i < n) {
@@ -42,10 +52,10 @@ std::string ReplaceParamMarkers(std::string_view text, std::vector<std::string>&
       out.append(text, i, 2);
       i += 2;
     } else if (IsQuote(c)) {
-      in_literal = !in_literal;
+      track(c);
       out += c;
       ++i;
-    } else if (c == ':' && !in_literal) {
+    } else if (c == ':' && open_quote == 0) {
       if (i + 1 < n && text[i + 1] == ':') {
         out += ':';
         i += 2;
@@ -56,7 +66,7 @@ std::string ReplaceParamMarkers(std::string_view text, std::vector<std::string>&
         if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) {
           i += 2;
         } else {
-          if (IsQuote(text[i])) in_literal = !in_literal;
+          if (IsQuote(text[i])) track(text[i]);
           ++i;
         }
       }

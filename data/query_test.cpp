@@ -307,6 +307,10 @@ TEST(ReplaceParamMarkersTest, ScansOutsideQuotedTextOnly) {
       {"a like \"%x\":y%\") or (b like \"%x\":y%\")", "a like \"%x\"?) or (b like \"%x\":y%\")", {"y%\""}},
       {"a = :", "a = ?", {""}},
       {"a = :p\r\nb", "a = ?\r\nb", {"p"}},
+      // Only the quote that opened quoted text closes it: a search word with an apostrophe
+      // and a colon stays inside its constant.
+      {"a like \"%Children's: x%\"", "a like \"%Children's: x%\"", {}},
+      {"a like \"%`:x%\" and b = 'it\"s' and c = :p", "a like \"%`:x%\" and b = 'it\"s' and c = ?", {"p"}},
       // 0x81 0x60 has a backquote as its trail byte: it opens no quoted text.
       {"a = \x81\x60 :p", "a = \x81\x60 ?", {"p"}},
   };

@@ -39,20 +39,31 @@ CatalogueFixture::~CatalogueFixture() {
   std::filesystem::remove_all(std::filesystem::path(directory_).parent_path(), ignored);
 }
 
-void CatalogueFixture::WriteTable(std::string_view schema, std::string_view table_utf8, std::string_view csv_utf8) {
-  std::string csv_path = directory_ + "/../" + std::string(schema) + ".csv";
+void CatalogueFixture::WriteTable(const std::string& schema_path, std::string_view table_utf8,
+                                  std::string_view csv_utf8) {
+  std::string csv_path = directory_ + "/../data.csv";
   WriteFile(csv_path, csv_utf8);
   // The program names its tables in Shift_JIS, so that is how the files are named on disk.
   std::string out = directory_ + "/" + Sjis(table_utf8);
-  std::string command = "python3 '" + SourceDir() + "/tools/catalogue/make_catalogue.py' --schema '" + SourceDir() +
-                        "/tools/catalogue/schema/" + std::string(schema) + ".csv' --csv '" + csv_path + "' --out '" +
-                        out + "' --date 2026-12-01";
+  std::string command = "python3 '" + SourceDir() + "/tools/catalogue/make_catalogue.py' --schema '" + schema_path +
+                        "' --csv '" + csv_path + "' --out '" + out + "' --date 2026-12-01";
   int rc = std::system(command.c_str());
   ASSERT_EQ(rc, 0) << command;
 }
 
-void CatalogueFixture::WriteBooks(std::string_view csv_utf8) { WriteTable("books", "図書.DBF", csv_utf8); }
-void CatalogueFixture::WriteLoans(std::string_view csv_utf8) { WriteTable("loans", "貸出返却.DBF", csv_utf8); }
+void CatalogueFixture::WriteBooks(std::string_view csv_utf8) {
+  WriteTable(SourceDir() + "/tools/catalogue/schema/books.csv", "図書.DBF", csv_utf8);
+}
+
+void CatalogueFixture::WriteLoans(std::string_view csv_utf8) {
+  WriteTable(SourceDir() + "/tools/catalogue/schema/loans.csv", "貸出返却.DBF", csv_utf8);
+}
+
+void CatalogueFixture::WriteBooksWithSchema(std::string_view schema_utf8, std::string_view csv_utf8) {
+  std::string schema_path = directory_ + "/../schema.csv";
+  WriteFile(schema_path, schema_utf8);
+  WriteTable(schema_path, "図書.DBF", csv_utf8);
+}
 
 void CatalogueFixture::WriteSettings(std::string_view ini_utf8) {
   std::string crlf;

@@ -22,6 +22,8 @@ class CatalogueFixture {
   // schema). Aborts the test run when the writer refuses the data.
   void WriteBooks(std::string_view csv_utf8);
   void WriteLoans(std::string_view csv_utf8);
+  // Writes the book table with a schema of its own (UTF-8 "name,type,length,decimals" rows).
+  void WriteBooksWithSchema(std::string_view schema_utf8, std::string_view csv_utf8);
   // Writes Shelfra.ini from UTF-8 text, converted to Shift_JIS with CR LF line ends.
   void WriteSettings(std::string_view ini_utf8);
   // Appends raw lines to the host configuration (e.g. a [Locale] section).
@@ -33,7 +35,7 @@ class CatalogueFixture {
   CgiResult Get(std::string_view path_info, std::string_view query) const;
 
  private:
-  void WriteTable(std::string_view schema, std::string_view table_utf8, std::string_view csv_utf8);
+  void WriteTable(const std::string& schema_path, std::string_view table_utf8, std::string_view csv_utf8);
   std::string directory_;
   std::string config_path_;
 };

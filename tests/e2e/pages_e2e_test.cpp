@@ -237,5 +237,37 @@ TEST_F(PagesTest, UnknownOrMalformedNumbersGiveTheInvalidNumberPage) {
   }
 }
 
+TEST_F(PagesTest, ApostropheAndColonInASearchWordAreSearchedLiterally) {
+  for (const char* query : {"title1=Children%27s%3A+x", "title1=%27%3A", "Author=%60a%3Ab"}) {
+    auto [count, numbers] = Rows(Body("", query));
+    EXPECT_EQ(count, "該当する資料は0件です") << query;
+  }
+}
+
+TEST(PagesCatalogueTest, BookWithoutNumberStillLinksWithAnEmptyNumber) {
+  CatalogueFixture catalogue;
+  catalogue.WriteBooks("登録番号,書名,書名ｶﾅ\n,番号なし,ﾊﾞﾝｺﾞｳ\n");
+  catalogue.WriteLoans("登録番号\n");
+  CgiResult r = catalogue.Get("", "title1=" + Escape("番号なし"));
+  EXPECT_NE(r.output.find("<TR><TD><A HREF=\"/cgi-bin/vovivavi.exe/Detail?NO=\"></A></TD>"), std::string::npos)
+      << Utf8(r.output);
+}
+
+TEST(PagesCatalogueTest, FieldMissingFromTheBookTableEndsTheDetailPageWithItsName) {
+  CatalogueFixture catalogue;
+  catalogue.WriteBooksWithSchema("name,type,length,decimals\n登録日,D,8,0\n登録番号,N,10,0\n書名,C,40,0\n",
+                                 "登録番号,書名\n5,題名\n");
+  catalogue.WriteLoans("登録番号\n");
+  CgiResult r = catalogue.Get("/Detail", "NO=5");
+  std::string message = Sjis("ZoshoTable: 項目 '分類記号' が見つかりません");
+  EXPECT_EQ(r.output.rfind("Status: 500 " + message + "\r\n", 0), 0u) << Utf8(r.output);
+  EXPECT_NE(r.output.find("Exception: EDatabaseError<br>"), std::string::npos);
+  // A search statement naming a field the table lacks is refused by the engine.
+  CgiResult list = catalogue.Get("", "title1=" + Escape("題名"));
+  EXPECT_EQ(list.output.rfind("Status: 500 ", 0), 0u);
+  EXPECT_NE(list.output.find(Sjis("書名ｶﾅ")), std::string::npos) << Utf8(list.output);
+  EXPECT_NE(list.output.find("Exception: EDBEngineError<br>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace shelfra::testing
