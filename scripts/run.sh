@@ -1,10 +1,50 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds the program and the sample catalogue, and answers one
-# sample request: the search form, as a web server would receive it.
+# Sets up what is missing, builds the program and the sample catalogue, and serves the
+# catalogue search on lighttpd at http://127.0.0.1:PORT/cgi-bin/vovivavi.exe until Ctrl-C.
+#
+# Usage: scripts/run.sh [PORT]       (or PORT=... scripts/run.sh; default 8080 or the next free)
+# The catalogue lives in $SHELFRA_DATA, by default ${XDG_DATA_HOME:-$HOME/.local/share}/shelfra/catalogue.
+# A folder that holds this script's sample is refreshed on every run; the tables and settings of
+# a folder that holds others (a real catalogue) are left as they are. A missing host
+# configuration (shelfra.conf) is written in either case.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$root/scripts/setup.sh"
+
+"$root/scripts/setup.sh" lighttpd
 "$root/scripts/build.sh"
-echo "--- GET /cgi-bin/vovivavi.exe (answer converted from Shift_JIS for display) ---" >&2
-env -i SERVER_PROTOCOL=HTTP/1.1 REQUEST_METHOD=GET SCRIPT_NAME=/cgi-bin/vovivavi.exe PATH_INFO= QUERY_STRING= \
-  "$root/build/vovivavi.exe" | iconv -f CP932 -t UTF-8
+
+data="${SHELFRA_DATA:-${XDG_DATA_HOME:-$HOME/.local/share}/shelfra/catalogue}"
+mkdir -p "$data"
+data="$(cd "$data" && pwd)"
+marker="$data/.shelfra-sample"
+book_table="$(printf '\x90\x7d\x8f\x91.DBF')"  # the book table's Shift_JIS name
+
+if [ -f "$marker" ] || [ ! -e "$data/$book_table" ]; then
+  # Built beside the old files, then renamed over them: a request running meanwhile still
+  # reads complete files.
+  staging="$(mktemp -d "$data/.sample-new.XXXXXX")"
+  trap 'rm -rf -- "$staging"' EXIT
+  python3 "$root/tools/catalogue/make_catalogue.py" --sample "$staging" --date 2026-12-01 >/dev/null
+  for f in "$staging"/*; do mv -f -- "$f" "$data/"; done
+  rm -rf -- "$staging"
+  trap - EXIT
+  : >"$marker"
+  echo "run: sample catalogue written to $data" >&2
+else
+  echo "run: $data holds a catalogue of its own; serving it unchanged" >&2
+fi
+
+if [ ! -f "$data/shelfra.conf" ]; then
+  cat >"$data/shelfra.conf.new" <<EOF
+; Host configuration of the catalogue search (see docs/operations.md).
+[Aliases]
+Vadoz=$data
+[Locale]
+DecimalSeparator=.
+DateSeparator=/
+ShortDateFormat=yyyy/mm/dd
+EOF
+  mv -f -- "$data/shelfra.conf.new" "$data/shelfra.conf"
+fi
+
+exec "$root/scripts/serve.sh" "$data" "${1:-${PORT:-}}"
