@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Benchmark of the catalogue search: installs what is missing, builds the program and the
+# measuring tools, generates the synthetic catalogues when they are missing, measures every
+# request and writes the report (see bench/README.md).
+#
+# Usage: bench/run.sh [--sizes 10000,100000] [--runs 5] [--warmup 1] [--only Q1,Q4,detail] [--no-sqlite]
+#   bench/run.sh --sizes 1000000        the million-book catalogue (2.3 GB table, about 3 GB in all)
+# Build folder: $SHELFRA_BENCH_BUILD (default build-bench); catalogues: $SHELFRA_BENCH_DIR
+# (default <build folder>/bench-data); report: <build folder>/bench-report.md and .json.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${SHELFRA_BENCH_BUILD:-$root/build-bench}"
+data="${SHELFRA_BENCH_DIR:-$build/bench-data}"
+tools="$build/bench-tools"
+
+"$root/scripts/setup.sh" sqlite3
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELFRA_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target vovivavi >/dev/null
+
+mkdir -p "$tools"
+cxx_flags=(-O2 -std=c++20 -Wall -Wextra -Werror)
+build_tool() {  # build_tool OUTPUT SOURCE COMPILER FLAGS...
+  local out="$tools/$1" src="$root/bench/$2"
+  shift 2
+  if [ ! -x "$out" ] || [ "$src" -nt "$out" ]; then "$@" -o "$out" "$src"; fi
+}
+build_tool spawn_time spawn_time.cpp g++ "${cxx_flags[@]}"
+build_tool ref_scan ref_scan.cpp g++ "${cxx_flags[@]}"
+build_tool trivial trivial.cpp g++ "${cxx_flags[@]}"
+build_tool heap_peak.so heap_peak.c gcc -O2 -Wall -Wextra -Werror -shared -fPIC
+
+exec python3 "$root/bench/bench.py" --program "$build/vovivavi.exe" --tools "$tools" --data "$data" \
+  --report "$build/bench-report.md" "$@"
