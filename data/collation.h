@@ -1,5 +1,5 @@
 // The text rules of the engine in one place: character widths of Shift_JIS text, field-name
-// comparison, the sort order of text values and LIKE patterns.
+// comparison, and the folded comparison, sort order and LIKE patterns of text values.
 #pragma once
 
 #include <cstddef>
@@ -19,37 +19,53 @@ size_t CharWidth(std::string_view text, size_t pos);
 // names differing only in 0x83 0x41 against 0x83 0x61 stay different.
 bool SameFieldName(std::string_view a, std::string_view b);
 
-// True when `text` equals `key` or, with `partial`, begins with it; whole characters
-// compared, single-byte ASCII letters ignoring case with `ignore_case`.
+// True when `text` equals `key` or, with `partial`, begins with it, compared as folded
+// characters (KanaFold): kana of any script and width and full-width ASCII are one; ASCII
+// letters ignore case with `ignore_case` only. A match never ends inside a character.
 bool KeyMatches(std::string_view text, std::string_view key, bool ignore_case, bool partial);
 
-// Sort order of two text values: negative, zero or positive. Byte order of the stored text.
+// Sort order of two text values: negative, zero or positive, zero exactly when both fold to
+// the same characters. Folded characters compare by SortWeight: the syllabary order of
+// katakana, which hiragana and half-width katakana share, and Shift_JIS byte order otherwise;
+// ASCII letters ignore case. A text sorts after its own beginning.
 int CompareText(std::string_view a, std::string_view b);
 
+// Appends the sort key of `text` to `out`: three bytes per folded character, so that byte
+// order of keys (memcmp, shorter first on a tie) is the order of CompareText.
+void AppendSortKey(std::string_view text, std::string& out);
+
 // A compiled LIKE pattern: "%" stands for any run of characters, "_" for exactly one
-// character, where a character is a whole Shift_JIS character; single-byte ASCII letters
-// compare ignoring case. A match never starts or ends inside a double-byte character.
+// character, where a character is a folded character (KanaFold, ASCII case ignored): a
+// half-width letter with its voiced mark is one character. Only the ASCII bytes "%" and "_"
+// are wildcards; their full-width forms are characters that match "%", "_" and themselves.
+// Pattern and text fold alike, so a match never starts or ends inside a character.
 class LikePattern {
  public:
   explicit LikePattern(std::string_view pattern);
+  // True when the whole of `text` matches. Allocates nothing.
   bool Matches(std::string_view text) const;
 
  private:
   enum class Shape { kAny, kExact, kPrefix, kSuffix, kContains, kGeneral };
   struct Unit {
     enum Kind : uint8_t { kChar, kOne, kRun } kind;
-    uint8_t width;   // bytes of a kChar unit
-    uint32_t start;  // offset of a kChar unit in pattern_
+    uint16_t code;  // the folded code of a kChar unit
   };
-
+  void ChoosePrefilter();
+  bool PassesPrefilter(std::string_view text) const;
   bool MatchGeneral(std::string_view text) const;
   bool FindContains(std::string_view text) const;
+  bool FindSuffix(std::string_view text) const;
 
-  std::string pattern_;
   std::vector<Unit> units_;
   Shape shape_ = Shape::kGeneral;
-  std::string literal_;       // the characters between the leading and trailing "%" runs
-  bool literal_folds_ = false;  // literal_ holds a single-byte ASCII letter
+  std::vector<uint16_t> literal_;  // codes of the characters between leading and trailing "%"
+  // A cheap test that rejects most texts that cannot match: bytes that every match holds
+  // verbatim (characters with only one form, such as kanji); else, for up to eight of the
+  // pattern's characters, one of each character's signature bytes (KanaFold::SignatureBytes).
+  std::string needle_;
+  uint8_t signature_class_[256] = {};  // bit i set: the byte is a signature byte of character i
+  uint8_t signature_mask_ = 0;         // the bits of all those characters
 };
 
 }  // namespace shelfra

@@ -9,6 +9,7 @@ set(SHELFRA_DATASET_SOURCES
   engine_error.cpp
   field.cpp
   field_text.cpp
+  kana_fold.cpp
   query.cpp
   session.cpp
   sql_condition.cpp
@@ -17,4 +18,4 @@ set(SHELFRA_DATASET_SOURCES
   sql_statement.cpp
   table.cpp
 )
-set(SHELFRA_DATASET_TESTS collation_test.cpp dataset_test.cpp field_text_test.cpp query_test.cpp)
+set(SHELFRA_DATASET_TESTS collation_test.cpp dataset_test.cpp field_text_test.cpp kana_fold_test.cpp query_test.cpp)

@@ -32,7 +32,8 @@ struct Scalar {
 // The value of field `field` of `record`, read as `category`.
 Scalar FieldScalar(const DbfFile& file, std::string_view record, int field, ValueCategory category);
 // Total order used by comparisons and sorting: a blank value comes before every other
-// value and equals only a blank value; texts compare by CompareText.
+// value and equals only a blank value; texts compare by CompareText (folded, so "=" takes
+// hiragana for katakana of either width and full-width ASCII for ASCII).
 int CompareScalars(ValueCategory category, const Scalar& a, const Scalar& b);
 
 // Index of the field named `name` in `file` (SameFieldName); -1 when missing.

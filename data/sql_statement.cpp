@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <memory>
 #include <numeric>
+#include <string>
 
+#include "data/collation.h"
 #include "data/dbf_file.h"
 #include "data/engine_error.h"
 #include "data/sql_condition.h"
@@ -47,20 +49,40 @@ std::vector<uint32_t> SqlStatement::Execute(const DbfFile& file) const {
   if (sort_fields.empty() || rows.size() < 2) return rows;
 
   // Keys are read once into one array (texts point into the file), then a stable sort of
-  // positions compares them.
+  // positions compares them. Text keys are folded once into one buffer of sort keys, whose
+  // byte order is the text order; a character takes at least one byte of text and exactly
+  // three of key, so reserving three times the text keeps the views into the buffer valid.
   const size_t width = sort_fields.size();
   std::vector<Scalar> keys(rows.size() * width);
+  size_t text_bytes = 0;
   for (size_t r = 0; r < rows.size(); ++r) {
     std::string_view record = file.Record(rows[r]);
     for (size_t k = 0; k < width; ++k) {
-      keys[r * width + k] = FieldScalar(file, record, sort_fields[k].field, sort_fields[k].category);
+      Scalar& key = keys[r * width + k];
+      key = FieldScalar(file, record, sort_fields[k].field, sort_fields[k].category);
+      if (sort_fields[k].category == ValueCategory::kText) text_bytes += key.text.size();
+    }
+  }
+  std::string sort_keys;
+  sort_keys.reserve(3 * text_bytes);
+  for (size_t k = 0; k < width; ++k) {
+    if (sort_fields[k].category != ValueCategory::kText) continue;
+    for (size_t r = 0; r < rows.size(); ++r) {
+      Scalar& key = keys[r * width + k];
+      const size_t start = sort_keys.size();
+      AppendSortKey(key.text, sort_keys);
+      key.text = std::string_view(sort_keys.data() + start, sort_keys.size() - start);
     }
   }
   std::vector<uint32_t> order(rows.size());
   std::iota(order.begin(), order.end(), 0u);
   std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
     for (size_t k = 0; k < width; ++k) {
-      int c = CompareScalars(sort_fields[k].category, keys[x * width + k], keys[y * width + k]);
+      const Scalar& a = keys[x * width + k];
+      const Scalar& b = keys[y * width + k];
+      // A blank text has an empty key, so key order puts blanks first as CompareScalars does.
+      int c = sort_fields[k].category == ValueCategory::kText ? a.text.compare(b.text)
+                                                              : CompareScalars(sort_fields[k].category, a, b);
       if (c != 0) return sort_fields[k].descending ? c > 0 : c < 0;
     }
     return false;

@@ -25,8 +25,9 @@ class SqlStatement {
 
   // Runs the statement over `file`: the numbers of the records that pass the condition,
   // deleted records left out, in ORDER BY order (a stable sort, so equal keys keep table order;
-  // blank values first), otherwise in table order. Raises EDBEngineError for an unknown field or
-  // mismatched types, naming the token. Nothing is allocated per record.
+  // blank values first; texts in the order of CompareText), otherwise in table order. Raises
+  // EDBEngineError for an unknown field or mismatched types, naming the token. Nothing is
+  // allocated per record.
   std::vector<uint32_t> Execute(const DbfFile& file) const;
 
  private:
