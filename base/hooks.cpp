@@ -21,12 +21,22 @@ std::vector<ExitHook>& ExitHooks() {
   static auto* hooks = new std::vector<ExitHook>();
   return *hooks;
 }
+std::vector<std::function<void()>>& BeforeSendHooks() {
+  static auto* hooks = new std::vector<std::function<void()>>();
+  return *hooks;
+}
 }  // namespace
 
 void AddStartupHook(std::function<void()> hook) { StartupHooks().push_back(std::move(hook)); }
 
 void RunStartupHooks() {
   for (auto& hook : StartupHooks()) hook();
+}
+
+void AddBeforeSendHook(std::function<void()> hook) { BeforeSendHooks().push_back(std::move(hook)); }
+
+void RunBeforeSendHooks() {
+  for (auto& hook : BeforeSendHooks()) hook();
 }
 
 int AddExitHook(std::function<void()> hook) {

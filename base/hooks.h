@@ -14,5 +14,10 @@ int AddExitHook(std::function<void()> hook);
 void RemoveExitHook(int id);
 // Runs the pending exit hooks now (each at most once); also called automatically at exit.
 void RunExitHooks();
+// Runs just before a response is sent, earliest registration first. A hook that raises stops
+// the response from going out; the exception takes its place (the 500 page). The data layer
+// uses it to refuse answers read from a table file that changed meanwhile.
+void AddBeforeSendHook(std::function<void()> hook);
+void RunBeforeSendHooks();
 
 }  // namespace shelfra

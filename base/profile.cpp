@@ -2,8 +2,10 @@
 #include "base/profile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "base/text.h"
@@ -22,18 +24,28 @@ std::string_view TrimBlanks(std::string_view s) {
   return s.substr(begin, end - begin);
 }
 
-// Reads the whole file; nothing when it cannot be opened or read.
+// A settings file is a few lines; anything past this is not read.
+constexpr size_t kMaxProfileFileBytes = size_t{16} << 20;
+
+// Reads the whole file (at most kMaxProfileFileBytes); nothing when it cannot be opened or
+// read, or when it is no regular file: a FIFO would wait for a writer (O_NONBLOCK keeps the
+// open itself from waiting) and a device such as /dev/zero never ends.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
   std::string bytes;
   char buf[8192];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+  while (bytes.size() < kMaxProfileFileBytes) {
+    ssize_t n = ::read(fd, buf, std::min(sizeof buf, kMaxProfileFileBytes - bytes.size()));
     if (n < 0) {
       if (errno == EINTR) continue;
       ::close(fd);
-      return std::nullopt;  // a directory, or an I/O error: no readable file
+      return std::nullopt;  // an I/O error: no readable file
     }
     if (n == 0) break;
     bytes.append(buf, static_cast<size_t>(n));

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -104,6 +107,20 @@ TEST_F(ProfileTest, MissingFileGivesTheDefaultAndEditsShowAtOnce) {
   EXPECT_EQ(GetPrivateProfileString("A", "k", "DEF", path_), "1");
   Write("[A]\nk=2\n");
   EXPECT_EQ(GetPrivateProfileString("A", "k", "DEF", path_), "2");
+}
+
+TEST_F(ProfileTest, FilesThatAreNoRegularFileGiveTheDefaultWithoutWaiting) {
+  // A FIFO would block the open (no writer ever comes) and a device never ends: neither may
+  // hang a request or fill its memory. Each is read as a missing file.
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  EXPECT_EQ(GetPrivateProfileString("S", "K", "dflt", path_), "dflt") << "fifo";
+  std::remove(path_.c_str());
+  ASSERT_EQ(::symlink("/dev/zero", path_.c_str()), 0);
+  EXPECT_EQ(GetPrivateProfileString("S", "K", "dflt", path_), "dflt") << "device";
+  std::remove(path_.c_str());
+  ASSERT_EQ(::mkdir(path_.c_str(), 0700), 0);
+  EXPECT_EQ(GetPrivateProfileString("S", "K", "dflt", path_), "dflt") << "directory";
+  ::rmdir(path_.c_str());
 }
 
 }  // namespace

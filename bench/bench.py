@@ -7,7 +7,7 @@ Normally started by bench/run.sh, which builds the program and the tools first.
 
 Usage:
   bench.py --program EXE --tools DIR --data DIR --report FILE
-           [--sizes 10000,100000] [--runs 5] [--warmup 1] [--only Q1,Q4,...] [--no-sqlite]
+           [--sizes 10000,100000] [--runs 5] [--warmup 1] [--only Q1,Q4,...] [--no-sqlite] [--index]
 
 The catalogue of N books lives in DATA/books-N and is generated there when it is missing or was
 made by another version of the generator. Nothing here asserts on times: a count that differs
@@ -154,6 +154,7 @@ class Runner:
         self.runs = args.runs
         self.warmup = args.warmup
         self.sqlite = None if args.no_sqlite else shutil.which("sqlite3")
+        self.index = args.index
         self.scratch = Path(tempfile.mkdtemp(prefix="shelfra-bench-"))
         for tool in (self.program, self.spawn_time, self.ref_scan, self.trivial, self.heap_lib):
             if not tool.exists():
@@ -189,13 +190,34 @@ class Runner:
             "SERVER_PORT": "80", "SERVER_PROTOCOL": "HTTP/1.1", "REQUEST_METHOD": "GET",
             "SCRIPT_NAME": SCRIPT_NAME, "PATH_INFO": request.path_info, "QUERY_STRING": request.query,
             "REMOTE_ADDR": "127.0.0.1", "HTTP_HOST": "localhost",
-            "SHELFRA_CONFIG": str(catalogue / "shelfra.conf"),
+            "SHELFRA_CONFIG": str(catalogue / ("shelfra-index.conf" if self.index else "shelfra.conf")),
         }
+
+    def prepare_index(self, catalogue, requests):
+        """With --index: a configuration beside the catalogue's that adds [Index] Directory=index,
+        and one search run before anything is timed, which makes the index. Returns the seconds
+        that run took and the index's size in bytes."""
+        base = (catalogue / "shelfra.conf").read_bytes()
+        (catalogue / "shelfra-index.conf").write_bytes(base.rstrip(b"\n") + b"\n[Index]\nDirectory=index\n")
+        index_dir = catalogue / "index"
+        shutil.rmtree(index_dir, ignore_errors=True)
+        seconds = 0.0
+        # A search makes the book table's index, a detail page the lending table's.
+        for first in (next((r for r in requests if r.is_search), None), next((r for r in requests if r.detail), None)):
+            if first is not None:
+                result = self.measure([str(self.program)], self.cgi_env(catalogue, first), stdout="null", runs=1,
+                                      warmup=0)
+                seconds += result["wall_ms"][0] / 1000
+        size = sum(f.stat().st_size for f in index_dir.glob("*.idx"))
+        return seconds, size
 
     def bench_size(self, catalogue, manifest, requests):
         table = os.path.join(os.fsencode(catalogue), gen_catalogue.BOOK_TABLE.encode("cp932"))
         database = str(catalogue / gen_catalogue.SQLITE_FILE)
         rows = []
+        if self.index:
+            say(f"  {manifest['books']} books, making the index")
+            self.index_build = self.prepare_index(catalogue, requests)
         for request in requests:
             say(f"  {manifest['books']} books, {request.label}")
             env = self.cgi_env(catalogue, request)
@@ -394,6 +416,12 @@ def write_report(path, results, args):
     now = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     sizes = ", ".join(f"{r['books']:,} books ({r['table_mb']:.0f} MB table, {r['sqlite_mb']:.0f} MB sqlite, "
                       f"{r['blank_padding'] * 100:.0f} % blank)" for r in results)
+    if args.index:
+        sizes += ". Search index: " + ", ".join(
+            f"{r['books']:,} books {r.get('index_mb', 0):.0f} MB, made in {r.get('index_build_s', 0):.1f} s"
+            for r in results)
+    else:
+        sizes += ". No search index"
     text = (f"# Catalogue search benchmark\n\n{now}; {machine_text()}.\n\nCatalogues: {sizes}.\n\n"
             f"{report_table(results)}\n\n{LEGEND.format(runs=args.runs, warmup=args.warmup)}")
     Path(path).parent.mkdir(parents=True, exist_ok=True)
@@ -414,6 +442,8 @@ def main(argv=None):
     parser.add_argument("--only", default="", help="request keys to run, e.g. Q1,Q4,detail")
     parser.add_argument("--no-sqlite", action="store_true", help="skip sqlite3")
     parser.add_argument("--seed", type=int, default=20251201)
+    parser.add_argument("--index", action="store_true",
+                        help="configure [Index] Directory (books-N/index) and make the index before timing")
     args = parser.parse_args(argv)
     sizes = [int(s.replace("_", "")) for s in args.sizes.split(",") if s.strip()]
     only = {k.strip() for k in args.only.split(",") if k.strip()}
@@ -432,6 +462,8 @@ def main(argv=None):
                 "blank_padding": manifest["blank_padding"],
                 "rows": runner.bench_size(folder, manifest, requests),
             })
+            if args.index:
+                results[-1]["index_build_s"], results[-1]["index_mb"] = runner.index_build[0], runner.index_build[1] / 1e6
     finally:
         shutil.rmtree(runner.scratch, ignore_errors=True)
     text = write_report(args.report, results, args)

@@ -3,7 +3,7 @@
 # measuring tools, generates the synthetic catalogues when they are missing, measures every
 # request and writes the report (see bench/README.md).
 #
-# Usage: bench/run.sh [--sizes 10000,100000] [--runs 5] [--warmup 1] [--only Q1,Q4,detail] [--no-sqlite]
+# Usage: bench/run.sh [--sizes 10000,100000] [--runs 5] [--warmup 1] [--only Q1,Q4,detail] [--no-sqlite] [--index]
 #   bench/run.sh --sizes 1000000        the million-book catalogue (2.3 GB table, about 3 GB in all)
 # Build folder: $SHELFRA_BENCH_BUILD (default build-bench); catalogues: $SHELFRA_BENCH_DIR
 # (default <build folder>/bench-data); report: <build folder>/bench-report.md and .json.

@@ -123,6 +123,19 @@ LikePattern::LikePattern(std::string_view pattern) {
   }
 }
 
+std::vector<std::vector<uint16_t>> LikePattern::LiteralRuns() const {
+  std::vector<std::vector<uint16_t>> runs(1);
+  for (const Unit& unit : units_) {
+    if (unit.kind == Unit::kChar) {
+      runs.back().push_back(unit.code);
+    } else if (!runs.back().empty()) {
+      runs.emplace_back();
+    }
+  }
+  if (runs.back().empty()) runs.pop_back();
+  return runs;
+}
+
 void LikePattern::ChoosePrefilter() {
   const KanaFold& fold = KanaFold::IgnoringCase();
   // The longest run of characters that have only one form: those bytes appear verbatim.

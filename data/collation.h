@@ -44,6 +44,13 @@ class LikePattern {
   explicit LikePattern(std::string_view pattern);
   // True when the whole of `text` matches. Allocates nothing.
   bool Matches(std::string_view text) const;
+  // Bytes that every matching text holds verbatim (a run of characters with only one form,
+  // such as kanji); empty when the pattern has none.
+  const std::string& Needle() const { return needle_; }
+  // True when every text matches (the pattern is only "%" wildcards).
+  bool MatchesEverything() const { return shape_ == Shape::kAny; }
+  // The runs of literal characters between the wildcards, as folded codes, in pattern order.
+  std::vector<std::vector<uint16_t>> LiteralRuns() const;
 
  private:
   enum class Shape { kAny, kExact, kPrefix, kSuffix, kContains, kGeneral };

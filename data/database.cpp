@@ -5,6 +5,8 @@
 
 #include "base/text.h"
 #include "data/dbf_file.h"
+#include "data/host_config.h"
+#include "data/search_index.h"
 
 namespace shelfra {
 
@@ -43,6 +45,26 @@ const DbfFile& TDatabase::OpenTableFile(std::string_view file_name) {
   }
   files_.push_back(DbfFile::Open(path));
   return *files_.back();
+}
+
+const SearchIndex* TDatabase::SearchIndexFor(const DbfFile& file) {
+  for (const IndexEntry& entry : indexes_) {
+    if (entry.file == &file) return entry.index.get();
+  }
+  std::string directory = IndexDirectory();
+  std::unique_ptr<SearchIndex> index;
+  if (!directory.empty()) {
+    // A relative directory counts from the configuration file's directory, as alias
+    // directories do.
+    if (directory.front() != '/') {
+      std::string config = HostConfigPath();
+      size_t slash = config.rfind('/');
+      directory = (slash == std::string::npos ? std::string(".") : config.substr(0, slash)) + "/" + directory;
+    }
+    index = SearchIndex::OpenOrBuild(file, directory);
+  }
+  indexes_.push_back(IndexEntry{&file, std::move(index)});
+  return indexes_.back().index.get();
 }
 
 }  // namespace shelfra

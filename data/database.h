@@ -12,6 +12,7 @@
 namespace shelfra {
 
 class DbfFile;
+class SearchIndex;
 
 // Created, counted and destroyed by the session (TSession::OpenDatabase/CloseDatabase).
 class TDatabase : public TComponent {
@@ -29,6 +30,12 @@ class TDatabase : public TComponent {
   // taken. Raises EDBEngineError naming the file when it is missing or no table.
   const DbfFile& OpenTableFile(std::string_view file_name);
 
+  // The search index of `file` (one of this database's table files) when the host
+  // configuration names an index directory: opened, or first made when it is missing or stale
+  // (SearchIndex::OpenOrBuild). nullptr without that setting or when no index can be made;
+  // without the setting nothing is written. Looked up once per file. Owned by the database.
+  const SearchIndex* SearchIndexFor(const DbfFile& file);
+
  private:
   friend class TSession;
   std::string ResolvePath(std::string_view file_name) const;
@@ -37,6 +44,11 @@ class TDatabase : public TComponent {
   std::string directory_;
   int use_count_ = 0;
   std::vector<std::unique_ptr<DbfFile>> files_;  // owned
+  struct IndexEntry {
+    const DbfFile* file;                  // not owned: one of files_
+    std::unique_ptr<SearchIndex> index;  // owned; null when none could be had
+  };
+  std::vector<IndexEntry> indexes_;
 };
 
 }  // namespace shelfra

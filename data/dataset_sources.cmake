@@ -11,6 +11,7 @@ set(SHELFRA_DATASET_SOURCES
   field_text.cpp
   kana_fold.cpp
   query.cpp
+  search_index.cpp
   session.cpp
   sql_condition.cpp
   sql_lexer.cpp
@@ -18,4 +19,4 @@ set(SHELFRA_DATASET_SOURCES
   sql_statement.cpp
   table.cpp
 )
-set(SHELFRA_DATASET_TESTS collation_test.cpp dataset_test.cpp field_text_test.cpp kana_fold_test.cpp query_test.cpp)
+set(SHELFRA_DATASET_TESTS collation_test.cpp dataset_test.cpp field_text_test.cpp kana_fold_test.cpp query_test.cpp search_index_test.cpp)

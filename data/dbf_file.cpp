@@ -2,16 +2,21 @@
 #include "data/dbf_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <mutex>
 
 #include "base/format.h"
+#include "base/hooks.h"
 #include "base/profile.h"
 #include "base/text.h"
 #include "data/db_errors.h"
@@ -30,8 +35,113 @@ constexpr unsigned char kEndMark = 0x1A;
 
 struct FdCloser {
   int fd;
-  ~FdCloser() { ::close(fd); }
+  ~FdCloser() {
+    if (fd >= 0) ::close(fd);
+  }
 };
+
+// The SIGBUS guard. A file mapped with mmap that shrinks afterwards (a new catalogue copied
+// over the old one: the copy truncates the file first) makes every access to a page past its
+// new end raise SIGBUS, which would kill the process in the middle of a page. The handler
+// looks the faulting address up among the mapped tables; when it is one of theirs, it maps
+// anonymous zero pages over the rest of that mapping, marks the file and returns, so the
+// faulting read is retried and reads zeros. Zeros decode like any other bytes (blank values),
+// and the mark turns into an engine error at the next check, at the latest before the
+// response is sent. A fault anywhere else goes to the disposition that was there before.
+//
+// The slots are read by the handler, so they are lock-free atomics; everything else about the
+// guard is set up once, before the handler can run.
+struct GuardSlot {
+  std::atomic<uintptr_t> begin{0};  // first byte of the mapping; 0 for a free slot
+  std::atomic<uintptr_t> end{0};    // one past its last byte
+  std::atomic<int> lost{0};         // a page of the mapping was replaced by zeros
+  std::atomic<const DbfFile*> file{nullptr};
+};
+constexpr int kGuardSlots = 64;
+GuardSlot g_guard_slots[kGuardSlots];
+struct sigaction g_previous_bus_action;
+uintptr_t g_page_size = 4096;
+std::once_flag g_guard_once;
+
+void OnBusError(int signo, siginfo_t* info, void* context) {
+  const int saved_errno = errno;
+  const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (GuardSlot& slot : g_guard_slots) {
+    const uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+    const uintptr_t end = slot.end.load(std::memory_order_acquire);
+    if (begin == 0 || address < begin || address >= end) continue;
+    const uintptr_t page = address & ~(g_page_size - 1);
+    // The raw system call: nothing between the handler and the kernel (no interceptor of a
+    // sanitizer or a library) may do more than map the pages.
+    long mapped = ::syscall(SYS_mmap, page, end - page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (mapped != -1) {
+      slot.lost.store(1, std::memory_order_release);
+      errno = saved_errno;
+      return;
+    }
+    break;
+  }
+  errno = saved_errno;
+  // Not one of ours (or the pages could not be replaced): what was there before.
+  const struct sigaction& previous = g_previous_bus_action;
+  if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+    previous.sa_sigaction(signo, info, context);
+    return;
+  }
+  if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN && previous.sa_handler != nullptr) {
+    previous.sa_handler(signo);
+    return;
+  }
+  // The default action: returning retries the access, which faults again and ends the process.
+  signal(SIGBUS, SIG_DFL);
+}
+
+// Checks every guarded file before a response goes out.
+void CheckGuardedFiles() {
+  for (GuardSlot& slot : g_guard_slots) {
+    if (const DbfFile* file = slot.file.load(std::memory_order_acquire)) file->CheckUnchanged();
+  }
+}
+
+void InstallGuard() {
+  std::call_once(g_guard_once, [] {
+    long page = ::sysconf(_SC_PAGESIZE);
+    if (page > 0) g_page_size = static_cast<uintptr_t>(page);
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &g_previous_bus_action);
+    AddBeforeSendHook(CheckGuardedFiles);
+  });
+}
+
+// Takes a free slot for the mapping; -1 when every slot is in use. The data layer runs on one
+// thread; the order of the stores only matters to the handler, which looks at begin first.
+int GuardMapping(const DbfFile* file, const char* data, size_t size) {
+  InstallGuard();
+  for (int i = 0; i < kGuardSlots; ++i) {
+    GuardSlot& slot = g_guard_slots[i];
+    if (slot.begin.load(std::memory_order_acquire) != 0) continue;
+    slot.end.store(reinterpret_cast<uintptr_t>(data) + size, std::memory_order_release);
+    slot.lost.store(0, std::memory_order_release);
+    slot.file.store(file, std::memory_order_release);
+    slot.begin.store(reinterpret_cast<uintptr_t>(data), std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+void ReleaseGuard(int index) {
+  GuardSlot& slot = g_guard_slots[index];
+  slot.file.store(nullptr, std::memory_order_release);
+  slot.begin.store(0, std::memory_order_release);
+}
+
+int64_t ModificationNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
 
 [[noreturn]] void Raise(uint16_t code, std::string message, int native_error = 0) {
   std::vector<TDBError> entries{TDBError{code, native_error, message}};
@@ -128,7 +238,8 @@ std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path) {
   // releases the mapping through the destructor.
   std::unique_ptr<DbfFile> file(new DbfFile());
   file->path_ = path;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO in place of a table must not wait for a writer; it is refused below.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     int err = errno;
     if (err == ENOENT || err == ENOTDIR) Raise(kErrorNotFound, Format(res::data::kDbfNotFound, {path}), err);
@@ -138,6 +249,8 @@ std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path) {
   struct stat st;
   if (::fstat(fd, &st) != 0) Raise(kErrorUnreadable, Format(res::data::kDbfUnreadable, {path}), errno);
   if (!S_ISREG(st.st_mode)) Raise(kErrorUnreadable, Format(res::data::kDbfUnreadable, {path}), EISDIR);
+  file->opened_size_ = st.st_size;
+  file->opened_mtime_ns_ = ModificationNs(st);
   size_t size = static_cast<size_t>(st.st_size);
   if (size > 0) {
     void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -145,12 +258,21 @@ std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path) {
       file->data_ = static_cast<const char*>(map);
       file->size_ = size;
       file->mapped_ = true;
-    } else {
-      // Some file systems cannot map; read the bytes once instead.
+      file->guard_slot_ = GuardMapping(file.get(), file->data_, size);
+    }
+    if (map == MAP_FAILED || file->guard_slot_ < 0) {
+      // Some file systems cannot map, and the guard has room for a bounded number of
+      // mappings; read the bytes once instead (a copy cannot change under the reader).
+      if (file->mapped_) {
+        ::munmap(map, size);
+        file->data_ = nullptr;
+        file->size_ = 0;
+        file->mapped_ = false;
+      }
       file->copy_ = std::make_unique<char[]>(size);
       size_t got = 0;
       while (got < size) {
-        ssize_t n = ::read(fd, file->copy_.get() + got, size - got);
+        ssize_t n = ::pread(fd, file->copy_.get() + got, size - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) Raise(kErrorUnreadable, Format(res::data::kDbfUnreadable, {path}), errno);
         if (n == 0) break;  // the file shrank since fstat
@@ -160,12 +282,50 @@ std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path) {
       file->size_ = got;
     }
   }
+  if (file->mapped_) {
+    file->fd_ = fd;  // kept for CheckUnchanged; closed by the destructor
+    closer.fd = -1;
+  }
   file->Parse();
+  file->CheckIntact();  // the header itself may have been read from pages that went away
   return file;
 }
 
 DbfFile::~DbfFile() {
+  if (guard_slot_ >= 0) ReleaseGuard(guard_slot_);
   if (mapped_) ::munmap(const_cast<char*>(data_), size_);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void DbfFile::CheckIntact() const {
+  if (guard_slot_ >= 0 && g_guard_slots[guard_slot_].lost.load(std::memory_order_acquire) != 0) {
+    Raise(kErrorChanged, Format(res::data::kDbfChanged, {path_}));
+  }
+}
+
+void DbfFile::CheckUnchanged() const {
+  CheckIntact();
+  if (fd_ < 0) return;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || st.st_size != opened_size_ || ModificationNs(st) != opened_mtime_ns_) {
+    Raise(kErrorChanged, Format(res::data::kDbfChanged, {path_}));
+  }
+}
+
+std::string_view DbfFile::ReadRecords(uint32_t first, uint32_t count, std::string& buffer) const {
+  const size_t bytes = static_cast<size_t>(count) * record_length_;
+  const size_t start = static_cast<size_t>(records_ - data_) + static_cast<size_t>(first) * record_length_;
+  if (fd_ < 0) return std::string_view(data_ + start, bytes);
+  buffer.resize(bytes);
+  size_t got = 0;
+  while (got < bytes) {
+    ssize_t n = ::pread(fd_, buffer.data() + got, bytes - got, static_cast<off_t>(start + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < bytes) Raise(kErrorChanged, Format(res::data::kDbfChanged, {path_}));  // the file shrank
+  return std::string_view(buffer.data(), bytes);
 }
 
 void DbfFile::Parse() {
@@ -260,6 +420,18 @@ TFieldValue DbfFile::Decode(std::string_view record, int field) const {
       if (zero != std::string_view::npos) raw = raw.substr(0, zero);
       size_t end = raw.size();
       while (end > 0 && raw[end - 1] == ' ') --end;
+      // A lead byte that ends the value has lost its second byte (a writer cut the text in
+      // the middle of a character): it is no character of the table's text and the text
+      // conversion leaves it out; kept, it would join the byte that follows the value on a
+      // page into one character. Counting back over the bytes that can be lead bytes finds
+      // it: the byte before that run ends a character, so the run pairs up from its start.
+      for (;;) {
+        size_t run = 0;
+        while (run < end && IsSjisLeadByte(static_cast<unsigned char>(raw[end - 1 - run]))) ++run;
+        if (run % 2 == 0) break;
+        --end;
+        while (end > 0 && raw[end - 1] == ' ') --end;
+      }
       v.is_null = false;
       v.text = raw.substr(0, end);
       break;

@@ -35,12 +35,21 @@ struct DbfField {
 
 // Opens and decodes a table. The file is mapped read-only (or, where mapping fails, read
 // whole); the records stay in those bytes and nothing is copied per record.
+//
+// A mapped file may shrink or change while it is read (a new catalogue copied over the old
+// one). Touching a page past the file's new end raises SIGBUS; a process-wide handler puts
+// zero pages in place of the lost ones, marks the file changed and lets the read go on, so the
+// reader never crashes and reads only zeros there. Readers call CheckIntact() after reading,
+// and before a response goes out every open file is checked again (also for a change in place
+// seen by its size or modification time): a changed file then ends the request with
+// EDBEngineError naming the file.
 class DbfFile {
  public:
   // Status codes of the errors Open raises (EDBEngineError::ErrorCode()).
   static constexpr uint16_t kErrorNotFound = 0x2201;    // no such file
   static constexpr uint16_t kErrorUnreadable = 0x2202;  // cannot be opened or read
   static constexpr uint16_t kErrorCorrupt = 0x2301;     // not a well-formed table
+  static constexpr uint16_t kErrorChanged = 0x2302;     // changed while it was read
 
   // Reads `path`. Raises EDBEngineError whose message names the file when it is missing,
   // unreadable or malformed: shorter than its header, no 0x0D terminator after the field
@@ -67,12 +76,31 @@ class DbfFile {
     return std::string_view(records_ + static_cast<size_t>(index) * record_length_, record_length_);
   }
   static bool IsDeleted(std::string_view record) { return !record.empty() && record[0] == '*'; }
+  // The header as read at opening: the fixed part, the field descriptors and what follows up
+  // to the first record.
+  std::string_view HeaderBytes() const { return std::string_view(data_, static_cast<size_t>(records_ - data_)); }
+  // Size and modification time (ns since the epoch) of the file when it was opened.
+  int64_t OpenedSize() const { return opened_size_; }
+  int64_t OpenedMtimeNs() const { return opened_mtime_ns_; }
+  // Records [first, first + count) as one run of bytes, for a scan that reads each record
+  // once: read with pread into `buffer` when the file is mapped (cheaper than faulting the
+  // pages in), else a view of the bytes read at opening. Raises EDBEngineError (kErrorChanged)
+  // naming the file when the file no longer has those bytes. Requires: first + count <=
+  // RecordCount().
+  std::string_view ReadRecords(uint32_t first, uint32_t count, std::string& buffer) const;
+  // Raises EDBEngineError (kErrorChanged) naming the file when a read met a page the file no
+  // longer has. Costs one atomic load.
+  void CheckIntact() const;
+  // CheckIntact, and also raises when the file's size or modification time differs from what
+  // it was at opening (a change in place). Costs one fstat.
+  void CheckUnchanged() const;
   // Decodes field `field` of a record: character values lose their blank padding at the end
   // (an all-blank one is the empty text, not null); numbers, dates and logicals that are blank
   // or in a null form (asterisks, a date of zeros, '?') are null, and so is a number that does
   // not parse. The text points into `record`. Allocates nothing.
   // Requires: `record` comes from Record(), 0 <= field < Fields().size().
-  //   C     the bytes before the first zero byte, trailing blanks dropped; never null.
+  //   C     the bytes before the first zero byte, trailing blanks dropped, and a lead byte
+  //         left without its second byte at the end dropped too; never null.
   //   N, F  blanks around, then an optional sign, digits with an optional point and an optional
   //         exponent ("e" or "E", optional sign, digits); anything else is null.
   //   D     "YYYYMMDD" of a real proleptic Gregorian date from year 1 gives `date`, the days
@@ -97,6 +125,10 @@ class DbfFile {
   size_t size_ = 0;
   bool mapped_ = false;
   std::unique_ptr<char[]> copy_;
+  int fd_ = -1;           // kept open while mapped, for CheckUnchanged
+  int guard_slot_ = -1;   // the SIGBUS guard's slot of the mapping; -1 when not guarded
+  int64_t opened_size_ = 0;
+  int64_t opened_mtime_ns_ = 0;
 };
 
 // Days since 0001-01-01 (that day is 1) of a proleptic Gregorian date. Requires a valid date.

@@ -1,13 +1,19 @@
 #include "data/dbf_file.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
+#include "base/hooks.h"
 #include "data/db_errors.h"
+#include "data/table.h"
+#include "data/dataset_test_support.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/sjis.h"
 
@@ -137,6 +143,13 @@ TEST_F(DbfFileTest, DecodesCharacterValues) {
       {std::string("ab \0cd  ", 8), "ab"},             // the value ends at its first zero byte
       {"\x83\x5C\x83\x74\x83\x67  ", "\x83\x5C\x83\x74\x83\x67"},  // trail bytes 0x5C kept
       {"abcdefgh", "abcdefgh"},
+      // A lead byte without its second byte at the end is left out, with the blanks before it.
+      {"abcdefg\x82", "abcdefg"},
+      {"\x82\xa0\x82 \x82   ", "\x82\xa0"},          // and again when a blank stood in its place
+      {"\x82\x9f\x82\x9f\x82   ", "\x82\x9f\x82\x9f"},  // trail bytes that could be lead bytes
+      {"\x82\x9f\x82\x9f    ", "\x82\x9f\x82\x9f"},     // an even run is whole characters
+      {"\xb1\x82\xa0 \x82   ", "\xb1\x82\xa0"},          // half-width kana ends a character
+      {"\xff\xfe\x80\xa0    ", "\xff\xfe\x80\xa0"},     // bytes that are no Shift_JIS stay
   };
   std::vector<std::string> stored;
   for (const Case& c : cases) stored.push_back(c.stored);
@@ -409,6 +422,98 @@ TEST(DbfFileFixtureTest, ReadsATableWrittenByAnotherProgram) {
 
   EXPECT_TRUE(DbfFile::IsDeleted(f->Record(2)));
   EXPECT_EQ(f->Decode(f->Record(2), 0).text, "gone");
+}
+
+// A table of `records` records of 100 bytes each: several pages of the file.
+DbfBuilder PagedTable(int records) {
+  DbfBuilder b;
+  b.AddField("NO", 'N', 8).AddField("TITLE", 'C', 91);
+  for (int i = 0; i < records; ++i) b.AddRecord({std::to_string(i + 1), "title " + std::to_string(i + 1)});
+  return b;
+}
+
+void ExpectChangedError(const std::function<void()>& read, const std::string& path, const char* what) {
+  try {
+    read();
+    ADD_FAILURE() << "no exception: " << what;
+  } catch (const EDBEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), DbfFile::kErrorChanged) << what;
+    EXPECT_EQ(e.Message(), Sjis("テーブルファイル " + path + " は読み込み中に変更されました")) << what;
+  }
+}
+
+TEST_F(DbfFileTest, TableThatShrinksUnderTheReaderRaisesInsteadOfCrashing) {
+  // A new catalogue copied over the old one truncates the file first. The pages past the new
+  // end are gone from the mapping: reading them must neither crash nor read garbage.
+  file_ = OpenBytes(PagedTable(400).Bytes());
+  ASSERT_EQ(file_->RecordCount(), 400u);
+  EXPECT_EQ(file_->Decode(file_->Record(0), 1).text, "title 1");
+  file_->CheckIntact();
+  ASSERT_EQ(::truncate(path_.c_str(), 100), 0);
+
+  TFieldValue last = file_->Decode(file_->Record(399), 1);  // the page is gone: zeros
+  EXPECT_FALSE(last.is_null);
+  EXPECT_EQ(last.text, "");
+  EXPECT_TRUE(file_->Decode(file_->Record(399), 0).is_null);
+  ExpectChangedError([&] { file_->CheckIntact(); }, path_, "CheckIntact");
+  ExpectChangedError([&] { RunBeforeSendHooks(); }, path_, "before send");
+  file_.reset();
+  RunBeforeSendHooks();  // a closed file is no longer checked
+}
+
+TEST_F(DbfFileTest, TableChangedInPlaceIsSeenBeforeTheAnswerGoesOut) {
+  std::string bytes = PagedTable(3).Bytes();
+  file_ = OpenBytes(bytes);
+  file_->CheckUnchanged();
+  // Same size, other bytes, another modification time: no page is lost, but the answer
+  // would mix two catalogues.
+  bytes[bytes.size() - 2] = 'X';
+  std::FILE* f = std::fopen(path_.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+  file_->CheckIntact();  // nothing was lost
+  ExpectChangedError([&] { file_->CheckUnchanged(); }, path_, "CheckUnchanged");
+}
+
+TEST_F(DbfFileTest, TableReplacedByRenameKeepsTheOldBytes) {
+  // The safe way to publish a catalogue: write a new file, then rename it over the old one.
+  file_ = OpenBytes(PagedTable(3).Bytes());
+  std::string fresh = path_ + ".new";
+  PagedTable(1).WriteTo(fresh);
+  ASSERT_EQ(std::rename(fresh.c_str(), path_.c_str()), 0);
+  file_->CheckUnchanged();
+  EXPECT_EQ(file_->RecordCount(), 3u);
+  EXPECT_EQ(file_->Decode(file_->Record(2), 1).text, "title 3");
+}
+
+TEST_F(DbfFileTest, FifoInPlaceOfATableIsRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  try {
+    DbfFile::Open(path_);
+    ADD_FAILURE() << "no exception";
+  } catch (const EDBEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), DbfFile::kErrorUnreadable);
+    EXPECT_NE(e.Message().find(path_), std::string::npos);
+  }
+}
+
+TEST(DbfFileGuardTest, DatasetOverAShrunkTableRaisesTheEngineError) {
+  testing::TempCatalogue catalogue;
+  catalogue.Write("T.DBF", PagedTable(400));
+  TTable table(nullptr);
+  table.SetName("T1");
+  table.SetDatabaseName("Vadoz");
+  table.SetTableName("T.DBF");
+  table.Open();
+  EXPECT_EQ(table.FieldAt(1).StringValue(), "title 1");
+  ASSERT_EQ(::truncate((catalogue.Dir() + "/T.DBF").c_str(), 0), 0);
+  std::string path = catalogue.Dir() + "/T.DBF";
+  ExpectChangedError([&] { table.CountRecords(); }, path, "CountRecords");
+  ExpectChangedError([&] { table.FieldAt(1).StringValue(); }, path, "StringValue");
+  table.Close();
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // TEngineDataSet: cursor movement, field values, counting, seeking and the filter.
 #include "data/engine_dataset.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <string>
 
 #include "base/exceptions.h"
 #include "base/format.h"
@@ -10,6 +13,7 @@
 #include "data/dbf_file.h"
 #include "data/field_text.h"
 #include "data/host_config.h"
+#include "data/search_index.h"
 #include "data/sql_condition.h"
 #include "data/sql_parser.h"
 #include "data_res.h"
@@ -65,6 +69,7 @@ void TEngineDataSet::CloseCursor() {
   natural_ = true;
   has_current_ = false;
   position_ = 0;
+  buffered_record_ = UINT32_MAX;
 }
 
 size_t TEngineDataSet::CursorSize() const {
@@ -76,15 +81,28 @@ uint32_t TEngineDataSet::RecordAt(size_t position) const {
   return natural_ ? static_cast<uint32_t>(position) : answer_[position];
 }
 
+std::string_view TEngineDataSet::RecordBytes(size_t position) const {
+  const uint32_t number = RecordAt(position);
+  if (natural_) return file_->Record(number);
+  if (number != buffered_record_) {
+    buffered_record_ = UINT32_MAX;  // stays unset when the read raises
+    buffered_view_ = file_->ReadRecords(number, 1, record_buffer_);
+    buffered_record_ = number;
+  }
+  return buffered_view_;
+}
+
 bool TEngineDataSet::Visible(size_t position) const {
-  std::string_view record = file_->Record(RecordAt(position));
+  std::string_view record = RecordBytes(position);
   if (DbfFile::IsDeleted(record)) return false;
   return !(filter_ && Filtered()) || filter_->Holds(record);
 }
 
 TFieldValue TEngineDataSet::GetFieldValue(int field_no) const {
   if (!has_current_ || file_ == nullptr) return TFieldValue{};
-  return file_->Decode(file_->Record(RecordAt(position_)), field_no);
+  TFieldValue value = file_->Decode(RecordBytes(position_), field_no);
+  file_->CheckIntact();  // a value read from pages the file no longer has is no value
+  return value;
 }
 
 int TEngineDataSet::CountRecords() {
@@ -95,6 +113,7 @@ int TEngineDataSet::CountRecords() {
   for (size_t p = 0; p < size; ++p) {
     if (Visible(p)) ++count;
   }
+  file_->CheckIntact();
   return count;
 }
 
@@ -102,11 +121,13 @@ bool TEngineDataSet::InternalFirst() {
   const size_t size = CursorSize();
   for (size_t p = 0; p < size; ++p) {
     if (Visible(p)) {
+      file_->CheckIntact();
       position_ = p;
       has_current_ = true;
       return true;
     }
   }
+  if (file_ != nullptr) file_->CheckIntact();
   has_current_ = false;
   return false;
 }
@@ -116,10 +137,12 @@ bool TEngineDataSet::InternalNext() {
   const size_t size = CursorSize();
   for (size_t p = position_ + 1; p < size; ++p) {
     if (Visible(p)) {
+      file_->CheckIntact();
       position_ = p;
       return true;
     }
   }
+  file_->CheckIntact();
   return false;
 }
 
@@ -179,27 +202,59 @@ bool TEngineDataSet::InternalSeek(const std::vector<TField*>& fields, const std:
     keys.push_back(std::move(key));
   }
 
-  const size_t size = CursorSize();
-  for (size_t p = 0; p < size; ++p) {
-    if (!Visible(p)) continue;
-    std::string_view record = file_->Record(RecordAt(p));
-    bool all = true;
+  auto matches = [&](std::string_view record) {
     for (const Key& key : keys) {
       Scalar v = FieldScalar(*file_, record, key.field, key.category);
       bool same = key.category == ValueCategory::kText
                       ? KeyMatches(v.text, key.text, case_insensitive, partial)
                       : CompareScalars(key.category, v, key.value) == 0;
-      if (!same) {
-        all = false;
-        break;
-      }
+      if (!same) return false;
     }
-    if (all) {
-      position_ = p;
-      has_current_ = true;
-      return true;
+    return true;
+  };
+  auto land = [&](size_t p) {
+    file_->CheckIntact();
+    position_ = p;
+    has_current_ = true;
+    return true;
+  };
+
+  if (natural_ && keys.size() == 1 && keys[0].category == ValueCategory::kNumber && !std::isnan(keys[0].value.number)) {
+    // The index lists the records holding the number in table order; each is checked here
+    // as the scan would check it.
+    std::vector<uint32_t> records;
+    const SearchIndex* index = SeekIndex();
+    if (index != nullptr && index->FindNumber(keys[0].field, keys[0].value.number, records)) {
+      for (uint32_t number : records) {
+        if (number < file_->RecordCount() && Visible(number) && matches(file_->Record(number))) return land(number);
+      }
+      file_->CheckIntact();
+      return false;
     }
   }
+  if (natural_) {
+    // The table in order, read about a megabyte at a time rather than paged in record by
+    // record.
+    const uint32_t count = file_->RecordCount();
+    const uint32_t length = file_->RecordLength();
+    const uint32_t per_chunk = std::max<uint32_t>(1, (1u << 20) / length);
+    std::string buffer;
+    for (uint32_t first = 0; first < count; first += per_chunk) {
+      const uint32_t n = std::min(per_chunk, count - first);
+      std::string_view chunk = file_->ReadRecords(first, n, buffer);
+      for (uint32_t i = 0; i < n; ++i) {
+        std::string_view record = chunk.substr(static_cast<size_t>(i) * length, length);
+        if (DbfFile::IsDeleted(record) || (filter_ && Filtered() && !filter_->Holds(record))) continue;
+        if (matches(record)) return land(first + i);
+      }
+    }
+  } else {
+    const size_t size = CursorSize();
+    for (size_t p = 0; p < size; ++p) {
+      if (Visible(p) && matches(RecordBytes(p))) return land(p);
+    }
+  }
+  file_->CheckIntact();
   return false;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/dataset.h"
@@ -11,6 +13,7 @@
 namespace shelfra {
 
 class DbfFile;
+class SearchIndex;
 class SqlCondition;
 
 class TEngineDataSet : public TDataSet {
@@ -37,12 +40,19 @@ class TEngineDataSet : public TDataSet {
   bool InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
                     bool case_insensitive, bool partial) override;
   void FilterChanged() override;
+  // The search index of the cursor's file, asked for by a seek by number on a natural-order
+  // cursor; nullptr (the default) when there is none, and the seek then scans.
+  virtual const SearchIndex* SeekIndex() { return nullptr; }
 
  private:
   size_t CursorSize() const;
   uint32_t RecordAt(size_t position) const;
   // The record at cursor `position` exists, is not deleted and passes an active filter.
   bool Visible(size_t position) const;
+  // The bytes of the record at cursor `position`. A natural-order cursor reads the mapped
+  // file; an answer list, whose records come in any order, reads each record once with
+  // pread into a buffer (one system call costs less than faulting in the pages around it).
+  std::string_view RecordBytes(size_t position) const;
   void CompileFilter();
 
   const DbfFile* file_ = nullptr;       // not owned: the database's
@@ -51,6 +61,9 @@ class TEngineDataSet : public TDataSet {
   size_t position_ = 0;                 // cursor position of the current record
   bool has_current_ = false;
   std::unique_ptr<SqlCondition> filter_;  // compiled Filter(), when not empty
+  mutable std::string record_buffer_;     // the answer record last read by RecordBytes
+  mutable uint32_t buffered_record_ = UINT32_MAX;  // its number; UINT32_MAX when none
+  mutable std::string_view buffered_view_;         // its bytes (in record_buffer_ or the file's)
 };
 
 }  // namespace shelfra

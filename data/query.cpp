@@ -133,7 +133,9 @@ void TQuery::InternalOpen() {
   }
   if (!param_names_.empty()) DatabaseError(Format(res::data::kParamNoValue, {param_names_.front()}));
   const DbfFile& file = database.OpenTableFile(TableFileName(statement_->TableName()));
-  OpenCursor(file, statement_->Execute(file), false);
+  std::vector<uint32_t> answer = statement_->Execute(file, database.SearchIndexFor(file));
+  file.CheckIntact();  // an answer read from pages the file no longer has is no answer
+  OpenCursor(file, std::move(answer), false);
 }
 
 void TQuery::InternalClose() {

@@ -179,6 +179,9 @@ TEST_F(QueryTest, ConditionsOfTheEngineLanguage) {
       {"[書名] LIKE 'c:%'", {"9"}},
       {"書名 like \"%\"\"%\"", {}},
       {"(書名 like 'こころ') AND ((分類記号 = '19'))", {"8"}},
+      // LIKE on a blank value (no text at all, not even a place in the record).
+      {"null like '%ab%'", {}},
+      {"登録番号 = 1 and not (null like 'a%' or null like '_%')", {"1"}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Run({"select * from 図書", std::string("where ") + c.where}), c.expected) << c.where;

@@ -195,6 +195,49 @@ int SqlCondition::BindNode(const SqlExpr& expr) {
   return static_cast<int>(nodes_.size()) - 1;
 }
 
+std::vector<std::string> SqlCondition::Required(int index) const {
+  const Node& node = nodes_[static_cast<size_t>(index)];
+  switch (node.kind) {
+    case SqlExpr::Kind::kAnd: {
+      // Both sides hold: every run either side requires.
+      std::vector<std::string> all = Required(node.left);
+      for (std::string& run : Required(node.right)) all.push_back(std::move(run));
+      return all;
+    }
+    case SqlExpr::Kind::kOr: {
+      // One side may hold alone: only the runs both sides require.
+      std::vector<std::string> left = Required(node.left);
+      std::vector<std::string> right = Required(node.right);
+      std::vector<std::string> both;
+      for (std::string& run : left) {
+        for (const std::string& other : right) {
+          if (run == other) {
+            both.push_back(std::move(run));
+            break;
+          }
+        }
+      }
+      return both;
+    }
+    case SqlExpr::Kind::kLike: {
+      if (node.negated || operands_[static_cast<size_t>(node.left)].field < 0) return {};
+      const std::string& needle = patterns_[static_cast<size_t>(node.pattern)].Needle();
+      if (needle.empty()) return {};
+      return {needle};
+    }
+    default:
+      return {};
+  }
+}
+
+std::string SqlCondition::RequiredBytes() const {
+  std::string best;
+  for (std::string& run : Required(root_)) {
+    if (run.size() > best.size()) best = std::move(run);
+  }
+  return best;
+}
+
 Scalar SqlCondition::Value(const Operand& operand, std::string_view record) const {
   if (operand.field >= 0) return FieldScalar(file_, record, operand.field, operand.category);
   Scalar s = operand.constant;
@@ -214,8 +257,11 @@ bool SqlCondition::Eval(int index, std::string_view record) const {
     case SqlExpr::Kind::kIsNull:
       return Value(operands_[static_cast<size_t>(node.left)], record).blank != node.negated;
     case SqlExpr::Kind::kLike: {
+      const LikePattern& pattern = patterns_[static_cast<size_t>(node.pattern)];
+      // "%" matches every value, the blank one too: no need to read it.
+      if (pattern.MatchesEverything()) return !node.negated;
       Scalar subject = Value(operands_[static_cast<size_t>(node.left)], record);
-      return patterns_[static_cast<size_t>(node.pattern)].Matches(subject.text) != node.negated;
+      return pattern.Matches(subject.text) != node.negated;
     }
     case SqlExpr::Kind::kCompare: {
       Scalar a = Value(operands_[static_cast<size_t>(node.left)], record);

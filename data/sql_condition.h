@@ -50,6 +50,11 @@ class SqlCondition {
   // True when the record passes. Allocates nothing.
   bool Holds(std::string_view record) const { return Eval(root_, record); }
 
+  // Bytes that every record passing the condition holds verbatim somewhere in its fields (the
+  // longest such run found by the LIKE patterns the condition requires); empty when there is
+  // none. A scan can look for them over many records at once and test only where they occur.
+  std::string RequiredBytes() const;
+
  private:
   struct Operand {
     int field = -1;  // -1: a constant
@@ -70,6 +75,7 @@ class SqlCondition {
   int BindNode(const SqlExpr& expr);
   int BindOperand(const SqlExpr& expr);
   bool Eval(int node, std::string_view record) const;
+  std::vector<std::string> Required(int node) const;
   Scalar Value(const Operand& operand, std::string_view record) const;
   [[noreturn]] void Fail(uint16_t code, const SqlExpr& at) const;
 

@@ -1,7 +1,9 @@
-// Running a prepared statement: filter the records, then sort them by the ORDER BY fields.
+// Running a prepared statement: through the search index when it can answer, else a scan that
+// filters the records and sorts them by the ORDER BY fields.
 #include "data/sql_statement.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <numeric>
 #include <string>
@@ -9,22 +11,79 @@
 #include "data/collation.h"
 #include "data/dbf_file.h"
 #include "data/engine_error.h"
+#include "data/search_index.h"
 #include "data/sql_condition.h"
 #include "data/sql_lexer.h"
 
 namespace shelfra {
 
+namespace {
+
+// Records are read about a megabyte at a time.
+constexpr size_t kChunkBytes = 1 << 20;
+
+struct SortField {
+  int field;
+  ValueCategory category;
+  bool descending;
+};
+
+// One sort key of an answer row. A text key is its sort key (AppendSortKey), kept in one
+// buffer as offset and length, since the record it came from is gone once its chunk is.
+struct RowKey {
+  Scalar value;  // numbers, logicals and dates; `text` unused
+  size_t offset = 0;
+  size_t length = 0;
+};
+
+// Finds records that hold `needle` anywhere in their bytes: memchr for the needle's rarest
+// byte (counted over the first chunk), then a comparison of the whole needle around each hit.
+class NeedleFinder {
+ public:
+  explicit NeedleFinder(std::string needle) : needle_(std::move(needle)) {}
+  bool Empty() const { return needle_.empty(); }
+
+  // Chooses the byte to look for from the byte counts of `sample`.
+  void Calibrate(std::string_view sample) {
+    size_t counts[256] = {};
+    for (unsigned char c : sample) ++counts[c];
+    for (size_t i = 0; i < needle_.size(); ++i) {
+      if (counts[static_cast<unsigned char>(needle_[i])] <= counts[static_cast<unsigned char>(needle_[key_])]) key_ = i;
+    }
+  }
+
+  // The first position at or after `from` where the needle starts in `bytes`; npos when none.
+  size_t Find(std::string_view bytes, size_t from) const {
+    const char key = needle_[key_];
+    size_t pos = from + key_;
+    while (pos < bytes.size()) {
+      const void* hit = std::memchr(bytes.data() + pos, key, bytes.size() - pos);
+      if (hit == nullptr) return std::string_view::npos;
+      pos = static_cast<size_t>(static_cast<const char*>(hit) - bytes.data());
+      const size_t start = pos - key_;
+      if (start + needle_.size() <= bytes.size() && std::memcmp(bytes.data() + start, needle_.data(), needle_.size()) == 0) {
+        return start;
+      }
+      ++pos;
+    }
+    return std::string_view::npos;
+  }
+
+ private:
+  std::string needle_;
+  size_t key_ = 0;
+};
+
+}  // namespace
+
 SqlStatement::SqlStatement(std::string text) : text_(std::move(text)), select_(ParseSelect(text_)) {}
 
-std::vector<uint32_t> SqlStatement::Execute(const DbfFile& file) const {
+std::vector<uint32_t> SqlStatement::Execute(const DbfFile& file, const SearchIndex* index) const {
+  // Binding first, so that an unknown field or a type mismatch raises whichever way the
+  // statement is answered.
   std::unique_ptr<SqlCondition> where;
   if (select_.where) where = std::make_unique<SqlCondition>(*select_.where, file, text_);
 
-  struct SortField {
-    int field;
-    ValueCategory category;
-    bool descending;
-  };
   std::vector<SortField> sort_fields;
   for (const SqlOrderItem& item : select_.order_by) {
     int field = FindFileField(file, item.field);
@@ -39,50 +98,67 @@ std::vector<uint32_t> SqlStatement::Execute(const DbfFile& file) const {
   }
 
   std::vector<uint32_t> rows;
-  const uint32_t count = file.RecordCount();
-  for (uint32_t i = 0; i < count; ++i) {
-    std::string_view record = file.Record(i);
-    if (DbfFile::IsDeleted(record)) continue;
-    if (where && !where->Holds(record)) continue;
-    rows.push_back(i);
-  }
-  if (sort_fields.empty() || rows.size() < 2) return rows;
+  if (index != nullptr && index->Run(file, select_, rows)) return rows;
 
-  // Keys are read once into one array (texts point into the file), then a stable sort of
-  // positions compares them. Text keys are folded once into one buffer of sort keys, whose
-  // byte order is the text order; a character takes at least one byte of text and exactly
-  // three of key, so reserving three times the text keeps the views into the buffer valid.
+  // The scan reads the records chunk by chunk. With bytes that every answer holds, only the
+  // records where they occur are tested; the sort keys of an answer row are taken while its
+  // record is at hand.
   const size_t width = sort_fields.size();
-  std::vector<Scalar> keys(rows.size() * width);
-  size_t text_bytes = 0;
-  for (size_t r = 0; r < rows.size(); ++r) {
-    std::string_view record = file.Record(rows[r]);
-    for (size_t k = 0; k < width; ++k) {
-      Scalar& key = keys[r * width + k];
-      key = FieldScalar(file, record, sort_fields[k].field, sort_fields[k].category);
-      if (sort_fields[k].category == ValueCategory::kText) text_bytes += key.text.size();
-    }
-  }
+  std::vector<RowKey> keys;
   std::string sort_keys;
-  sort_keys.reserve(3 * text_bytes);
-  for (size_t k = 0; k < width; ++k) {
-    if (sort_fields[k].category != ValueCategory::kText) continue;
-    for (size_t r = 0; r < rows.size(); ++r) {
-      Scalar& key = keys[r * width + k];
-      const size_t start = sort_keys.size();
-      AppendSortKey(key.text, sort_keys);
-      key.text = std::string_view(sort_keys.data() + start, sort_keys.size() - start);
+  auto take = [&](uint32_t number, std::string_view record) {
+    if (DbfFile::IsDeleted(record)) return;
+    if (where && !where->Holds(record)) return;
+    rows.push_back(number);
+    for (const SortField& sort : sort_fields) {
+      RowKey key;
+      key.value = FieldScalar(file, record, sort.field, sort.category);
+      if (sort.category == ValueCategory::kText) {
+        key.offset = sort_keys.size();
+        AppendSortKey(key.value.text, sort_keys);
+        key.length = sort_keys.size() - key.offset;
+        key.value.text = {};
+      }
+      keys.push_back(key);
     }
+  };
+
+  NeedleFinder finder(where ? where->RequiredBytes() : std::string());
+  const uint32_t count = file.RecordCount();
+  const uint32_t length = file.RecordLength();
+  const uint32_t per_chunk = static_cast<uint32_t>(std::max<size_t>(1, kChunkBytes / length));
+  std::string buffer;
+  for (uint32_t first = 0; first < count;) {
+    const uint32_t n = std::min(per_chunk, count - first);
+    std::string_view chunk = file.ReadRecords(first, n, buffer);
+    if (finder.Empty()) {
+      for (uint32_t i = 0; i < n; ++i) take(first + i, chunk.substr(static_cast<size_t>(i) * length, length));
+    } else {
+      if (first == 0) finder.Calibrate(chunk);
+      size_t pos = 0;
+      while ((pos = finder.Find(chunk, pos)) != std::string_view::npos) {
+        const uint32_t i = static_cast<uint32_t>(pos / length);
+        take(first + i, chunk.substr(static_cast<size_t>(i) * length, length));
+        pos = static_cast<size_t>(i + 1) * length;
+      }
+    }
+    first += n;
   }
+  file.CheckUnchanged();  // an answer read from bytes the file no longer has is no answer
+  if (width == 0 || rows.size() < 2) return rows;
+
+  // A stable sort of positions; text keys compare as bytes (the order of CompareText, and a
+  // blank text has an empty key, so blanks come first as CompareScalars puts them).
   std::vector<uint32_t> order(rows.size());
   std::iota(order.begin(), order.end(), 0u);
   std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
     for (size_t k = 0; k < width; ++k) {
-      const Scalar& a = keys[x * width + k];
-      const Scalar& b = keys[y * width + k];
-      // A blank text has an empty key, so key order puts blanks first as CompareScalars does.
-      int c = sort_fields[k].category == ValueCategory::kText ? a.text.compare(b.text)
-                                                              : CompareScalars(sort_fields[k].category, a, b);
+      const RowKey& a = keys[x * width + k];
+      const RowKey& b = keys[y * width + k];
+      int c = sort_fields[k].category == ValueCategory::kText
+                  ? std::string_view(sort_keys).substr(a.offset, a.length).compare(
+                        std::string_view(sort_keys).substr(b.offset, b.length))
+                  : CompareScalars(sort_fields[k].category, a.value, b.value);
       if (c != 0) return sort_fields[k].descending ? c > 0 : c < 0;
     }
     return false;

@@ -12,6 +12,7 @@
 namespace shelfra {
 
 class DbfFile;
+class SearchIndex;
 
 class SqlStatement {
  public:
@@ -27,8 +28,11 @@ class SqlStatement {
   // deleted records left out, in ORDER BY order (a stable sort, so equal keys keep table order;
   // blank values first; texts in the order of CompareText), otherwise in table order. Raises
   // EDBEngineError for an unknown field or mismatched types, naming the token. Nothing is
-  // allocated per record.
-  std::vector<uint32_t> Execute(const DbfFile& file) const;
+  // allocated per record. With `index` (the search index of `file`, not owned) the index
+  // answers when it holds what the statement needs, with the same records in the same order;
+  // otherwise the records are scanned. Raises EDBEngineError (changed file) when the file
+  // changed while it was scanned.
+  std::vector<uint32_t> Execute(const DbfFile& file, const SearchIndex* index = nullptr) const;
 
  private:
   std::string text_;

@@ -28,10 +28,20 @@ void TTable::InternalOpen() {
     RaiseEngineError(kStatusUnsupportedTableType,
                      {EngineContext(kStatusUnsupportedTableType, Format(res::data::kContextTable, {table_name_}))});
   }
-  OpenCursor(database.OpenTableFile(table_name_), {}, true);
+  const DbfFile& file = database.OpenTableFile(table_name_);
+  OpenCursor(file, {}, true);
+  database_ = &database;
+  table_file_ = &file;
+}
+
+const SearchIndex* TTable::SeekIndex() {
+  if (database_ == nullptr || table_file_ == nullptr) return nullptr;
+  return database_->SearchIndexFor(*table_file_);
 }
 
 void TTable::InternalClose() {
+  database_ = nullptr;
+  table_file_ = nullptr;
   CloseCursor();
   ReleaseDatabase();
 }

@@ -9,6 +9,9 @@
 
 namespace shelfra {
 
+class DbfFile;
+class SearchIndex;
+
 class TTable : public TDBDataSet {
  public:
   explicit TTable(TComponent* owner);
@@ -31,11 +34,15 @@ class TTable : public TDBDataSet {
   // than dBase (".DBF", any ASCII case) or a file that is missing or no table.
   void InternalOpen() override;
   void InternalClose() override;
+  // The index of the table file when the host configuration names an index directory.
+  const SearchIndex* SeekIndex() override;
 
  private:
   std::string table_name_;
   std::vector<TFieldDef> field_defs_;
   bool store_defs_ = false;
+  TDatabase* database_ = nullptr;     // not owned: the open table's, while open
+  const DbfFile* table_file_ = nullptr;  // not owned: the database's, while open
 };
 
 }  // namespace shelfra

@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and runs every test: the browser tests of a whole visit
-# under lighttpd and headless Chromium, then the unit and whole-program tests (CTest).
+# Sets up what is missing, builds, and runs every test:
+#   1. the browser tests of a whole visit (lighttpd and headless Chromium),
+#   2. a short load run under lighttpd (every response checked),
+#   3. a smoke run of every fuzz target (libFuzzer),
+#   4. the unit and whole-program tests under AddressSanitizer and UndefinedBehaviorSanitizer,
+#   5. the unit and whole-program tests (CTest).
+# Each step runs even when an earlier one failed; the exit code says whether all passed.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 
 status=0
-"$root/scripts/browser_test.sh" || status=$?
+step() {
+  echo "=== $*" >&2
+  "$@" || { echo "=== FAILED: $*" >&2; status=1; }
+}
+step "$root/scripts/browser_test.sh"
+step "$root/scripts/load_test.sh" --short
+step "$root/scripts/fuzz.sh"
+step "$root/scripts/sanitize.sh"
 
 cd "$root/build"
-ctest --output-on-failure -j"$(nproc)" --timeout 600 || status=$?
+ctest --output-on-failure -j"$(nproc)" --timeout 600 || status=1
 exit "$status"

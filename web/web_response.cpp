@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/format.h"
+#include "base/hooks.h"
 #include "base/text.h"
 #include "web/web_request.h"
 
@@ -127,6 +128,9 @@ std::string TCGIResponse::HeaderBlock() const {
 }
 
 void TCGIResponse::Send() {
+  // Nothing is written yet: a hook that raises (a table changed while the page was read)
+  // leaves the answer to the 500 page.
+  RunBeforeSendHooks();
   if (!request_.VariableText(1).empty()) request_.WriteText(HeaderBlock());
   if (!content_stream_) {
     request_.WriteText(content_);
