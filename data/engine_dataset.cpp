@@ -27,21 +27,7 @@ namespace {
 double SeekNumber(const TSeekValue& value) {
   if (const int32_t* i = std::get_if<int32_t>(&value)) return *i;
   if (const double* d = std::get_if<double>(&value)) return *d;
-  const std::string& text = std::get<std::string>(value);
-  std::string number = text;
-  for (char& c : number) {
-    if (c == Locale().decimal_separator) c = '.';
-  }
-  std::string_view s = number;
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  double out = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
-    throw EConvertError(Format(res::data::kNotAFloat, {text}));
-  }
-  return out;
+  return TextToDouble(std::get<std::string>(value));
 }
 
 }  // namespace

@@ -55,23 +55,7 @@ std::string TStringField::StringValue() const {
 
 int32_t TStringField::IntegerValue() const { return StrToInt(StringValue()); }
 
-double TStringField::FloatValue() const {
-  std::string text = StringValue();
-  std::string number = text;
-  for (char& c : number) {
-    if (c == Locale().decimal_separator) c = '.';
-  }
-  std::string_view s = number;
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  double value = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
-    throw EConvertError(Format(res::data::kNotAFloat, {text}));
-  }
-  return value;
-}
+double TStringField::FloatValue() const { return TextToDouble(StringValue()); }
 
 std::string TIntegerField::StringValue() const {
   TFieldValue v = Value();

@@ -8,6 +8,8 @@
 #include "base/format.h"
 #include "base/text.h"
 #include "base_res.h"
+#include "data/host_config.h"
+#include "data_res.h"
 
 namespace shelfra {
 
@@ -153,6 +155,23 @@ std::string DateToText(int32_t day_number, std::string_view pattern, std::string
     }
   }
   return out;
+}
+
+double TextToDouble(std::string_view text) {
+  std::string number(text);
+  for (char& c : number) {
+    if (c == Locale().decimal_separator) c = '.';
+  }
+  std::string_view s = number;
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  double value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+    throw EConvertError(Format(res::data::kNotAFloat, {text}));
+  }
+  return value;
 }
 
 }  // namespace shelfra

@@ -20,6 +20,11 @@ std::string FloatToGeneralText(double value, int precision, std::string_view dec
 // does not fit in 64 bits (also for infinity and not-a-number).
 int32_t RoundToInt32(double value);
 
+// A text read as a number: blanks around it and a leading "+" are ignored and the locale's
+// decimal separator stands for the point. Raises EConvertError "'<text>' is no float" when
+// the text is no number.
+double TextToDouble(std::string_view text);
+
 // Calendar date of a day number (day 1 = 0001-01-01, proleptic Gregorian calendar).
 void DayNumberToDate(int32_t day_number, int& year, int& month, int& day);
 int32_t DateToDayNumber(int year, int month, int day);

@@ -643,6 +643,9 @@ bool SearchIndex::Build(const DbfFile& file, const std::string& path) {
   bool ok = w.Ok() && ::pwrite(temp.fd, &h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
   ok = ::close(temp.fd) == 0 && ok;
   temp.fd = -1;
+  // A table that shrank or changed while it was read must not leave behind an index of bytes
+  // it no longer holds: the request ends with the "table changed" error instead.
+  file.CheckUnchanged();
   if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
   temp.kept = ok;
   return ok;

@@ -19,6 +19,17 @@ void WriteFile(const std::string& path, std::string_view bytes) {
 }
 }  // namespace
 
+std::string Escape(const std::string& utf8) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : Sjis(utf8)) {
+    out += '%';
+    out += hex[c >> 4];
+    out += hex[c & 15];
+  }
+  return out;
+}
+
 std::string SourceDir() {
   const char* dir = std::getenv("SHELFRA_SOURCE_DIR");
   return dir ? dir : ".";

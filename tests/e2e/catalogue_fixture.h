@@ -40,6 +40,9 @@ class CatalogueFixture {
   std::string config_path_;
 };
 
+// UTF-8 text as a browser sends it from a Shift_JIS form: every Shift_JIS byte percent-escaped.
+std::string Escape(const std::string& utf8);
+
 // The repository root, from SHELFRA_SOURCE_DIR.
 std::string SourceDir();
 

@@ -26,17 +26,6 @@ constexpr const char* kBooks =
     "9,青い本,アオ ﾉ ﾎﾝ,,,,,320\n"
     "8,愛の本,ｱｲ ﾉ ﾎﾝ,,,,,330\n";
 
-std::string Escape(const std::string& utf8) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : Sjis(utf8)) {
-    out += '%';
-    out += hex[c >> 4];
-    out += hex[c & 15];
-  }
-  return out;
-}
-
 class FoldingTest : public ::testing::Test {
  protected:
   FoldingTest() {

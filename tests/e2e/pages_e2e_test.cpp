@@ -56,17 +56,6 @@ std::string Answer(const std::string& body) {
          "\r\nContent:\r\n\r\n" + body;
 }
 
-std::string Escape(const std::string& utf8) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : Sjis(utf8)) {
-    out += '%';
-    out += hex[c >> 4];
-    out += hex[c & 15];
-  }
-  return out;
-}
-
 const std::vector<std::pair<std::string, std::string>> kDefaultFormTags = {
     {"<#VadozMes>", "図書館資料の検索ができます。"}, {"<#NDC10>", "総記"}, {"<#NDC1>", "哲学"},
     {"<#NDC2>", "歴史"}, {"<#NDC3>", "社会科学"}, {"<#NDC4>", "自然科学"}, {"<#NDC5>", "技術"},
