@@ -14,16 +14,6 @@ namespace shelfra {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  size_t begin = 0;
-  while (begin < s.size() && IsBlank(s[begin])) ++begin;
-  size_t end = s.size();
-  while (end > begin && IsBlank(s[end - 1])) --end;
-  return s.substr(begin, end - begin);
-}
-
 // A settings file is a few lines; anything past this is not read.
 constexpr size_t kMaxProfileFileBytes = size_t{16} << 20;
 

@@ -9,6 +9,14 @@
 
 namespace shelfra {
 
+std::string_view TrimBlanks(std::string_view s) {
+  size_t begin = 0;
+  while (begin < s.size() && IsBlank(s[begin])) ++begin;
+  size_t end = s.size();
+  while (end > begin && IsBlank(s[end - 1])) --end;
+  return s.substr(begin, end - begin);
+}
+
 bool SameTextAscii(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -15,6 +15,11 @@ inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<cha
 // True for the first byte of a Shift_JIS double-byte character (0x81-0x9F, 0xE0-0xFC).
 inline bool IsSjisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
+// A blank: space or tab.
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// `s` without the blanks at its start and end.
+std::string_view TrimBlanks(std::string_view s);
+
 // Equal ignoring ASCII case only; every other byte compares exactly.
 bool SameTextAscii(std::string_view a, std::string_view b);
 std::string AsciiUpperText(std::string_view s);

@@ -155,16 +155,6 @@ uint32_t ReadLe32(const unsigned char* p) {
 
 uint32_t ReadLe16(const unsigned char* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  size_t begin = 0;
-  while (begin < s.size() && IsBlank(s[begin])) ++begin;
-  size_t end = s.size();
-  while (end > begin && IsBlank(s[end - 1])) --end;
-  return s.substr(begin, end - begin);
-}
-
 // A number as dBase writes it: blanks around, then [+|-] digits [. digits] [(e|E) [+|-] digits],
 // with at least one digit before the exponent. Overflow ("*****") and anything else fail.
 bool ParseNumber(std::string_view text, double& out) {

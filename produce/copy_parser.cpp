@@ -12,7 +12,7 @@
 namespace shelfra {
 
 namespace {
-bool IsBlank(unsigned char c) { return c >= 1 && c <= 32; }
+bool IsTemplateBlank(unsigned char c) { return c >= 1 && c <= 32; }
 bool IsIdentStart(unsigned char c) { return IsAsciiAlpha(c) || c == '_'; }
 bool IsIdentChar(unsigned char c) { return IsIdentStart(c) || IsAsciiDigit(c); }
 }  // namespace
@@ -73,7 +73,7 @@ void TCopyParser::SkipBlanks(std::string* sink) {
       if (exposed_end_ == 0) return;  // the source is exhausted
       continue;
     }
-    if (!IsBlank(c)) break;
+    if (!IsTemplateBlank(c)) break;
     if (c == '\n') ++source_line_;
     ++pos_;
   }
