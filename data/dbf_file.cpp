@@ -31,7 +31,6 @@ namespace {
 constexpr size_t kFixedHeaderSize = 32;
 constexpr size_t kDescriptorSize = 32;
 constexpr unsigned char kTerminator = 0x0D;
-constexpr unsigned char kEndMark = 0x1A;
 
 struct FdCloser {
   int fd;
@@ -378,19 +377,16 @@ void DbfFile::Parse() {
     fields_.push_back(std::move(f));
   }
 
-  // Only records wholly present count. When the header claims more than that, its count is
-  // not to be trusted, and the end mark (never a valid deletion flag) ends the table too.
-  size_t present = (size_ - header_length) / record_length_;
-  record_count_ = static_cast<uint32_t>(std::min<size_t>(header_count, present));
-  records_ = data_ + header_length;
+  // A table whose records stop before the header's count is truncated (a copy cut short): its
+  // answers would silently lack books, so it is refused like any other damaged table. Bytes
+  // after the counted records (the end mark, or more) are ignored.
+  const size_t present = (size_ - header_length) / record_length_;
   if (header_count > present) {
-    for (uint32_t i = 0; i < record_count_; ++i) {
-      if (static_cast<unsigned char>(records_[static_cast<size_t>(i) * record_length_]) == kEndMark) {
-        record_count_ = i;
-        break;
-      }
-    }
+    Raise(kErrorCorrupt, Format(res::data::kDbfRecordsMissing,
+                                {path_, static_cast<long long>(header_count), static_cast<long long>(present)}));
   }
+  record_count_ = header_count;
+  records_ = data_ + header_length;
 }
 
 int DbfFile::FieldIndex(std::string_view name) const {

@@ -54,9 +54,9 @@ class DbfFile {
   // Reads `path`. Raises EDBEngineError whose message names the file when it is missing,
   // unreadable or malformed: shorter than its header, no 0x0D terminator after the field
   // descriptors within the header length, no fields, a field of length 0 (or a date field not
-  // 8 bytes long, a logical one not 1 byte long), or fields running past the record length.
-  // Records that are only partly present at the end of the file are not counted, and when the
-  // header counts more records than the file holds, the count also stops at a 0x1A end mark.
+  // 8 bytes long, a logical one not 1 byte long), fields running past the record length, or
+  // fewer whole records than the header counts (a copy cut short). Bytes after the counted
+  // records (the 0x1A end mark, or anything else) are ignored.
   static std::unique_ptr<DbfFile> Open(const std::string& path);
   ~DbfFile();
   DbfFile(const DbfFile&) = delete;
