@@ -147,10 +147,22 @@ std::string TWebModule1::LendingStatus() {
 
 void TWebModule1::DataSetPageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag*/, const std::string& tag_string,
                                               TStrings& /*tag_params*/, std::string& replace_text) {
+  // Tags shown as one field of the book, with a suffix written even after an empty value.
+  struct FieldTag {
+    std::string_view tag;
+    std::string_view field;
+    std::string_view suffix;
+  };
+  static constexpr FieldTag kFieldTags[] = {
+      {"Title", res::app::kFieldTitle, ""},         {"Author", res::app::kFieldAuthor, ""},
+      {"Series", res::app::kFieldSeries, ""},       {"Publisher", res::app::kFieldPublisher, ""},
+      {"Year", res::app::kFieldYear, ""},           {"Size", res::app::kFieldSize, "(cm)"},
+      {"Page", res::app::kFieldPages, "p."},        {"Comment", res::app::kFieldNote, ""},
+      {"Place", res::app::kFieldPlace, ""},         {"Content", res::app::kFieldContents, ""},
+  };
   const std::string number_text = RegistrationNumberText();
   auto field = [this](std::string_view name) { return ZoshoTable->FieldNamed(name).StringValue(); };
-  const std::string& t = tag_string;
-  if (SameTextAscii(t, "Seikyu")) {
+  if (SameTextAscii(tag_string, "Seikyu")) {
     // One field after the other, so a missing one is reported in reading order.
     std::string call_number = field(res::app::kFieldClassCode);
     call_number += "/";
@@ -158,30 +170,18 @@ void TWebModule1::DataSetPageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag
     call_number += "/";
     call_number += field(res::app::kFieldVolumeMark);
     replace_text = std::move(call_number);
-  } else if (SameTextAscii(t, "No")) {
+  } else if (SameTextAscii(tag_string, "No")) {
     replace_text = number_text;
-  } else if (SameTextAscii(t, "Title")) {
-    replace_text = field(res::app::kFieldTitle);
-  } else if (SameTextAscii(t, "Author")) {
-    replace_text = field(res::app::kFieldAuthor);
-  } else if (SameTextAscii(t, "Series")) {
-    replace_text = field(res::app::kFieldSeries);
-  } else if (SameTextAscii(t, "Publisher")) {
-    replace_text = field(res::app::kFieldPublisher);
-  } else if (SameTextAscii(t, "Year")) {
-    replace_text = field(res::app::kFieldYear);
-  } else if (SameTextAscii(t, "Size")) {
-    replace_text = field(res::app::kFieldSize) + "(cm)";
-  } else if (SameTextAscii(t, "Page")) {
-    replace_text = field(res::app::kFieldPages) + "p.";
-  } else if (SameTextAscii(t, "Comment")) {
-    replace_text = field(res::app::kFieldNote);
-  } else if (SameTextAscii(t, "Place")) {
-    replace_text = field(res::app::kFieldPlace);
-  } else if (SameTextAscii(t, "Content")) {
-    replace_text = field(res::app::kFieldContents);
-  } else if (SameTextAscii(t, "Kashidashi")) {
+  } else if (SameTextAscii(tag_string, "Kashidashi")) {
     replace_text = LendingStatus();
+  } else {
+    for (const FieldTag& f : kFieldTags) {
+      if (SameTextAscii(tag_string, f.tag)) {
+        replace_text = field(f.field);
+        replace_text += f.suffix;
+        break;
+      }
+    }
   }
 }
 

@@ -68,19 +68,6 @@ std::string_view Unquote(std::string_view value) {
 
 }  // namespace
 
-bool SameTextSjis(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (IsSjisLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-      ++i;
-    } else if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::optional<std::string> FindPrivateProfileString(std::string_view section, std::string_view key,
                                                     const std::string& path) {
   std::optional<std::string> file = ReadWholeFile(path);

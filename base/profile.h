@@ -6,14 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
+
 namespace shelfra {
 
 // The longest value a lookup returns; longer values are cut to their first kMaxProfileValue bytes.
 inline constexpr size_t kMaxProfileValue = 2047;
 
-// Equal ignoring ASCII case outside double-byte characters: both bytes of a Shift_JIS
-// double-byte character compare exactly (its trail byte may look like an ASCII letter).
-bool SameTextSjis(std::string_view a, std::string_view b);
 
 // Looks up `key` in `section` of the INI-form file at `path` (Shift_JIS bytes):
 //   - "[name]" starts a section; "name=value" lines are its keys; lines whose first non-blank

@@ -25,6 +25,19 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool SameTextSjis(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+      ++i;
+    } else if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string AsciiUpperText(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = AsciiUpper(c);

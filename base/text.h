@@ -23,6 +23,9 @@ std::string_view TrimBlanks(std::string_view s);
 // Equal ignoring ASCII case only; every other byte compares exactly.
 bool SameTextAscii(std::string_view a, std::string_view b);
 std::string AsciiUpperText(std::string_view s);
+// Equal ignoring ASCII case outside double-byte characters: both bytes of a Shift_JIS
+// double-byte character compare exactly (its trail byte may look like an ASCII letter).
+bool SameTextSjis(std::string_view a, std::string_view b);
 
 // Text to a signed 32-bit integer. Leading blanks are skipped; then an optional sign and
 // decimal digits, or a hexadecimal number after "$", "x", "X", "0x" or "0X" (no sign, at most

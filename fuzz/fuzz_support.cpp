@@ -22,9 +22,9 @@ MemFile::MemFile(std::string_view bytes) {
 
 MemFile::~MemFile() { ::close(fd_); }
 
-std::string TableBytes(const std::vector<FieldSpec>& fields, const std::vector<std::string>& records) {
+std::string TableBytes(const std::vector<FieldLayout>& fields, const std::vector<std::string>& records) {
   size_t record_length = 1;
-  for (const FieldSpec& f : fields) record_length += static_cast<size_t>(f.length);
+  for (const FieldLayout& f : fields) record_length += static_cast<size_t>(f.length);
   const size_t header_length = 32 + 32 * fields.size() + 1;
   std::string out(32, '\0');
   out[0] = 0x03;
@@ -40,7 +40,7 @@ std::string TableBytes(const std::vector<FieldSpec>& fields, const std::vector<s
   put16(8, header_length);
   put16(10, record_length);
   out[29] = 0x13;
-  for (const FieldSpec& f : fields) {
+  for (const FieldLayout& f : fields) {
     std::string d(32, '\0');
     d.replace(0, std::min<size_t>(f.name.size(), 11), f.name.substr(0, 11));
     d[11] = f.type;
@@ -61,8 +61,8 @@ std::string TableBytes(const std::vector<FieldSpec>& fields, const std::vector<s
 namespace {
 
 // Field names: ASCII, and Shift_JIS ones (a title, a registration number, a returned flag).
-const std::vector<FieldSpec>& FixtureFields() {
-  static const std::vector<FieldSpec> fields = {
+const std::vector<FieldLayout>& FixtureFields() {
+  static const std::vector<FieldLayout> fields = {
       {"\x8f\x91\x96\xbc", 'C', 20, 0},          // title
       {"\x93\x6f\x98\x5e\x94\xd4\x8d\x86", 'N', 10, 0},  // registration number
       {"KANA", 'C', 12, 0},
@@ -82,7 +82,7 @@ const std::vector<FieldSpec>& FixtureFields() {
 // right-aligned as dBase writes them, everything else left-aligned.
 std::string FixtureRecord(const std::vector<std::string>& values, bool deleted = false) {
   std::string record(1, deleted ? '*' : ' ');
-  const std::vector<FieldSpec>& fields = FixtureFields();
+  const std::vector<FieldLayout>& fields = FixtureFields();
   for (size_t i = 0; i < fields.size(); ++i) {
     std::string v = i < values.size() ? values[i] : std::string();
     const size_t width = static_cast<size_t>(fields[i].length);
@@ -126,7 +126,7 @@ const std::string& FixtureTableBytes() {
 const std::vector<std::string>& FixtureFieldNames() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> out;
-    for (const FieldSpec& f : FixtureFields()) out.push_back(f.name);
+    for (const FieldLayout& f : FixtureFields()) out.push_back(f.name);
     return out;
   }();
   return names;

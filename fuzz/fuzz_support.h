@@ -26,7 +26,7 @@ class MemFile {
 };
 
 // One field of a table written by TableBytes.
-struct FieldSpec {
+struct FieldLayout {
   std::string name;
   char type;
   int length;
@@ -35,7 +35,7 @@ struct FieldSpec {
 
 // The bytes of a dBase III table: header, descriptors, terminator, the records (each given
 // whole, deletion flag first, and cut or blank-padded to the record length), end mark.
-std::string TableBytes(const std::vector<FieldSpec>& fields, const std::vector<std::string>& records);
+std::string TableBytes(const std::vector<FieldLayout>& fields, const std::vector<std::string>& records);
 
 // The fixture table: a field of every type the reader knows (Shift_JIS names included) and
 // records with ordinary, blank, null-form, deleted and odd values. The same bytes for the

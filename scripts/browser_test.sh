@@ -35,6 +35,6 @@ fi
 # The whole run is bounded; on time-out every process it started (server, browser) is
 # signalled with it, as they share its process group.
 status=0
-timeout -k 10 170 node --test --test-concurrency=1 --test-reporter=spec ./*.test.js || status=$?
+timeout -k 10 170 node --test --test-concurrency=1 ./*.test.js || status=$?
 if ((status == 124)); then echo "browser_test: the run took longer than 170 s and was stopped" >&2; fi
 exit "$status"

@@ -48,10 +48,9 @@ mkdir -p "$work"
 # The catalogue, generated when missing or made by another version of the generator.
 data="$work/catalogue-$books"
 if [ ! -f "$data/manifest.json" ] || ! python3 - "$data/manifest.json" "$root/bench/gen_catalogue.py" <<'EOF'
-import importlib.util, json, sys
-spec = importlib.util.spec_from_file_location("gen", sys.argv[2])
-gen = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(gen)
+import json, os, sys
+sys.path.insert(0, os.path.dirname(sys.argv[2]))
+import gen_catalogue as gen
 sys.exit(0 if json.load(open(sys.argv[1], encoding="utf-8"))["generator"] == gen.generator_digest() else 1)
 EOF
 then

@@ -104,8 +104,8 @@ def main():
             data = encode(value, f"{path}:{no}", allow_tab=False)
             body.append(f"inline constexpr std::string_view {name} = {view(data)};")
 
-    for spec in args.lines:
-        name, path = spec.split("=", 1)
+    for entry in args.lines:
+        name, path = entry.split("=", 1)
         declare(name, path)
         text = read_utf8(path)
         if text.endswith("\n"):
@@ -116,8 +116,8 @@ def main():
         body.extend("    " + it + "," for it in items)
         body.append("};")
 
-    for spec in args.text:
-        name, path = spec.split("=", 1)
+    for entry in args.text:
+        name, path = entry.split("=", 1)
         declare(name, path)
         text = read_utf8(path)
         if text.endswith("\n"):
