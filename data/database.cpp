@@ -3,15 +3,30 @@
 
 #include <dirent.h>
 
+#include <mutex>
+
+#include "base/hooks.h"
 #include "base/text.h"
-#include "data/dbf_file.h"
-#include "data/host_config.h"
-#include "data/search_index.h"
+#include "data/engine_error.h"
+#include "engine/dbf_file.h"
+#include "engine/host_config.h"
+#include "engine/search_index.h"
 
 namespace shelfra {
 
-TDatabase::TDatabase(TComponent* owner, std::string alias_name, std::string directory)
-    : TComponent(owner), alias_name_(std::move(alias_name)), directory_(std::move(directory)) {}
+namespace {
+
+// Before an answer goes out: a table that changed under the request makes it no answer.
+void CheckTablesBeforeSend() { CheckEngine(DbfFile::CheckAllUnchanged()); }
+
+}  // namespace
+
+TDatabase::TDatabase(TComponent* owner, std::string alias_name, std::string directory,
+                     const SearchIndexFields* index_fields)
+    : TComponent(owner),
+      alias_name_(std::move(alias_name)),
+      directory_(std::move(directory)),
+      index_fields_(index_fields) {}
 
 TDatabase::~TDatabase() = default;
 
@@ -43,7 +58,11 @@ const DbfFile& TDatabase::OpenTableFile(std::string_view file_name) {
   for (const std::unique_ptr<DbfFile>& file : files_) {
     if (file->Path() == path) return *file;
   }
-  files_.push_back(DbfFile::Open(path));
+  static std::once_flag hook_once;
+  std::call_once(hook_once, [] { AddBeforeSendHook(CheckTablesBeforeSend); });
+  std::unique_ptr<DbfFile> file;
+  CheckEngine(DbfFile::Open(path, file));
+  files_.push_back(std::move(file));
   return *files_.back();
 }
 
@@ -51,18 +70,9 @@ const SearchIndex* TDatabase::SearchIndexFor(const DbfFile& file) {
   for (const IndexEntry& entry : indexes_) {
     if (entry.file == &file) return entry.index.get();
   }
-  std::string directory = IndexDirectory();
+  const std::string directory = IndexDirectory();
   std::unique_ptr<SearchIndex> index;
-  if (!directory.empty()) {
-    // A relative directory counts from the configuration file's directory, as alias
-    // directories do.
-    if (directory.front() != '/') {
-      std::string config = HostConfigPath();
-      size_t slash = config.rfind('/');
-      directory = (slash == std::string::npos ? std::string(".") : config.substr(0, slash)) + "/" + directory;
-    }
-    index = SearchIndex::OpenOrBuild(file, directory);
-  }
+  if (!directory.empty()) CheckEngine(SearchIndex::OpenOrBuild(file, *index_fields_, directory, index));
   indexes_.push_back(IndexEntry{&file, std::move(index)});
   return indexes_.back().index.get();
 }

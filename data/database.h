@@ -13,11 +13,13 @@ namespace shelfra {
 
 class DbfFile;
 class SearchIndex;
+struct SearchIndexFields;
 
 // Created, counted and destroyed by the session (TSession::OpenDatabase/CloseDatabase).
 class TDatabase : public TComponent {
  public:
-  TDatabase(TComponent* owner, std::string alias_name, std::string directory);
+  // Requires: `index_fields` (not owned: the session's) outlives the database.
+  TDatabase(TComponent* owner, std::string alias_name, std::string directory, const SearchIndexFields* index_fields);
   ~TDatabase() override;
 
   const std::string& AliasName() const { return alias_name_; }
@@ -27,13 +29,17 @@ class TDatabase : public TComponent {
   // The table file `file_name` of the directory, read on first use and kept until the
   // database closes, so every dataset of the alias reads the same bytes. When no file has
   // exactly that name, one whose name differs only in the ASCII case of its extension is
-  // taken. Raises EDBEngineError naming the file when it is missing or no table.
+  // taken. Raises EDBEngineError naming the file when it is missing or no table. The first
+  // table opened in the process also sets up the last check before an answer goes out: a
+  // table that changed while it was read ends the request with EDBEngineError.
   const DbfFile& OpenTableFile(std::string_view file_name);
 
   // The search index of `file` (one of this database's table files) when the host
   // configuration names an index directory: opened, or first made when it is missing or stale
-  // (SearchIndex::OpenOrBuild). nullptr without that setting or when no index can be made;
-  // without the setting nothing is written. Looked up once per file. Owned by the database.
+  // (SearchIndex::OpenOrBuild), holding the session's index fields. nullptr without that
+  // setting or when no index can be made; without the setting nothing is written. Looked up
+  // once per file. Owned by the database. Raises EDBEngineError when the table changed while
+  // the index was made from it.
   const SearchIndex* SearchIndexFor(const DbfFile& file);
 
  private:
@@ -42,6 +48,7 @@ class TDatabase : public TComponent {
 
   std::string alias_name_;
   std::string directory_;
+  const SearchIndexFields* index_fields_;  // not owned
   int use_count_ = 0;
   std::vector<std::unique_ptr<DbfFile>> files_;  // owned
   struct IndexEntry {

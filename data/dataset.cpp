@@ -6,22 +6,13 @@
 
 #include "base/exceptions.h"
 #include "base/format.h"
+#include "base/text.h"
 #include "base_res.h"
-#include "data/collation.h"
+#include "engine/collation.h"
 #include "data/db_errors.h"
 #include "data_res.h"
 
 namespace shelfra {
-
-namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-}  // namespace
 
 TDataSet::TDataSet(TComponent* owner) : TComponent(owner) {}
 

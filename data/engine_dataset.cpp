@@ -4,19 +4,21 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "base/exceptions.h"
 #include "base/format.h"
 #include "base/text.h"
-#include "data/collation.h"
-#include "data/dbf_file.h"
+#include "data/engine_error.h"
 #include "data/field_text.h"
-#include "data/host_config.h"
-#include "data/search_index.h"
-#include "data/sql_condition.h"
-#include "data/sql_parser.h"
 #include "data_res.h"
+#include "engine/collation.h"
+#include "engine/dbf_file.h"
+#include "engine/host_config.h"
+#include "engine/search_index.h"
+#include "engine/sql_condition.h"
+#include "engine/sql_parser.h"
 
 namespace shelfra {
 
@@ -72,7 +74,7 @@ std::string_view TEngineDataSet::RecordBytes(size_t position) const {
   if (natural_) return file_->Record(number);
   if (number != buffered_record_) {
     buffered_record_ = UINT32_MAX;  // stays unset when the read raises
-    buffered_view_ = file_->ReadRecords(number, 1, record_buffer_);
+    CheckEngine(file_->ReadRecords(number, 1, record_buffer_, buffered_view_));
     buffered_record_ = number;
   }
   return buffered_view_;
@@ -87,7 +89,7 @@ bool TEngineDataSet::Visible(size_t position) const {
 TFieldValue TEngineDataSet::GetFieldValue(int field_no) const {
   if (!has_current_ || file_ == nullptr) return TFieldValue{};
   TFieldValue value = file_->Decode(RecordBytes(position_), field_no);
-  file_->CheckIntact();  // a value read from pages the file no longer has is no value
+  CheckEngine(file_->CheckIntact());  // a value read from pages the file no longer has is no value
   return value;
 }
 
@@ -99,7 +101,7 @@ int TEngineDataSet::CountRecords() {
   for (size_t p = 0; p < size; ++p) {
     if (Visible(p)) ++count;
   }
-  file_->CheckIntact();
+  CheckEngine(file_->CheckIntact());
   return count;
 }
 
@@ -107,13 +109,13 @@ bool TEngineDataSet::InternalFirst() {
   const size_t size = CursorSize();
   for (size_t p = 0; p < size; ++p) {
     if (Visible(p)) {
-      file_->CheckIntact();
+      CheckEngine(file_->CheckIntact());
       position_ = p;
       has_current_ = true;
       return true;
     }
   }
-  if (file_ != nullptr) file_->CheckIntact();
+  if (file_ != nullptr) CheckEngine(file_->CheckIntact());
   has_current_ = false;
   return false;
 }
@@ -123,13 +125,62 @@ bool TEngineDataSet::InternalNext() {
   const size_t size = CursorSize();
   for (size_t p = position_ + 1; p < size; ++p) {
     if (Visible(p)) {
-      file_->CheckIntact();
+      CheckEngine(file_->CheckIntact());
       position_ = p;
       return true;
     }
   }
-  file_->CheckIntact();
+  CheckEngine(file_->CheckIntact());
   return false;
+}
+
+// One seek value made a constant of its field's type.
+struct TEngineDataSet::SeekKey {
+  int field;
+  ValueCategory category;
+  Scalar value;
+  std::string text;
+};
+
+TEngineDataSet::SeekKey TEngineDataSet::MakeSeekKey(const TField& field, const TSeekValue& value) const {
+  SeekKey key{field.FieldNo(), CategoryOf(field.DataType()), Scalar{}, {}};
+  key.value.blank = false;
+  switch (key.category) {
+    case ValueCategory::kNumber: {
+      double number = SeekNumber(value);
+      if (field.DataType() == TFieldType::ftSmallint && !(number >= -32768 && number <= 32767)) {
+        DatabaseError(res::data::kConstantOutOfRange);
+      }
+      if (field.DataType() == TFieldType::ftInteger && !(number >= -2147483648.0 && number <= 2147483647.0)) {
+        DatabaseError(res::data::kConstantOutOfRange);
+      }
+      key.value.number = number;
+      break;
+    }
+    case ValueCategory::kText:
+      if (const int32_t* n = std::get_if<int32_t>(&value)) {
+        key.text = IntToStr(*n);
+      } else if (const double* d = std::get_if<double>(&value)) {
+        key.text = FloatToGeneralText(*d, 15, std::string_view(&Locale().decimal_separator, 1));
+      } else {
+        key.text = std::get<std::string>(value);
+      }
+      key.value.blank = key.text.empty();
+      break;
+    case ValueCategory::kBool:
+      if (const std::string* s = std::get_if<std::string>(&value)) {
+        if (!SameTextAscii(*s, "True") && !SameTextAscii(*s, "False")) {
+          DatabaseError(Format(res::data::kSeekTypeMismatch, {field.FieldName()}));
+        }
+        key.value.flag = SameTextAscii(*s, "True");
+      } else {
+        key.value.flag = SeekNumber(value) != 0;
+      }
+      break;
+    default:
+      DatabaseError(Format(res::data::kSeekTypeMismatch, {field.FieldName()}));
+  }
+  return key;
 }
 
 bool TEngineDataSet::InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
@@ -137,59 +188,12 @@ bool TEngineDataSet::InternalSeek(const std::vector<TField*>& fields, const std:
   if (file_ == nullptr) return false;
   // Each value becomes a constant of its field's type first, so that a bad value raises
   // before anything moves.
-  struct Key {
-    int field;
-    ValueCategory category;
-    Scalar value;
-    std::string text;
-  };
-  std::vector<Key> keys;
+  std::vector<SeekKey> keys;
   keys.reserve(fields.size());
-  for (size_t i = 0; i < fields.size(); ++i) {
-    const TField& field = *fields[i];
-    const TSeekValue& value = values[i];
-    Key key{field.FieldNo(), CategoryOf(field.DataType()), Scalar{}, {}};
-    key.value.blank = false;
-    switch (key.category) {
-      case ValueCategory::kNumber: {
-        double number = SeekNumber(value);
-        if (field.DataType() == TFieldType::ftSmallint && !(number >= -32768 && number <= 32767)) {
-          DatabaseError(res::data::kConstantOutOfRange);
-        }
-        if (field.DataType() == TFieldType::ftInteger && !(number >= -2147483648.0 && number <= 2147483647.0)) {
-          DatabaseError(res::data::kConstantOutOfRange);
-        }
-        key.value.number = number;
-        break;
-      }
-      case ValueCategory::kText:
-        if (const int32_t* n = std::get_if<int32_t>(&value)) {
-          key.text = IntToStr(*n);
-        } else if (const double* d = std::get_if<double>(&value)) {
-          key.text = FloatToGeneralText(*d, 15, std::string_view(&Locale().decimal_separator, 1));
-        } else {
-          key.text = std::get<std::string>(value);
-        }
-        key.value.blank = key.text.empty();
-        break;
-      case ValueCategory::kBool:
-        if (const std::string* s = std::get_if<std::string>(&value)) {
-          if (!SameTextAscii(*s, "True") && !SameTextAscii(*s, "False")) {
-            DatabaseError(Format(res::data::kSeekTypeMismatch, {field.FieldName()}));
-          }
-          key.value.flag = SameTextAscii(*s, "True");
-        } else {
-          key.value.flag = SeekNumber(value) != 0;
-        }
-        break;
-      default:
-        DatabaseError(Format(res::data::kSeekTypeMismatch, {field.FieldName()}));
-    }
-    keys.push_back(std::move(key));
-  }
+  for (size_t i = 0; i < fields.size(); ++i) keys.push_back(MakeSeekKey(*fields[i], values[i]));
 
   auto matches = [&](std::string_view record) {
-    for (const Key& key : keys) {
+    for (const SeekKey& key : keys) {
       Scalar v = FieldScalar(*file_, record, key.field, key.category);
       bool same = key.category == ValueCategory::kText
                       ? KeyMatches(v.text, key.text, case_insensitive, partial)
@@ -198,13 +202,7 @@ bool TEngineDataSet::InternalSeek(const std::vector<TField*>& fields, const std:
     }
     return true;
   };
-  auto land = [&](size_t p) {
-    file_->CheckIntact();
-    position_ = p;
-    has_current_ = true;
-    return true;
-  };
-
+  std::optional<size_t> found;
   if (natural_ && keys.size() == 1 && keys[0].category == ValueCategory::kNumber && !std::isnan(keys[0].value.number)) {
     // The index lists the records holding the number in table order; each is checked here
     // as the scan would check it.
@@ -212,36 +210,43 @@ bool TEngineDataSet::InternalSeek(const std::vector<TField*>& fields, const std:
     const SearchIndex* index = SeekIndex();
     if (index != nullptr && index->FindNumber(keys[0].field, keys[0].value.number, records)) {
       for (uint32_t number : records) {
-        if (number < file_->RecordCount() && Visible(number) && matches(file_->Record(number))) return land(number);
+        if (number < file_->RecordCount() && Visible(number) && matches(file_->Record(number))) {
+          found = number;
+          break;
+        }
       }
-      file_->CheckIntact();
-      return false;
+      return Land(found);
     }
   }
   if (natural_) {
-    // The table in order, read about a megabyte at a time rather than paged in record by
-    // record.
-    const uint32_t count = file_->RecordCount();
+    // The table in order, read in chunks rather than paged in record by record.
     const uint32_t length = file_->RecordLength();
-    const uint32_t per_chunk = std::max<uint32_t>(1, (1u << 20) / length);
-    std::string buffer;
-    for (uint32_t first = 0; first < count; first += per_chunk) {
-      const uint32_t n = std::min(per_chunk, count - first);
-      std::string_view chunk = file_->ReadRecords(first, n, buffer);
+    CheckEngine(file_->ScanChunks([&](uint32_t first, uint32_t n, std::string_view chunk) {
       for (uint32_t i = 0; i < n; ++i) {
         std::string_view record = chunk.substr(static_cast<size_t>(i) * length, length);
         if (DbfFile::IsDeleted(record) || (filter_ && Filtered() && !filter_->Holds(record))) continue;
-        if (matches(record)) return land(first + i);
+        if (matches(record)) {
+          found = first + i;
+          return false;
+        }
       }
-    }
+      return true;
+    }));
   } else {
     const size_t size = CursorSize();
-    for (size_t p = 0; p < size; ++p) {
-      if (Visible(p) && matches(RecordBytes(p))) return land(p);
+    for (size_t p = 0; p < size && !found; ++p) {
+      if (Visible(p) && matches(RecordBytes(p))) found = p;
     }
   }
-  file_->CheckIntact();
-  return false;
+  return Land(found);
+}
+
+bool TEngineDataSet::Land(std::optional<size_t> position) {
+  CheckEngine(file_->CheckIntact());
+  if (!position) return false;
+  position_ = *position;
+  has_current_ = true;
+  return true;
 }
 
 void TEngineDataSet::FilterChanged() {
@@ -254,8 +259,11 @@ void TEngineDataSet::CompileFilter() {
     filter_.reset();
     return;
   }
-  SqlExpr expr = ParseCondition(Filter());
-  filter_ = std::make_unique<SqlCondition>(expr, *file_, Filter());
+  SqlExpr expr;
+  CheckEngine(ParseCondition(Filter(), expr));
+  std::unique_ptr<SqlCondition> filter;
+  CheckEngine(SqlCondition::Bind(expr, *file_, Filter(), filter));
+  filter_ = std::move(filter);
 }
 
 }  // namespace shelfra

@@ -4,17 +4,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "data/dataset.h"
+#include "engine/sql_condition.h"
 
 namespace shelfra {
 
 class DbfFile;
 class SearchIndex;
-class SqlCondition;
 
 class TEngineDataSet : public TDataSet {
  public:
@@ -54,6 +55,12 @@ class TEngineDataSet : public TDataSet {
   // pread into a buffer (one system call costs less than faulting in the pages around it).
   std::string_view RecordBytes(size_t position) const;
   void CompileFilter();
+  struct SeekKey;
+  // `value` made a constant of `field`'s type. Raises EDatabaseError when it cannot be.
+  SeekKey MakeSeekKey(const TField& field, const TSeekValue& value) const;
+  // Makes `position` the current record when there is one (after the last check that the
+  // file is intact); true when there is.
+  bool Land(std::optional<size_t> position);
 
   const DbfFile* file_ = nullptr;       // not owned: the database's
   std::vector<uint32_t> answer_;        // record numbers when !natural_

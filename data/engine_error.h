@@ -1,36 +1,22 @@
-// Engine status codes and the one place where a failed engine status becomes EDBEngineError.
+// The one place where a failed engine status becomes the dataset layer's EDBEngineError.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "data/db_errors.h"
+#include "engine/status.h"
 
 namespace shelfra {
 
-// Status codes of the statement engine (0 is success).
-enum EngineStatus : uint16_t {
-  kStatusOk = 0,
-  kStatusSyntaxError = 0x2101,
-  kStatusUnterminatedText = 0x2102,
-  kStatusUnknownField = 0x2103,
-  kStatusTypeMismatch = 0x2104,
-  kStatusUnsupported = 0x2105,
-  kStatusParamUnbound = 0x2106,
-  kStatusUnsupportedTableType = 0x2107,
-};
+// Returns when `status` is Ok; otherwise raises EDBEngineError with the status's code and
+// the message of its fault:
+//   a statement fault: the code's text, then "token: <token>" and "line: n, column: m" as
+//     context entries, joined by CR LF (an unknown code: the generic engine error with the
+//     code in four hexadecimal digits);
+//   a table type fault: the code's text, then "table: <name>";
+//   a table file or host configuration fault: one line naming the file, directory or alias,
+//     also kept as the one context entry with the system's error number.
+void CheckEngine(const EngineStatus& status);
 
-// The engine's text for `code`; empty for a code it has no text for.
-std::string EngineStatusText(uint16_t code);
-
-// Raises EDBEngineError for `code`. The message is the code's text, then the text of each
-// context entry, joined by CR LF without a final line break; lines already present and empty
-// lines are left out. With no line at all the message is the generic engine error with the
-// code in four hexadecimal digits. The exception keeps every entry.
-[[noreturn]] void RaiseEngineError(uint16_t code, std::vector<TDBError> context = {});
-
-// A context entry holding `text` under `code`.
-TDBError EngineContext(uint16_t code, std::string text);
+// CheckEngine for a status known to have failed.
+[[noreturn]] void RaiseEngineError(const EngineStatus& status);
 
 }  // namespace shelfra

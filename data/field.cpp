@@ -9,7 +9,7 @@
 #include "data/dataset.h"
 #include "data/db_errors.h"
 #include "data/field_text.h"
-#include "data/host_config.h"
+#include "engine/host_config.h"
 #include "data_res.h"
 
 namespace shelfra {

@@ -8,22 +8,11 @@
 #include <string_view>
 
 #include "base/component.h"
+#include "engine/value.h"
 
 namespace shelfra {
 
 class TDataSet;
-
-enum class TFieldType { ftUnknown, ftString, ftSmallint, ftInteger, ftFloat, ftDate, ftBoolean, ftMemo };
-
-// The raw value of one field of the current record, as the engine hands it over.
-// `text` stays valid until the dataset moves or closes.
-struct TFieldValue {
-  bool is_null = true;
-  std::string_view text;  // ftString, ftMemo: the bytes
-  double number = 0;      // ftFloat, ftSmallint, ftInteger
-  int32_t date = 0;       // ftDate: days since 0001-01-01 (day 1 = 0001-01-01)
-  bool flag = false;      // ftBoolean
-};
 
 // One field of a dataset. Created by the dataset when it opens, owned by the dataset,
 // destroyed when it closes.

@@ -25,11 +25,7 @@ int32_t RoundToInt32(double value);
 // the text is no number.
 double TextToDouble(std::string_view text);
 
-// Calendar date of a day number (day 1 = 0001-01-01, proleptic Gregorian calendar).
-void DayNumberToDate(int32_t day_number, int& year, int& month, int& day);
-int32_t DateToDayNumber(int year, int month, int day);
-
-// The date in `pattern`: letters ignore case; "yyyy" (three or more y) the four-digit year,
+// The date of `day_number` (DayNumber) in `pattern`: letters ignore case; "yyyy" (three or more y) the four-digit year,
 // "yy" (or "y") its last two digits; "mm" the two-digit month, "m" without a leading zero
 // (three or more m as "mm"); "dd"/"d" likewise the day; "/" the date separator; text in single
 // or double quotes as it stands, without the quotes; any other character as it stands.

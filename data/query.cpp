@@ -4,9 +4,9 @@
 #include "base/format.h"
 #include "base/text.h"
 #include "data/database.h"
-#include "data/dbf_file.h"
 #include "data/engine_error.h"
-#include "data/sql_statement.h"
+#include "engine/dbf_file.h"
+#include "engine/sql_statement.h"
 #include "data_res.h"
 
 namespace shelfra {
@@ -16,17 +16,6 @@ namespace {
 bool IsQuote(char c) { return c == '"' || c == '\'' || c == '`'; }
 
 bool EndsMarkerName(char c) { return c == ' ' || c == '\r' || c == '\n' || c == ')' || c == ',' || c == ';'; }
-
-// The file of a table named in a statement: "<name>.DBF" when written without extension.
-std::string TableFileName(const std::string& table) {
-  size_t dot = table.rfind('.');
-  if (dot == std::string::npos) return table + ".DBF";
-  if (!SameTextAscii(std::string_view(table).substr(dot), ".DBF")) {
-    RaiseEngineError(kStatusUnsupportedTableType,
-                     {EngineContext(kStatusUnsupportedTableType, Format(res::data::kContextTable, {table}))});
-  }
-  return table;
-}
 
 }  // namespace
 
@@ -129,12 +118,15 @@ void TQuery::InternalOpen() {
     std::string text = sql_.Text();  // every line followed by CR LF
     statement_text_ = param_check_ ? ReplaceParamMarkers(text, param_names_) : std::move(text);
     if (statement_text_.size() < 2) DatabaseError(res::data::kNoSql);
-    statement_ = std::make_unique<SqlStatement>(statement_text_);
+    CheckEngine(SqlStatement::Prepare(statement_text_, statement_));
   }
   if (!param_names_.empty()) DatabaseError(Format(res::data::kParamNoValue, {param_names_.front()}));
-  const DbfFile& file = database.OpenTableFile(TableFileName(statement_->TableName()));
-  std::vector<uint32_t> answer = statement_->Execute(file, database.SearchIndexFor(file));
-  file.CheckIntact();  // an answer read from pages the file no longer has is no answer
+  std::string file_name;
+  CheckEngine(DbfTableFileName(statement_->TableName(), false, file_name));
+  const DbfFile& file = database.OpenTableFile(file_name);
+  std::vector<uint32_t> answer;
+  CheckEngine(statement_->Execute(file, database.SearchIndexFor(file), answer));
+  CheckEngine(file.CheckIntact());  // an answer read from pages the file no longer has is no answer
   OpenCursor(file, std::move(answer), false);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/dataset_test_support.h"
+#include "engine/engine_test_support.h"
 #include "data/db_errors.h"
 #include "data/engine_error.h"
 #include "tests/support/sjis.h"

@@ -4,7 +4,8 @@
 #include <algorithm>
 
 #include "base/text.h"
-#include "data/host_config.h"
+#include "data/engine_error.h"
+#include "engine/host_config.h"
 
 namespace shelfra {
 
@@ -21,8 +22,9 @@ TDatabase& TSession::OpenDatabase(std::string_view alias) {
   alias = CutAlias(alias);
   TDatabase* database = FindDatabase(alias);
   if (database == nullptr) {
-    std::string directory = AliasDirectory(alias);
-    database = &Create<TDatabase>(std::string(alias), std::string(alias), std::move(directory));
+    std::string directory;
+    CheckEngine(AliasDirectory(alias, directory));
+    database = &Create<TDatabase>(std::string(alias), std::string(alias), std::move(directory), &index_fields_);
     databases_.push_back(database);
   }
   ++database->use_count_;
@@ -47,7 +49,9 @@ TDatabase* TSession::FindDatabase(std::string_view alias) const {
 void TSession::AliasParameters(std::string_view alias, TStrings& list) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   list.Clear();
-  list.Add("PATH=" + AliasDirectory(CutAlias(alias)));
+  std::string directory;
+  CheckEngine(AliasDirectory(CutAlias(alias), directory));
+  list.Add("PATH=" + directory);
 }
 
 TSession& Session() {

@@ -9,6 +9,7 @@
 #include "base/component.h"
 #include "base/strings.h"
 #include "data/database.h"
+#include "engine/search_index.h"
 
 namespace shelfra {
 
@@ -31,9 +32,15 @@ class TSession : public TComponent {
   // configuration's EDBEngineError for an alias that is not configured.
   void AliasParameters(std::string_view alias, TStrings& list);
 
+  // What the search indexes of the tables hold; until it is set (or when it names no field
+  // a table has) no index is made.
+  void SetIndexFields(SearchIndexFields fields) { index_fields_ = std::move(fields); }
+  const SearchIndexFields& IndexFields() const { return index_fields_; }
+
  private:
   std::recursive_mutex lock_;          // session operations; re-entered by the same thread
   std::vector<TDatabase*> databases_;  // owned as components
+  SearchIndexFields index_fields_;
 };
 
 // The default session "Default", one per process, created on first use and never destroyed

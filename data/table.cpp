@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "data/database.h"
 #include "data/engine_error.h"
+#include "engine/dbf_file.h"
 #include "data_res.h"
 
 namespace shelfra {
@@ -23,12 +24,9 @@ void TTable::InternalOpen() {
   if (table_name_.empty()) DatabaseError(res::data::kTableNameMissing);
   TDatabase& database = AcquireDatabase();
   // The table type follows from the extension; only dBase tables exist here.
-  size_t dot = table_name_.rfind('.');
-  if (dot == std::string::npos || !SameTextAscii(std::string_view(table_name_).substr(dot), ".DBF")) {
-    RaiseEngineError(kStatusUnsupportedTableType,
-                     {EngineContext(kStatusUnsupportedTableType, Format(res::data::kContextTable, {table_name_}))});
-  }
-  const DbfFile& file = database.OpenTableFile(table_name_);
+  std::string file_name;
+  CheckEngine(DbfTableFileName(table_name_, true, file_name));
+  const DbfFile& file = database.OpenTableFile(file_name);
   OpenCursor(file, {}, true);
   database_ = &database;
   table_file_ = &file;

@@ -6,10 +6,10 @@
 
 #include "base/exceptions.h"
 #include "data/db_errors.h"
-#include "data/dbf_file.h"
-#include "data/sql_condition.h"
-#include "data/sql_parser.h"
-#include "data/sql_statement.h"
+#include "engine/dbf_file.h"
+#include "engine/sql_condition.h"
+#include "engine/sql_parser.h"
+#include "engine/sql_statement.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "base/exceptions.h"
-#include "data/collation.h"
-#include "data/dbf_file.h"
-#include "data/sql_condition.h"
-#include "data/sql_parser.h"
+#include "engine/collation.h"
+#include "engine/dbf_file.h"
+#include "engine/sql_condition.h"
+#include "engine/sql_parser.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

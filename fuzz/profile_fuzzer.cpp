@@ -8,7 +8,7 @@
 
 #include "base/exceptions.h"
 #include "base/profile.h"
-#include "data/host_config.h"
+#include "engine/host_config.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

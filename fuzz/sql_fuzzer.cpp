@@ -9,11 +9,11 @@
 
 #include "base/component.h"
 #include "base/exceptions.h"
-#include "data/dbf_file.h"
+#include "engine/dbf_file.h"
 #include "data/field.h"
 #include "data/query.h"
-#include "data/sql_condition.h"
-#include "data/sql_statement.h"
+#include "engine/sql_condition.h"
+#include "engine/sql_statement.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -1,0 +1,121 @@
+// The datasets over the search index: a statement and a seek by number answer the same with
+// and without it, and nothing is written unless an index directory is configured.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "base/component.h"
+#include "data/query.h"
+#include "data/session.h"
+#include "data/table.h"
+#include "engine/engine_test_support.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/sjis.h"
+
+namespace shelfra {
+namespace {
+
+using testing::Sjis;
+
+// The session's index fields for the tests' tables, restored afterwards.
+class IndexUseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = Session().IndexFields();
+    SearchIndexFields fields;
+    for (const char* name : {"書名", "書名ｶﾅ", "件名"}) fields.texts.push_back(Sjis(name));
+    fields.sort = Sjis("書名ｶﾅ");
+    fields.number = Sjis("登録番号");
+    Session().SetIndexFields(fields);
+  }
+  void TearDown() override { Session().SetIndexFields(saved_); }
+
+  SearchIndexFields saved_;
+};
+
+TEST_F(IndexUseTest, QueryWritesAnIndexOnlyWhenADirectoryIsConfigured) {
+  testing::TempCatalogue catalogue;
+  testing::DbfBuilder b;
+  b.AddField(Sjis("書名"), 'C', 20).AddField(Sjis("書名ｶﾅ"), 'C', 20).AddField(Sjis("件名"), 'C', 20);
+  std::mt19937 rng(3);
+  const char* words[] = {"ねこ", "ﾈｺ", "ガ", "いぬ", "ｶﾞｯｺｳ", "鉄道"};
+  for (int i = 0; i < 200; ++i) {
+    b.AddRecord({Sjis(words[rng() % 6]), Sjis(words[rng() % 6]), Sjis(words[rng() % 6])}, rng() % 9 == 0);
+  }
+  catalogue.Write("books.DBF", b);
+  const std::string statement =
+      Sjis("select * from books where (書名 like \"%ね%\" or 件名 like \"%ガ%\") order by 書名ｶﾅ");
+  auto run = [&] {
+    TComponent owner(nullptr);
+    TQuery& query = owner.Create<TQuery>("QueryZosho");
+    query.SetDatabaseName("Vadoz");
+    query.AddSQL(statement);
+    query.Open();
+    std::vector<std::string> rows;
+    for (; !query.AtEnd(); query.MoveNext()) rows.push_back(query.FieldAt(0).StringValue());
+    return rows;
+  };
+  auto cached = [&](const std::string& cache) {
+    if (!std::filesystem::exists(cache)) return 0;
+    return static_cast<int>(
+        std::distance(std::filesystem::directory_iterator(cache), std::filesystem::directory_iterator()));
+  };
+  const std::string cache = catalogue.Dir() + "/index-cache";
+  const std::vector<std::string> scanned = run();
+  EXPECT_GT(scanned.size(), 10u);
+  EXPECT_EQ(cached(cache), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(catalogue.Dir()), std::filesystem::directory_iterator()),
+            2);  // the configuration and the table: nothing written
+  {
+    std::ofstream config(catalogue.Dir() + "/shelfra.conf", std::ios::app);
+    config << "[Index]\nDirectory=index-cache\n";  // relative to the configuration's directory
+  }
+  EXPECT_EQ(run(), scanned);
+  EXPECT_EQ(cached(cache), 1);
+  EXPECT_EQ(run(), scanned);  // now from the index made by the run before
+  EXPECT_EQ(cached(cache), 1);
+}
+
+
+TEST_F(IndexUseTest, SeekByNumberFindsWhatTheScanFinds) {
+  // Numbers repeat, some records are deleted, some loans returned (filtered out), some blank.
+  testing::TempCatalogue catalogue;
+  testing::DbfBuilder b;
+  b.AddField(Sjis("登録番号"), 'N', 10, 1).AddField(Sjis("返却済"), 'L', 1).AddField("TAG", 'C', 6);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300; ++i) {
+    std::string number = rng() % 15 == 0 ? "" : std::to_string(rng() % 40) + (rng() % 9 == 0 ? ".5" : "");
+    b.AddRecord({number, rng() % 3 == 0 ? "T" : "F", "r" + std::to_string(i)}, rng() % 8 == 0);
+  }
+  catalogue.Write("L.DBF", b);
+  auto seek_all = [&] {
+    TComponent owner(nullptr);
+    TTable& table = owner.Create<TTable>("T1");
+    table.SetDatabaseName("Vadoz");
+    table.SetTableName("L.DBF");
+    table.SetFilter(Sjis("返却済 <> True"));
+    table.SetFiltered(true);
+    table.Open();
+    std::vector<std::string> found;
+    for (int n = -1; n <= 41; ++n) {
+      bool hit = table.SeekEqual(Sjis("登録番号"), {TSeekValue(n)});
+      found.push_back(std::to_string(n) + (hit ? ":" + table.FieldNamed("TAG").StringValue() : ":-"));
+    }
+    bool half = table.SeekEqual(Sjis("登録番号"), {TSeekValue(12.5)});
+    found.push_back(half ? table.FieldNamed("TAG").StringValue() : "-");
+    return found;
+  };
+  const std::vector<std::string> scanned = seek_all();
+  {
+    std::ofstream config(catalogue.Dir() + "/shelfra.conf", std::ios::app);
+    config << "[Index]\nDirectory=" << catalogue.Dir() << "/cache\n";
+  }
+  EXPECT_EQ(seek_all(), scanned);  // makes the index, then seeks through it
+  EXPECT_TRUE(std::filesystem::exists(catalogue.Dir() + "/cache"));
+  EXPECT_EQ(seek_all(), scanned);
+}
+
+}  // namespace
+}  // namespace shelfra

@@ -1,0 +1,130 @@
+// The search index file's layout on disk and the text and number codings shared by the
+// builder and the reader.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/kana_fold.h"
+
+namespace shelfra {
+
+inline constexpr char kIndexMagic[8] = {'S', 'H', 'L', 'F', 'I', 'D', 'X', '1'};
+inline constexpr uint32_t kIndexVersion = 2;
+inline constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
+inline constexpr uint32_t kMaxSlots = 64;
+
+// The file starts with this header; every section after it starts at a multiple of 8.
+struct IndexFileHeader {
+  char magic[8];                  // 0, 8: kIndexMagic
+  uint32_t version;               // 8, 4: kIndexVersion
+  uint32_t slot_count;            // 12, 4
+  int64_t table_size;             // 16, 8: the table's size when the index was made
+  int64_t table_mtime_ns;         // 24, 8: and its modification time
+  uint64_t header_hash;           // 32, 8: Fnv1a of the table's header bytes
+  uint32_t header_length;         // 40, 4
+  uint32_t record_count;          // 44, 4: physical records, deleted ones included
+  uint32_t record_length;         // 48, 4
+  uint32_t live_count;            // 52, 4: records not deleted
+  uint32_t sort_slot;             // 56, 4: slot of the sort field; kNoSlot when none
+  uint32_t path_length;           // 60, 4
+  uint64_t path_offset;           // 64, 8: the table's full path
+  uint64_t records_offset;        // 72, 8: uint32 record number per live record
+  uint64_t order_offset;          // 80, 8: uint32 live records in sort order
+  uint64_t rank_offset;           // 88, 8: uint32 position in that order per live record
+  uint64_t slots_offset;          // 96, 8: IndexSlotEntry per slot
+  uint64_t postings_offset;       // 104, 8: IndexPosting per character pair, by pair
+  uint64_t posting_count;         // 112, 8
+  uint64_t posting_bytes_offset;  // 120, 8: the record lists, delta-coded LEB128
+  uint64_t posting_bytes_size;    // 128, 8
+  uint64_t file_size;             // 136, 8
+  uint32_t number_field;          // 144, 4: the number field's position; kNoSlot when none
+  uint32_t reserved;              // 148, 4
+  uint64_t numbers_offset;        // 152, 8: IndexNumberEntry per live record with a number
+  uint64_t number_count;          // 160, 8
+};
+
+// One held number; the entries are ordered by value, then by record number.
+struct IndexNumberEntry {
+  double value;       // 0, 8
+  uint32_t record;    // 8, 4: the record number
+  uint32_t reserved;  // 12, 4
+};
+
+// One held text field.
+struct IndexSlotEntry {
+  uint32_t field;          // 0, 4: the table field's position
+  uint32_t reserved;       // 4, 4
+  uint64_t starts_offset;  // 8, 8: uint32 text start per live record, then the last text's end
+  uint64_t text_offset;    // 16, 8: the folded texts, one after the other
+  uint64_t text_size;      // 24, 8
+};
+
+// The record list of one pair of folded characters.
+struct IndexPosting {
+  uint32_t pair;    // 0, 4: first character's code << 16 | second's
+  uint32_t count;   // 4, 4: records in the list
+  uint64_t offset;  // 8, 8: of the list in the posting bytes
+};
+
+// FNV-1a, 64 bits.
+uint64_t Fnv1a(std::string_view bytes);
+// The absolute path of `path` with every link resolved; `path` itself when it cannot be.
+std::string FullPath(const std::string& path);
+
+// Appends the folded form of `text`: each character's folded code (KanaFold, ASCII case
+// ignored) as Shift_JIS bytes. Folding it again gives the same codes, so a LIKE pattern
+// matches the folded text exactly when it matches the text.
+void AppendFolded(std::string_view text, std::string& out);
+// Calls `visit(first << 16 | second)` for each pair of neighbouring characters of a folded
+// text.
+template <class Visit>
+void ForEachPair(std::string_view folded, Visit visit);
+// Spreads pairs over the passes of a build.
+inline uint32_t PairHash(uint32_t pair) { return static_cast<uint32_t>((pair * 0x9E3779B1ull) >> 16); }
+
+// Appends `value` in LEB128 (7 bits a byte, low bits first).
+void AppendVarint(uint32_t value, std::string& out);
+
+// Walks one delta-coded record list, stopping at its count or where its bytes end.
+class PostingCursor {
+ public:
+  PostingCursor(const unsigned char* p, const unsigned char* end, uint32_t count) : p_(p), end_(end), left_(count) {
+    Advance();
+  }
+  bool Done() const { return done_; }
+  uint32_t Value() const { return value_; }
+  void Advance();
+  // Moves to the first value not below `target`.
+  void SkipTo(uint32_t target) {
+    while (!done_ && value_ < target) Advance();
+  }
+
+ private:
+  const unsigned char* p_;
+  const unsigned char* end_;
+  uint32_t left_;
+  uint32_t value_ = 0;
+  bool started_ = false;
+  bool done_ = false;
+};
+
+template <class Visit>
+void ForEachPair(std::string_view folded, Visit visit) {
+  const KanaFold& fold = KanaFold::IgnoringCase();
+  const auto* p = reinterpret_cast<const unsigned char*>(folded.data());
+  const auto* end = p + folded.size();
+  uint32_t previous = 0;
+  bool first = true;
+  while (p != end) {
+    FoldedChar c = fold.Next(p, end);
+    if (!first) visit(previous << 16 | c.code);
+    previous = c.code;
+    first = false;
+    p += c.width;
+  }
+}
+
+}  // namespace shelfra

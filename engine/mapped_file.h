@@ -1,0 +1,68 @@
+// MappedFile: a file's bytes mapped read-only under a guard against the file shrinking while
+// it is read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace shelfra {
+
+// The bytes of one file, mapped read-only or, where the file cannot be mapped (or the guard
+// has no room for another mapping), read whole once.
+//
+// A mapped file may shrink or change while it is read (a new catalogue copied over the old
+// one). Touching a page past the file's new end raises SIGBUS; a process-wide handler puts
+// zero pages in place of the lost ones, marks the file and lets the read go on, so a reader
+// never crashes and reads only zeros there. Readers ask Lost() after reading, and Changed()
+// before they trust an answer: the caller decides what a change means.
+class MappedFile {
+ public:
+  // Opens `path`: 0 with the file in `out`, else the errno value saying why (ENOENT or ENOTDIR
+  // for a missing file, EISDIR for anything but a regular file, a FIFO included, which is
+  // never waited on).
+  static int Open(const std::string& path, std::unique_ptr<MappedFile>& out);
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // The file's bytes as they were read or mapped; valid while this object lives.
+  std::string_view Bytes() const { return std::string_view(data_, size_); }
+  // Size and modification time (ns since the epoch) of the file when it was opened.
+  int64_t OpenedSize() const { return opened_size_; }
+  int64_t OpenedMtimeNs() const { return opened_mtime_ns_; }
+
+  // Bytes [offset, offset + size) of the file: read with pread into `buffer` when the file
+  // is mapped (cheaper than faulting the pages in for a run read once), else a view of the
+  // bytes read at opening. False when the file no longer has them.
+  // Requires: offset + size <= Bytes().size().
+  bool Read(size_t offset, size_t size, std::string& buffer, std::string_view& out) const;
+
+  // A read met a page the file no longer has (zeros were read there). One atomic load.
+  bool Lost() const;
+  // Lost(), or the file's size or modification time differs from what it was at opening (a
+  // change in place). One fstat.
+  bool Changed() const;
+
+  // The first open mapped file for which Changed() holds; nullptr when none has changed.
+  // Meant for one last check before an answer goes out.
+  static const MappedFile* FirstChanged();
+
+ private:
+  MappedFile() = default;
+
+  std::string path_;
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  bool mapped_ = false;
+  std::unique_ptr<char[]> copy_;  // the bytes when not mapped
+  int fd_ = -1;                   // kept open while mapped, for Read and Changed
+  int guard_slot_ = -1;           // the SIGBUS guard's slot of the mapping; -1 when not guarded
+  int64_t opened_size_ = 0;
+  int64_t opened_mtime_ns_ = 0;
+};
+
+}  // namespace shelfra

@@ -1,0 +1,270 @@
+// Tests of the search index: every search shape answered with and without the index gives the
+// same records in the same order; stale, damaged and foreign index files are never used.
+#include "engine/search_index.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "engine/dbf_file.h"
+#include "engine/engine_test_support.h"
+#include "engine/kana_fold.h"
+#include "tests/support/dbf_builder.h"
+#include "tests/support/sjis.h"
+
+namespace shelfra {
+namespace {
+
+using testing::OpenTable;
+using testing::RunStatement;
+using testing::Sjis;
+
+// What the catalogue's indexes hold.
+SearchIndexFields BookIndexFields() {
+  SearchIndexFields fields;
+  for (const char* name : {"書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記", "著者名", "著者名ｶﾅ", "件名", "内容紹介", "分類記号"}) {
+    fields.texts.push_back(Sjis(name));
+  }
+  fields.sort = Sjis("書名ｶﾅ");
+  fields.number = Sjis("登録番号");
+  return fields;
+}
+
+std::unique_ptr<SearchIndex> MakeIndex(const DbfFile& file, const std::string& directory) {
+  std::unique_ptr<SearchIndex> index;
+  EngineStatus s = SearchIndex::OpenOrBuild(file, BookIndexFields(), directory, index);
+  EXPECT_TRUE(s.Ok()) << testing::Describe(s);
+  return index;
+}
+
+// Pieces of text that fold, sort and match in tricky ways (UTF-8).
+const std::vector<std::string> kPieces = {
+    "ねこ", "ネコ", "ﾈｺ", "ｶﾞ", "ガ", "が", "ﾊﾟﾝ", "パン", "ﾊﾝ", "麒麟", "冒険", "鉄道", "温泉", "SQL", "ｓｑｌ",
+    "Sql", " ", "　", "ｰ", "ー", "%", "％", "_", "国", "國", "ｳﾞ", "ヴ", "ﾞ", "ｺｰﾋｰ", "入門", "の", "ﾉ", "A1",
+};
+
+std::string RandomText(std::mt19937& rng, int max_pieces) {
+  std::uniform_int_distribution<int> count(0, max_pieces);
+  std::uniform_int_distribution<size_t> piece(0, kPieces.size() - 1);
+  std::string text;
+  for (int n = count(rng); n > 0; --n) text += kPieces[piece(rng)];
+  return text;
+}
+
+// A book table with the searched fields, a field the index does not hold, blanks, deleted
+// records and many equal readings.
+class SearchIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = ::testing::TempDir() + "search_index_" + std::to_string(::getpid());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_ + "/cache");
+    table_ = dir_ + "/books.dbf";
+    WriteTable(1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  void WriteTable(unsigned seed) {
+    testing::DbfBuilder b;
+    for (const char* name : {"書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記", "著者名", "著者名ｶﾅ", "件名", "内容紹介"}) {
+      b.AddField(Sjis(name), 'C', 40);
+    }
+    b.AddField(Sjis("登録番号"), 'N', 8).AddField(Sjis("分類記号"), 'C', 7).AddField(Sjis("出版者"), 'C', 20);
+    std::mt19937 rng(seed);
+    const std::vector<std::string> readings = {"", "ﾈｺ", "ねこ", "ネコ", "ｱｲ", "アオ", "ｺｰﾋｰ", "ｺｱﾗ", "SQL"};
+    const std::vector<std::string> classes = {"", "1", "10", "19", "3", "913", "9", "91"};
+    for (int i = 0; i < 400; ++i) {
+      std::vector<std::string> values;
+      for (int f = 0; f < 9; ++f) values.push_back(Sjis(RandomText(rng, f == 1 ? 0 : 4)));
+      values[1] = Sjis(readings[rng() % readings.size()]);  // equal readings are common
+      values.push_back(std::to_string(i + 1));
+      values.push_back(classes[rng() % classes.size()]);
+      values.push_back(Sjis(RandomText(rng, 3)));
+      for (std::string& v : values) v = v.substr(0, v.size() > 40 ? 40 : v.size());
+      b.AddRecord(values, rng() % 10 == 0);
+    }
+    b.WriteTo(table_);
+  }
+
+  std::string dir_;
+  std::string table_;
+};
+
+// The lines of a search as the search handler composes them (words in UTF-8).
+std::string Search(const std::vector<std::string>& titles, const std::string& author,
+                   const std::optional<std::string>& bunrui, const std::vector<std::string>& keywords) {
+  auto like = [](const std::string& field, const std::string& word, const char* op) {
+    return "(" + field + " " + op + " \"%" + word + "%\")";
+  };
+  auto title = [&](const std::string& w) {
+    return "(" + like("書名", w, "like") + " or " + like("書名ｶﾅ", w, "like") + " or " + like("叢書名", w, "like") +
+           " or " + like("叢書名ｶﾅ", w, "like") + " or " + like("注記", w, "like") + ")";
+  };
+  std::string s = "select * from books\r\nwhere " + title(titles.empty() ? "" : titles[0]) + "\r\n";
+  for (size_t i = 1; i < titles.size(); ++i) s += "AND " + title(titles[i]) + "\r\n";
+  if (!author.empty()) s += "AND (" + like("著者名", author, "like") + " or " + like("著者名ｶﾅ", author, "like") + ")\r\n";
+  if (bunrui != "10") s += "AND 分類記号 like \"" + bunrui.value_or("") + "%\"\r\n";
+  for (const std::string& k : keywords) {
+    s += "AND (";
+    const char* fields[] = {"件名", "内容紹介", "著者名", "著者名ｶﾅ", "書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記"};
+    for (size_t f = 0; f < 9; ++f) s += (f ? " or " : "") + like(fields[f], k, "Like");
+    s += ")\r\n";
+  }
+  return Sjis(s + "order by 書名ｶﾅ\r\n");
+}
+
+TEST(KanaFoldIndexTest, FoldedTextFoldsToItself) {
+  // The index keeps folded text and matches patterns against it, which is exact only when
+  // folding a folded character gives the same character.
+  const KanaFold& fold = KanaFold::IgnoringCase();
+  auto check = [&](const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p != end) {
+      FoldedChar c = fold.Next(p, end);
+      std::string once;
+      KanaFold::AppendCode(c.code, once);
+      const auto* q = reinterpret_cast<const unsigned char*>(once.data());
+      FoldedChar again = fold.Next(q, q + once.size());
+      ASSERT_EQ(again.code, c.code) << std::hex << "text byte " << int(*p);
+      ASSERT_EQ(again.width, once.size());
+      p += c.width;
+    }
+  };
+  for (int b = 0; b < 256; ++b) check(std::string(1, static_cast<char>(b)));
+  for (int lead = 0x81; lead <= 0xFC; ++lead) {
+    for (int trail = 0x40; trail <= 0xFC; ++trail) check({static_cast<char>(lead), static_cast<char>(trail)});
+  }
+  for (int b = 0xA6; b <= 0xDD; ++b) {
+    check({static_cast<char>(b), '\xDE'});
+    check({static_cast<char>(b), '\xDF'});
+  }
+}
+
+TEST_F(SearchIndexTest, EverySearchShapeGivesTheScansAnswer) {
+  std::unique_ptr<DbfFile> file = OpenTable(table_);
+  std::unique_ptr<SearchIndex> index = MakeIndex(*file, dir_ + "/cache");
+  ASSERT_NE(index, nullptr);
+
+  std::vector<std::string> statements;
+  const std::vector<std::string> words = {"", "ねこ", "ﾈｺ", "ガ", "ﾊﾟ", "ﾊ", "麒麟", "SQL", "ｓｑ", " ", "　", "ｰ",
+                                          "％", "%", "_", "ﾈ_", "ね%こ", "國", "の", "ヴ", "ﾞ", "鉄道", "こ"};
+  for (const std::string& w : words) {
+    statements.push_back(Search({w}, "", std::nullopt, {}));         // a title word, no class field
+    statements.push_back(Search({w}, w, "10", {}));                   // title and author
+    statements.push_back(Search({""}, "", "10", {w}));                // one keyword
+    statements.push_back(Search({w, "ね"}, "", "9", {"ｺ", w}));      // the lines combined
+  }
+  for (const char* bunrui : {"", "1", "3", "9", "91", "x"}) statements.push_back(Search({""}, "", bunrui, {}));
+  statements.push_back(Search({"ねこ", "ﾊﾟﾝ", "SQL"}, "ヴ", "1", {"鉄道", "温泉", "ー"}));
+  size_t answered = 0;
+  for (const std::string& statement : statements) {
+    bool from_index = false;
+    std::vector<uint32_t> via_index = RunStatement(statement, *file, index.get(), &from_index);
+    EXPECT_TRUE(from_index) << statement;
+    EXPECT_EQ(via_index, RunStatement(statement, *file)) << statement;
+    answered += via_index.size() > 1;
+  }
+  EXPECT_GT(answered, statements.size() / 2);  // the cases are not all empty answers
+}
+
+TEST_F(SearchIndexTest, OtherStatementsFallBackToTheScan) {
+  std::unique_ptr<DbfFile> file = OpenTable(table_);
+  std::unique_ptr<SearchIndex> index = MakeIndex(*file, dir_ + "/cache");
+  ASSERT_NE(index, nullptr);
+  struct Case {
+    const char* statement;
+    bool answered;  // by the index
+  };
+  const Case cases[] = {
+      {"select * from books where not (書名 like '%ね%') and 注記 not like '%%'", true},
+      {"select * from books where 書名 like '%ネコ%' or 件名 like '%ガ%'", true},
+      {"select * from books", true},
+      {"select * from books where 出版者 like '%ね%' order by 書名ｶﾅ", false},
+      {"select * from books where 書名 = 'ねこ'", false},
+      {"select * from books where 登録番号 > 10 order by 書名ｶﾅ", false},
+      {"select * from books where 書名 like '%ね%' order by 書名ｶﾅ desc", false},
+      {"select * from books order by 書名", false},
+      {"select * from books order by 書名ｶﾅ, 書名", false},
+  };
+  for (const Case& c : cases) {
+    const std::string statement = Sjis(c.statement);
+    bool from_index = false;
+    EXPECT_EQ(RunStatement(statement, *file, index.get(), &from_index), RunStatement(statement, *file))
+        << c.statement;
+    EXPECT_EQ(from_index, c.answered) << c.statement;
+  }
+}
+
+TEST_F(SearchIndexTest, StaleDamagedOrForeignIndexesAreNotUsed) {
+  const std::string cache = dir_ + "/cache";
+  std::string path;
+  {
+    std::unique_ptr<DbfFile> file = OpenTable(table_);
+    path = SearchIndex::PathFor(*file, cache);
+    EXPECT_EQ(SearchIndex::Open(*file, path), nullptr);  // missing
+    bool written = false;
+    ASSERT_TRUE(SearchIndex::Build(*file, BookIndexFields(), path, written).Ok());
+    ASSERT_TRUE(written);
+    ASSERT_NE(SearchIndex::Open(*file, path), nullptr);
+    // Only the index itself is left in the directory: no temporary file.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cache), std::filesystem::directory_iterator()), 1);
+  }
+  auto usable = [&] { return SearchIndex::Open(*OpenTable(table_), path) != nullptr; };
+  std::string good;
+  {
+    std::ifstream in(path, std::ios::binary);
+    good.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  auto write_index = [&](const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  };
+  struct Damage {
+    const char* what;
+    size_t offset;  // a byte of the file header to change; npos: cut the file short
+  };
+  for (const Damage& d : {Damage{"magic", 0}, Damage{"version", 8}, Damage{"table size", 16}, Damage{"mtime", 24},
+                          Damage{"header hash", 32}, Damage{"records offset", 75}, Damage{"cut short", std::string::npos}}) {
+    std::string bytes = good;
+    if (d.offset == std::string::npos) {
+      bytes.resize(bytes.size() - 100);
+    } else {
+      bytes[d.offset] = static_cast<char>(bytes[d.offset] ^ 0x41);
+    }
+    write_index(bytes);
+    EXPECT_FALSE(usable()) << d.what;
+  }
+  write_index(good);
+  EXPECT_TRUE(usable());
+
+  // A table changed in place (same size, another modification time) or rewritten makes the
+  // index stale; OpenOrBuild then makes a fresh one that answers like the scan.
+  struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, table_.c_str(), times, 0), 0);
+  EXPECT_FALSE(usable());
+  WriteTable(2);
+  std::unique_ptr<DbfFile> file = OpenTable(table_);
+  EXPECT_EQ(SearchIndex::Open(*file, path), nullptr);
+  std::unique_ptr<SearchIndex> index = MakeIndex(*file, cache);
+  ASSERT_NE(index, nullptr);
+  const std::string statement = Search({"ね"}, "", "9", {});
+  EXPECT_EQ(RunStatement(statement, *file, index.get()), RunStatement(statement, *file));
+
+  // An index made for another table of the same shape is refused (it records the path).
+  const std::string other = dir_ + "/other.dbf";
+  std::filesystem::copy_file(table_, other);
+  struct stat st;
+  ASSERT_EQ(::stat(table_.c_str(), &st), 0);
+  struct timespec same[2] = {{0, UTIME_OMIT}, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), same, 0), 0);
+  EXPECT_EQ(SearchIndex::Open(*OpenTable(other), path), nullptr);
+}
+
+}  // namespace
+}  // namespace shelfra
