@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/catalogue.h"
 #include "app_res.h"
 #include "base/format.h"
 #include "base/profile.h"
@@ -18,29 +19,7 @@ namespace shelfra {
 
 namespace {
 
-constexpr std::string_view kAlias = "Vadoz";
 constexpr std::string_view kSettingsFileName = "Shelfra.ini";
-
-// A statement line with every "{v}" replaced by the criterion. A double quote in the
-// criterion is written doubled, which the engine reads as one quote character inside the
-// constant: search words stay search words and cannot end the constant early.
-std::string StatementLine(std::string_view line_template, std::string_view criterion) {
-  std::string quoted;
-  for (char c : criterion) {
-    quoted.push_back(c);
-    if (c == '"') quoted.push_back('"');
-  }
-  std::string out;
-  size_t start = 0;
-  for (size_t at = line_template.find("{v}"); at != std::string_view::npos;
-       at = line_template.find("{v}", start)) {
-    out.append(line_template.substr(start, at - start));
-    out.append(quoted);
-    start = at + 3;
-  }
-  out.append(line_template.substr(start));
-  return out;
-}
 
 }  // namespace
 
@@ -50,34 +29,15 @@ TWebModule1::~TWebModule1() { DestroyComponents(); }
 
 void TWebModule1::WebModule1WebActionItem1Action(TComponent& /*sender*/, TWebRequest& request,
                                                  TWebResponse& response, bool& /*handled*/) {
-  const TStrings& query = request.QueryValues();
-  const std::string title1 = query.Values("title1");
-  const std::string title2 = query.Values("title2");
-  const std::string title3 = query.Values("title3");
-  const std::string author = query.Values("Author");
-  const std::string keyword1 = query.Values("keyword1");
-  const std::string keyword2 = query.Values("keyword2");
-  const std::string keyword3 = query.Values("keyword3");
-  const std::string bunrui = query.Values("bunrui");
-
-  if (title1.empty() && title2.empty() && title3.empty() && author.empty() && keyword1.empty() &&
-      keyword2.empty() && keyword3.empty() && (bunrui.empty() || bunrui == "10")) {
+  const SearchCriteria criteria = SearchCriteria::FromQuery(request.QueryValues());
+  if (criteria.Empty()) {
     response.SetContent(PageProducer1->ProduceContent());
     return;
   }
 
   QueryZosho->Close();
   QueryZosho->ClearSQL();
-  QueryZosho->AddSQL(std::string(res::app::kSqlSelect));
-  QueryZosho->AddSQL(StatementLine(res::app::kSqlTitleFirst, title1));
-  if (!title2.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlTitleMore, title2));
-  if (!title3.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlTitleMore, title3));
-  if (!author.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlAuthor, author));
-  if (bunrui != "10") QueryZosho->AddSQL(StatementLine(res::app::kSqlClass, bunrui));
-  if (!keyword1.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlKeyword, keyword1));
-  if (!keyword2.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlKeyword, keyword2));
-  if (!keyword3.empty()) QueryZosho->AddSQL(StatementLine(res::app::kSqlKeyword, keyword3));
-  QueryZosho->AddSQL(std::string(res::app::kSqlOrder));
+  for (std::string& line : SearchStatementLines(criteria)) QueryZosho->AddSQL(std::move(line));
   QueryZosho->SetActive(true);
 
   std::string count_line(res::app::kCountPrefix);
@@ -187,7 +147,7 @@ void TWebModule1::DataSetPageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag
 
 std::string TWebModule1::IniFileName() {
   TStrings parameters;
-  Session().AliasParameters(kAlias, parameters);
+  Session().AliasParameters(CatalogueAlias(), parameters);
   // The first line is "PATH=<directory>": its text from the sixth byte on is the directory.
   std::string directory = parameters.Strings(0).substr(std::min<size_t>(5, parameters.Strings(0).size()), 255);
   // Paths on this host use "/" between directory and file name.

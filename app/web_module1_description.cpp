@@ -2,14 +2,18 @@
 // action table and the event bindings.
 #include "app/web_module1.h"
 
+#include "app/catalogue.h"
 #include "app_res.h"
-#include "data/catalogue_schema.h"
 #include "data/query.h"
+#include "data/session.h"
 #include "data/table.h"
 
 namespace shelfra {
 
 void TWebModule1::CreateComponents() {
+  // The search indexes of the catalogue's tables hold what the search statement reads.
+  Session().SetIndexFields(CatalogueIndexFields());
+
   PageProducer1 = &Create<TPageProducer>("PageProducer1");
   PageProducer1->SetHTMLDoc(res::app::kSearchForm);
   PageProducer1->OnHTMLTag = Bind(this, &TWebModule1::PageProducer1HTMLTag);
@@ -32,15 +36,15 @@ void TWebModule1::CreateComponents() {
   DataSetTableProducer1->OnFormatCell = Bind(this, &TWebModule1::DataSetTableProducer1FormatCell);
 
   QueryZosho = &Create<TQuery>("QueryZosho");
-  QueryZosho->SetDatabaseName("Vadoz");
+  QueryZosho->SetDatabaseName(std::string(CatalogueAlias()));
   DataSetTableProducer1->SetDataSet(QueryZosho);
 
   PageProducer2 = &Create<TPageProducer>("PageProducer2");
   PageProducer2->SetHTMLDoc(res::app::kSearchingPage);
 
   ZoshoTable = &Create<TTable>("ZoshoTable");
-  ZoshoTable->SetDatabaseName("Vadoz");
-  ZoshoTable->SetTableName(std::string(res::app::kBookTable));
+  ZoshoTable->SetDatabaseName(std::string(CatalogueAlias()));
+  ZoshoTable->SetTableName(std::string(BookTableName()));
   ZoshoTable->SetFieldDefs(BookTableFieldDefs());
   ZoshoTable->SetStoreDefs(true);
 
@@ -50,9 +54,9 @@ void TWebModule1::CreateComponents() {
   DataSetPageProducer1->OnHTMLTag = Bind(this, &TWebModule1::DataSetPageProducer1HTMLTag);
 
   KashidashiTable = &Create<TTable>("KashidashiTable");
-  KashidashiTable->SetDatabaseName("Vadoz");
-  KashidashiTable->SetTableName(std::string(res::app::kLendingTable));
-  KashidashiTable->SetFilter(std::string(res::app::kLendingFilter));
+  KashidashiTable->SetDatabaseName(std::string(CatalogueAlias()));
+  KashidashiTable->SetTableName(std::string(LendingTableName()));
+  KashidashiTable->SetFilter(std::string(LendingFilter()));
   KashidashiTable->SetFiltered(true);
   KashidashiTable->SetAutoRefresh(true);
 

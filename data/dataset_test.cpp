@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/exceptions.h"
-#include "data/catalogue_schema.h"
 #include "data/database.h"
 #include "engine/engine_test_support.h"
 #include "data/db_errors.h"
@@ -69,14 +68,12 @@ class DataSetTest : public ::testing::Test {
     catalogue_.Write(Sjis("貸出返却.DBF"), LendingTable());
     zosho_ = &owner_.Create<TTable>("ZoshoTable");
     zosho_->SetDatabaseName("Vadoz");
-    zosho_->SetTableName(std::string(BookTableName()));
-    zosho_->SetFieldDefs(BookTableFieldDefs());
-    zosho_->SetStoreDefs(true);
+    zosho_->SetTableName(Sjis("図書.DBF"));
     kashi_ = &owner_.Create<TTable>("KashidashiTable");
     kashi_->SetDatabaseName("Vadoz");
-    kashi_->SetTableName(std::string(LendingTableName()));
+    kashi_->SetTableName(Sjis("貸出返却.DBF"));
     kashi_->SetAutoRefresh(true);
-    kashi_->SetFilter(std::string(LendingFilter()));
+    kashi_->SetFilter(Sjis("返却済 <> True"));
     kashi_->SetFiltered(true);
   }
   void TearDown() override {
@@ -425,21 +422,6 @@ TEST_F(DataSetTest, AliasParametersStartWithThePath) {
   EXPECT_EQ(list[0], "PATH=" + catalogue_.Dir());
   EXPECT_THROW(Session().AliasParameters("Unknown", list), EDBEngineError);
   EXPECT_EQ(Session().Name(), "Default");
-}
-
-TEST(CatalogueSchemaTest, BookTableHasFortyOneFieldsWithTheNumberSecond) {
-  std::vector<TFieldDef> defs = BookTableFieldDefs();
-  ASSERT_EQ(defs.size(), 41u);
-  EXPECT_EQ(defs[1], (TFieldDef{"\223\157\230\136\224\324\215\206", TFieldType::ftFloat, 0}));  // 登録番号
-  EXPECT_EQ(defs[5], (TFieldDef{Sjis("書名ｶﾅ"), TFieldType::ftString, 254}));
-  EXPECT_EQ(defs[5].name.substr(4), "\266\305");  // half-width katakana
-  EXPECT_EQ(defs[15], (TFieldDef{Sjis("分類"), TFieldType::ftSmallint, 0}));
-  EXPECT_EQ(defs[21], (TFieldDef{Sjis("頁（ｐ）"), TFieldType::ftString, 20}));
-  EXPECT_EQ(defs[28], (TFieldDef{Sjis("除籍年月日"), TFieldType::ftDate, 0}));
-  EXPECT_EQ(defs[38], (TFieldDef{Sjis("返却済"), TFieldType::ftBoolean, 0}));
-  EXPECT_EQ(defs[40], (TFieldDef{"TRCDNO", TFieldType::ftString, 20}));
-  EXPECT_EQ(BookTableName(), "\220\175\217\221.DBF");
-  EXPECT_EQ(LendingFilter(), Sjis("返却済 <> True"));
 }
 
 }  // namespace

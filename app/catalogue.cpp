@@ -1,0 +1,122 @@
+// The catalogue's tables, fields, search statement and index fields.
+#include "app/catalogue.h"
+
+#include "app_res.h"
+
+namespace shelfra {
+
+namespace {
+
+using T = TFieldType;
+namespace r = res::app;
+
+struct Def {
+  std::string_view name;
+  TFieldType type;
+  int size;
+};
+
+constexpr Def kBookFields[] = {
+    {r::kFieldRegisteredOn, T::ftDate, 0},     {r::kFieldRegistrationNo, T::ftFloat, 0},
+    {r::kFieldAuthor, T::ftString, 254},       {r::kFieldAuthorReading, T::ftString, 254},
+    {r::kFieldTitle, T::ftString, 254},        {r::kFieldTitleReading, T::ftString, 254},
+    {r::kFieldAddedNotes, T::ftString, 80},    {r::kFieldNote, T::ftString, 254},
+    {r::kFieldSeries, T::ftString, 38},        {r::kFieldSeriesReading, T::ftString, 58},
+    {r::kFieldPublisher, T::ftString, 40},     {r::kFieldYear, T::ftString, 10},
+    {r::kFieldSupplier, T::ftString, 40},      {r::kFieldPrice, T::ftFloat, 0},
+    {r::kFieldShelfMark, T::ftString, 10},     {r::kFieldClass, T::ftSmallint, 0},
+    {r::kFieldClassCode, T::ftString, 7},      {r::kFieldBookMark, T::ftString, 4},
+    {r::kFieldVolumeMark, T::ftString, 4},     {r::kFieldCallNumber, T::ftString, 20},
+    {r::kFieldFunding, T::ftString, 20},       {r::kFieldPages, T::ftString, 20},
+    {r::kFieldPlace, T::ftString, 20},         {r::kFieldContents, T::ftString, 254},
+    {r::kFieldSize, T::ftString, 20},          {r::kFieldMissing, T::ftBoolean, 0},
+    {r::kFieldWithdrawReason, T::ftString, 20}, {r::kFieldWithdrawn, T::ftBoolean, 0},
+    {r::kFieldWithdrawnOn, T::ftDate, 0},      {r::kFieldWithdrawNo, T::ftFloat, 0},
+    {r::kFieldSelected, T::ftBoolean, 0},      {r::kFieldIsbn, T::ftString, 20},
+    {r::kFieldReferenceOnly, T::ftBoolean, 0}, {r::kFieldSubjects, T::ftString, 254},
+    {r::kFieldTrcClass, T::ftString, 20},      {r::kFieldTrcBook, T::ftString, 6},
+    {r::kFieldTrcVolume, T::ftString, 11},     {r::kFieldBarcode, T::ftString, 8},
+    {r::kFieldReturned, T::ftBoolean, 0},      {r::kFieldOnLoan, T::ftBoolean, 0},
+    {r::kFieldTrcNo, T::ftString, 20},
+};
+
+// A statement line with every "{v}" replaced by the criterion, its double quotes doubled.
+std::string StatementLine(std::string_view line_template, std::string_view criterion) {
+  std::string quoted;
+  for (char c : criterion) {
+    quoted.push_back(c);
+    if (c == '"') quoted.push_back('"');
+  }
+  std::string out;
+  size_t start = 0;
+  for (size_t at = line_template.find("{v}"); at != std::string_view::npos;
+       at = line_template.find("{v}", start)) {
+    out.append(line_template.substr(start, at - start));
+    out.append(quoted);
+    start = at + 3;
+  }
+  out.append(line_template.substr(start));
+  return out;
+}
+
+}  // namespace
+
+std::string_view CatalogueAlias() { return r::kCatalogueAlias; }
+std::string_view BookTableName() { return r::kBookTable; }
+std::string_view LendingTableName() { return r::kLendingTable; }
+std::string_view LendingFilter() { return r::kLendingFilter; }
+
+std::vector<TFieldDef> BookTableFieldDefs() {
+  std::vector<TFieldDef> defs;
+  defs.reserve(std::size(kBookFields));
+  for (const Def& d : kBookFields) defs.push_back(TFieldDef{std::string(d.name), d.type, d.size});
+  return defs;
+}
+
+SearchCriteria SearchCriteria::FromQuery(const TStrings& query) {
+  SearchCriteria c;
+  c.title1 = query.Values("title1");
+  c.title2 = query.Values("title2");
+  c.title3 = query.Values("title3");
+  c.author = query.Values("Author");
+  c.keyword1 = query.Values("keyword1");
+  c.keyword2 = query.Values("keyword2");
+  c.keyword3 = query.Values("keyword3");
+  c.bunrui = query.Values("bunrui");
+  return c;
+}
+
+bool SearchCriteria::Empty() const {
+  return title1.empty() && title2.empty() && title3.empty() && author.empty() && keyword1.empty() &&
+         keyword2.empty() && keyword3.empty() && (bunrui.empty() || bunrui == "10");
+}
+
+std::vector<std::string> SearchStatementLines(const SearchCriteria& c) {
+  std::vector<std::string> lines;
+  lines.emplace_back(r::kSqlSelect);
+  lines.push_back(StatementLine(r::kSqlTitleFirst, c.title1));
+  if (!c.title2.empty()) lines.push_back(StatementLine(r::kSqlTitleMore, c.title2));
+  if (!c.title3.empty()) lines.push_back(StatementLine(r::kSqlTitleMore, c.title3));
+  if (!c.author.empty()) lines.push_back(StatementLine(r::kSqlAuthor, c.author));
+  if (c.bunrui != "10") lines.push_back(StatementLine(r::kSqlClass, c.bunrui));
+  for (const std::string* keyword : {&c.keyword1, &c.keyword2, &c.keyword3}) {
+    if (!keyword->empty()) lines.push_back(StatementLine(r::kSqlKeyword, *keyword));
+  }
+  lines.emplace_back(r::kSqlOrder);
+  return lines;
+}
+
+SearchIndexFields CatalogueIndexFields() {
+  SearchIndexFields fields;
+  // The order is the order of the slots in the index file.
+  for (std::string_view name : {r::kFieldTitle, r::kFieldTitleReading, r::kFieldSeries, r::kFieldSeriesReading,
+                                r::kFieldNote, r::kFieldAuthor, r::kFieldAuthorReading, r::kFieldSubjects,
+                                r::kFieldContents, r::kFieldClassCode}) {
+    fields.texts.emplace_back(name);
+  }
+  fields.sort = r::kFieldTitleReading;
+  fields.number = r::kFieldRegistrationNo;
+  return fields;
+}
+
+}  // namespace shelfra

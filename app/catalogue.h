@@ -1,0 +1,51 @@
+// What the program knows about the catalogue, in one place: the alias, the two tables and the
+// lending filter, the stored fields of the book table, the search statement and what the
+// search index holds. The texts themselves live in res/catalogue.txt.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/strings.h"
+#include "data/field_def.h"
+#include "engine/search_index.h"
+
+namespace shelfra {
+
+// The database alias of the catalogue ("Vadoz").
+std::string_view CatalogueAlias();
+// File names of the book table and the lending table (Shift_JIS).
+std::string_view BookTableName();
+std::string_view LendingTableName();
+// The lending table's filter: only loans not yet returned.
+std::string_view LendingFilter();
+
+// The 41 stored fields of the book table, in table order (the registration number at
+// position 1). Names are Shift_JIS.
+std::vector<TFieldDef> BookTableFieldDefs();
+
+// The criteria of a search as the search form sends them.
+struct SearchCriteria {
+  std::string title1, title2, title3, author, keyword1, keyword2, keyword3, bunrui;
+
+  // The query fields title1, title2, title3, Author, keyword1, keyword2, keyword3 and bunrui
+  // (names ignore ASCII case).
+  static SearchCriteria FromQuery(const TStrings& query);
+  // No criterion at all: every text empty and no class chosen (bunrui empty or "10").
+  bool Empty() const;
+};
+
+// The lines of the search statement for `criteria`, in order: the select, the first title
+// line (also when title1 is empty), each further title line, the author line, the class line
+// (unless bunrui is "10"), each keyword line, the order line. A double quote in a criterion
+// is written doubled, which the engine reads as one quote character inside the constant:
+// search words stay search words and cannot end the constant early.
+std::vector<std::string> SearchStatementLines(const SearchCriteria& criteria);
+
+// What the search index of a catalogue table holds: the fields the search statement tests
+// and the class code, the title reading it sorts by, and the registration number the detail
+// page seeks.
+SearchIndexFields CatalogueIndexFields();
+
+}  // namespace shelfra
