@@ -67,7 +67,7 @@ void TWebModule1::DataSetTableProducer1FormatCell(TComponent& /*sender*/, int ce
                                                   THTMLVAlign& /*valign*/, std::string& /*custom_attrs*/,
                                                   std::string& cell_data) {
   if (cell_column == 0 && cell_row > 0) {
-    cell_data = Format("<A HREF=\"%s/Detail?NO=%s\">%s</A>", {CurrentRequest()->VariableText(23), cell_data, cell_data});
+    cell_data = Format("<A HREF=\"%s/Detail?NO=%s\">%s</A>", {CurrentRequest()->VariableText(kScriptName), cell_data, cell_data});
   }
 }
 

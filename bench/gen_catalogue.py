@@ -25,7 +25,6 @@ import json
 import os
 import random
 import sqlite3
-import struct
 import sys
 import unicodedata
 from pathlib import Path
@@ -33,7 +32,7 @@ from pathlib import Path
 BENCH_DIR = Path(__file__).resolve().parent
 ROOT = BENCH_DIR.parent
 sys.path.insert(0, str(ROOT / "tools" / "catalogue"))
-import make_catalogue  # noqa: E402  (schema reader, text checks, settings conversion)
+import make_catalogue  # noqa: E402  (schema reader, table writer, text checks, settings conversion)
 
 BOOK_SCHEMA = ROOT / "tools" / "catalogue" / "schema" / "books.csv"
 LOAN_SCHEMA = ROOT / "tools" / "catalogue" / "schema" / "loans.csv"
@@ -369,56 +368,7 @@ class BookMaker:
 
 
 # ---------------------------------------------------------------------------------------------
-# Writing.
-
-class TableWriter:
-    """Streams records into a dBase III file whose record count is known up front."""
-
-    def __init__(self, path, fields, record_count):
-        self.fields = fields
-        self.record_length = 1 + sum(f.length for f in fields)
-        self.file = open(path, "wb", buffering=1 << 22)
-        header_length = 32 + 32 * len(fields) + 1
-        d = UPDATE_DATE
-        self.file.write(struct.pack("<B3BIHH", 0x03, d.year - 1900, d.month, d.day, record_count,
-                                    header_length, self.record_length))
-        self.file.write(bytes(17) + bytes([make_catalogue.LANGUAGE_SHIFT_JIS]) + bytes(2))
-        for f in fields:
-            self.file.write(f.name_bytes.ljust(11, b"\0") + f.kind.encode("ascii") + bytes(4)
-                            + bytes([f.length, f.decimals]) + bytes(14))
-        self.file.write(b"\x0d")
-        self.written = 0
-        self.expected = record_count
-        self.padding = 0
-
-    def write(self, values, deleted):
-        """`values` are texts in field order; numbers right-aligned, dates YYYY-MM-DD."""
-        out = [b"*" if deleted else b" "]
-        for f, text in zip(self.fields, values):
-            if f.kind == "C":
-                data = text.encode("cp932")
-                if len(data) > f.length:
-                    raise SystemExit(f"gen_catalogue: {f.name} value of {len(data)} bytes: {text!r}")
-                self.padding += f.length - len(data)
-                out.append(data + b" " * (f.length - len(data)))
-            elif f.kind == "D":
-                data = text.replace("-", "").encode("ascii")
-                self.padding += f.length - len(data)
-                out.append(data or b" " * 8)
-            else:
-                data = text.encode("ascii")
-                self.padding += f.length - len(data)
-                out.append(data.rjust(f.length, b" "))
-        record = b"".join(out)
-        assert len(record) == self.record_length
-        self.file.write(record)
-        self.written += 1
-
-    def close(self):
-        assert self.written == self.expected
-        self.file.write(b"\x1a")
-        self.file.close()
-
+# Writing: the tables go through the catalogue writer, the same rows into SQLite.
 
 def sqlite_type(field):
     if field.kind in ("N", "F"):
@@ -472,33 +422,34 @@ def generate(count, out_dir, seed):
     loans_of_book = None
 
     maker = BookMaker(count, seed)
-    writer = TableWriter(native_path(out_dir, BOOK_TABLE), book_fields, count)
-    batch = []
-    for index in range(count):
-        fields, deleted = maker.book(index)
-        values = [fields[n] for n in names]
-        writer.write(values, deleted)
-        if deleted:
-            continue
-        live += 1
-        last_live = fields
-        title_text = [fields[n] for n in TITLE_FIELDS]
-        for key in title_hits:
-            if any(words[key] in t for t in title_text):
-                title_hits[key] += 1
-        keyword_text = [fields[n] for n in KEYWORD_FIELDS]
-        if any(words["kw1"] in t for t in keyword_text) and any(words["kw2"] in t for t in keyword_text):
-            keyword_hits += 1
-        digit = fields["分類記号"][:1]
-        if digit in class_hits:
-            class_hits[digit] += 1
-        batch.append(tuple(sqlite_value(f, v) for f, v in zip(book_fields, values)))
-        if len(batch) >= 20000:
+    with open(native_path(out_dir, BOOK_TABLE), "wb", buffering=1 << 22) as out:
+        writer = make_catalogue.TableWriter(out, book_fields, UPDATE_DATE, count)
+        batch = []
+        for index in range(count):
+            fields, deleted = maker.book(index)
+            values = [fields[n] for n in names]
+            writer.add_values(values, deleted, f"book {index + 1}")
+            if deleted:
+                continue
+            live += 1
+            last_live = fields
+            title_text = [fields[n] for n in TITLE_FIELDS]
+            for key in title_hits:
+                if any(words[key] in t for t in title_text):
+                    title_hits[key] += 1
+            keyword_text = [fields[n] for n in KEYWORD_FIELDS]
+            if any(words["kw1"] in t for t in keyword_text) and any(words["kw2"] in t for t in keyword_text):
+                keyword_hits += 1
+            digit = fields["分類記号"][:1]
+            if digit in class_hits:
+                class_hits[digit] += 1
+            batch.append(tuple(sqlite_value(f, v) for f, v in zip(book_fields, values)))
+            if len(batch) >= 20000:
+                db.executemany(book_insert, batch)
+                batch.clear()
+        if batch:
             db.executemany(book_insert, batch)
-            batch.clear()
-    if batch:
-        db.executemany(book_insert, batch)
-    writer.close()
+        writer.close()
     padding = writer.padding / (writer.record_length * count) if count else 0.0
 
     # Lending table: a fifth as many loans as books, nearly all returned; the newest live book
@@ -506,36 +457,37 @@ def generate(count, out_dir, seed):
     rng = random.Random(seed + 1)
     loan_count = max(1, count // 5)
     target = int(last_live["登録番号"])
-    loan_writer = TableWriter(native_path(out_dir, LOAN_TABLE), loan_fields, loan_count)
     loan_names = [f.name for f in loan_fields]
     loan_insert = create_sqlite_table(db, "貸出返却", loan_fields)
     first = datetime.date(2020, 4, 1).toordinal()
     due_text = None
     batch = []
-    for i in range(loan_count):
-        last = i == loan_count - 1
-        book = target if last else rng.randint(1, count)
-        lent = first + (UPDATE_DATE.toordinal() - 30 - first) * i // loan_count
-        if last:
-            lent = UPDATE_DATE.toordinal() - 3
-        due = lent + 14
-        returned = not last and rng.random() < 0.97
-        values = {
-            "貸出番号": str(i + 1),
-            "登録番号": str(book),
-            "利用者番号": str(rng.randint(10000000, 10099999)),
-            "貸出日": datetime.date.fromordinal(lent).isoformat(),
-            "返却予定日": datetime.date.fromordinal(due).isoformat(),
-            "返却日": datetime.date.fromordinal(lent + rng.randint(1, 20)).isoformat() if returned else "",
-            "返却済": "T" if returned else "F",
-        }
-        if last:
-            due_text = values["返却予定日"]
-        row = [values[n] for n in loan_names]
-        loan_writer.write(row, False)
-        batch.append(tuple(sqlite_value(f, v) for f, v in zip(loan_fields, row)))
+    with open(native_path(out_dir, LOAN_TABLE), "wb", buffering=1 << 22) as out:
+        loan_writer = make_catalogue.TableWriter(out, loan_fields, UPDATE_DATE, loan_count)
+        for i in range(loan_count):
+            last = i == loan_count - 1
+            book = target if last else rng.randint(1, count)
+            lent = first + (UPDATE_DATE.toordinal() - 30 - first) * i // loan_count
+            if last:
+                lent = UPDATE_DATE.toordinal() - 3
+            due = lent + 14
+            returned = not last and rng.random() < 0.97
+            values = {
+                "貸出番号": str(i + 1),
+                "登録番号": str(book),
+                "利用者番号": str(rng.randint(10000000, 10099999)),
+                "貸出日": datetime.date.fromordinal(lent).isoformat(),
+                "返却予定日": datetime.date.fromordinal(due).isoformat(),
+                "返却日": datetime.date.fromordinal(lent + rng.randint(1, 20)).isoformat() if returned else "",
+                "返却済": "T" if returned else "F",
+            }
+            if last:
+                due_text = values["返却予定日"]
+            row = [values[n] for n in loan_names]
+            loan_writer.add_values(row, False, f"loan {i + 1}")
+            batch.append(tuple(sqlite_value(f, v) for f, v in zip(loan_fields, row)))
+        loan_writer.close()
     db.executemany(loan_insert, batch)
-    loan_writer.close()
     db.commit()
     db.close()
 
@@ -568,9 +520,10 @@ def generate(count, out_dir, seed):
 
 
 def generator_digest():
-    """Changes whenever this file or the schema changes, so stale catalogues are rebuilt."""
+    """Changes whenever this file, the catalogue writer, the schema or the settings change, so
+    stale catalogues are rebuilt."""
     h = hashlib.sha1()
-    for path in (Path(__file__), BOOK_SCHEMA, LOAN_SCHEMA, SETTINGS_SOURCE):
+    for path in (Path(__file__), Path(make_catalogue.__file__), BOOK_SCHEMA, LOAN_SCHEMA, SETTINGS_SOURCE):
         h.update(path.read_bytes())
     return h.hexdigest()[:12]
 

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& line : values) {
       if (line.empty()) std::abort();  // empty pieces add nothing
     }
-    (void)request.VariableInteger(0);
+    (void)request.VariableInteger(shelfra::kRequestMethod);
   } catch (const shelfra::EConvertError&) {
   }
 

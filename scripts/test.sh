@@ -6,8 +6,27 @@
 #   4. the unit and whole-program tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   5. the unit and whole-program tests (CTest).
 # Each step runs even when an earlier one failed; the exit code says whether all passed.
+#
+# Usage: scripts/test.sh [--quick]
+#   --quick   only builds and runs step 5, for the edit-build-test loop: no package
+#             installs, no browser, load, fuzz or sanitizer runs
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+quick=0
+if (($# == 1)) && [ "$1" = --quick ]; then
+  quick=1
+elif (($#)); then
+  echo "test: usage: scripts/test.sh [--quick]" >&2
+  exit 2
+fi
+
+if ((quick)); then
+  "$root/scripts/build.sh"
+  cd "$root/build"
+  exec ctest --output-on-failure -j"$(nproc)" --timeout 600
+fi
+
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 

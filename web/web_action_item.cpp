@@ -59,7 +59,7 @@ bool TWebActionItem::Dispatch(TWebRequest& request, TWebResponse& response, bool
   if (!(default_ && as_default)) {
     if (!enabled_) return false;
     if (method_type_ != mtAny && method_type_ != request.MethodType()) return false;
-    if (!Mask().Matches(request.VariableText(4))) return false;
+    if (!Mask().Matches(request.VariableText(kPathInfo))) return false;
   }
   bool result = false;
   if (producer_) {

@@ -41,7 +41,8 @@ class TWebApplication : public TComponent {
   bool HandleRequest(TWebRequest& request, TWebResponse& response);
   TComponent& ActivateModule();
   void DeactivateModule(TComponent& module);
-  // Writes the 500 header block and page for `error` straight to the environment.
+  // Writes the 500 header block and the page naming the exception class `class_name` and its
+  // `message` (both HTML-escaped) straight to the environment.
   void WriteErrorPage(std::string_view class_name, std::string_view message);
 
   int MaxActiveModules() const { return max_active_modules_; }

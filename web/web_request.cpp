@@ -12,7 +12,7 @@ namespace shelfra {
 
 namespace {
 
-// Environment variable of each request variable; 25 is the content and has none.
+// Environment variable of each request variable, in RequestVariable order; kContent has none.
 constexpr std::string_view kVariableNames[kRequestVariableCount] = {
     "REQUEST_METHOD",       "SERVER_PROTOCOL",   "URL",
     "QUERY_STRING",         "PATH_INFO",         "PATH_TRANSLATED",
@@ -38,7 +38,7 @@ double TWebRequest::VariableDate(int index) {
 const TStrings& TWebRequest::QueryValues() {
   if (!query_values_) {
     TStrings list;
-    SplitFields("&", "", VariableText(3), list, true, false);
+    SplitFields("&", "", VariableText(kQueryString), list, true, false);
     query_values_ = std::move(list);
   }
   return *query_values_;
@@ -47,14 +47,14 @@ const TStrings& TWebRequest::QueryValues() {
 TCGIRequest::TCGIRequest(CgiEnvironment& environment) : environment_(environment) {
   static constexpr std::string_view kMethods[] = {"GET", "PUT", "POST", "HEAD"};
   static constexpr TMethodType kTypes[] = {mtGet, mtPut, mtPost, mtHead};
-  std::string method = VariableText(0);
+  std::string method = VariableText(kRequestMethod);
   for (size_t i = 0; i < 4; ++i) {
     if (SameTextAscii(method, kMethods[i])) {
       method_type_ = kTypes[i];
       break;
     }
   }
-  content_ = ReadText(VariableInteger(16));
+  content_ = ReadText(VariableInteger(kHttpContentLength));
 }
 
 std::string TCGIRequest::ServerField(std::string_view name) {
@@ -64,7 +64,7 @@ std::string TCGIRequest::ServerField(std::string_view name) {
 }
 
 std::string TCGIRequest::VariableText(int index) {
-  if (index == kContentVariable) return content_;
+  if (index == kContent) return content_;
   if (index < 0 || index >= kRequestVariableCount) return std::string();
   return ServerField(kVariableNames[index]);
 }

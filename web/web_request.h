@@ -15,16 +15,50 @@ class CgiEnvironment;
 
 enum TMethodType { mtAny = 0, mtGet = 1, mtPut = 2, mtPost = 3, mtHead = 4 };
 
-// Number of request variables; valid indexes are 0 to 28 (25 is the content).
-inline constexpr int kRequestVariableCount = 29;
-inline constexpr int kContentVariable = 25;
+// The numbered request variables, named after the environment variable each one reads
+// (an HTTP_ name falls back to the name without that prefix); kContent is the request content.
+enum RequestVariable : int {
+  kRequestMethod = 0,
+  kServerProtocol = 1,
+  kUrl = 2,
+  kQueryString = 3,
+  kPathInfo = 4,
+  kPathTranslated = 5,
+  kHttpCacheControl = 6,
+  kHttpDate = 7,
+  kHttpAccept = 8,
+  kHttpFrom = 9,
+  kHttpHost = 10,
+  kHttpIfModifiedSince = 11,
+  kHttpReferer = 12,
+  kHttpUserAgent = 13,
+  kHttpContentEncoding = 14,
+  kHttpContentType = 15,
+  kHttpContentLength = 16,
+  kHttpContentVersion = 17,
+  kHttpDerivedFrom = 18,
+  kHttpExpires = 19,
+  kHttpTitle = 20,
+  kRemoteAddr = 21,
+  kRemoteHost = 22,
+  kScriptName = 23,
+  kServerPort = 24,
+  kContent = 25,
+  kHttpConnection = 26,
+  kHttpCookie = 27,
+  kHttpAuthorization = 28,
+};
+
+// Number of request variables; valid indexes are 0 to 28.
+inline constexpr int kRequestVariableCount = kHttpAuthorization + 1;
 
 class TWebRequest {
  public:
   virtual ~TWebRequest() = default;
 
   TMethodType MethodType() const { return method_type_; }
-  // The text of request variable `index` (0 to 28); the content for 25.
+  // The text of request variable `index` (a RequestVariable); the content for kContent, empty
+  // for an index outside 0 to 28.
   virtual std::string VariableText(int index) = 0;
   // The variable as an integer; -1 when it is empty or no integer.
   int32_t VariableInteger(int index);

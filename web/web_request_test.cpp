@@ -29,12 +29,35 @@ TEST(CgiRequestTest, HttpVariablesFallBackToTheNameWithoutPrefix) {
   env.variables["HOST"] = "fallback";
   env.input = "abcdefgh";
   TCGIRequest request(env);
-  EXPECT_EQ(request.VariableInteger(16), 5);
+  EXPECT_EQ(request.VariableInteger(kHttpContentLength), 5);
   EXPECT_EQ(request.ContentText(), "abcde");
-  EXPECT_EQ(request.VariableText(25), "abcde");
-  EXPECT_EQ(request.VariableText(15), "text/plain");
-  EXPECT_EQ(request.VariableText(10), "fallback");
-  EXPECT_EQ(request.VariableInteger(23), -1);  // unset
+  EXPECT_EQ(request.VariableText(kContent), "abcde");
+  EXPECT_EQ(request.VariableText(kHttpContentType), "text/plain");
+  EXPECT_EQ(request.VariableText(kHttpHost), "fallback");
+  EXPECT_EQ(request.VariableInteger(kScriptName), -1);  // unset
+}
+
+TEST(CgiRequestTest, NamedVariablesReadTheirOwnEnvironmentVariable) {
+  // Each name must index the environment variable it is named after: an index one off reads
+  // nothing here, as only that one variable is set.
+  struct Case {
+    RequestVariable variable;
+    const char* name;
+  } cases[] = {{kRequestMethod, "REQUEST_METHOD"}, {kServerProtocol, "SERVER_PROTOCOL"},
+               {kQueryString, "QUERY_STRING"},     {kPathInfo, "PATH_INFO"},
+               {kScriptName, "SCRIPT_NAME"},       {kHttpContentLength, "HTTP_CONTENT_LENGTH"},
+               {kServerPort, "SERVER_PORT"},       {kHttpAuthorization, "HTTP_AUTHORIZATION"}};
+  for (const Case& c : cases) {
+    FakeCgiEnvironment env;
+    env.variables[c.name] = "7";
+    TCGIRequest request(env);
+    EXPECT_EQ(request.VariableText(c.variable), "7") << c.name;
+  }
+  FakeCgiEnvironment env;
+  env.variables[""] = "empty name";
+  TCGIRequest request(env);
+  EXPECT_EQ(request.VariableText(-1), "");
+  EXPECT_EQ(request.VariableText(kRequestVariableCount), "");
 }
 
 TEST(CgiRequestTest, ContentReadIsOneBoundedRead) {

@@ -88,7 +88,7 @@ void TWebResponse::SetContentStream(std::unique_ptr<TMemoryStream> stream) {
 }
 
 TCGIResponse::TCGIResponse(TWebRequest& request) : TWebResponse(request) {
-  if (request.VariableText(1).empty()) fields_[kVersion] = "1.0";
+  if (request.VariableText(kServerProtocol).empty()) fields_[kVersion] = "1.0";
   fields_[kReason] = "OK";
   fields_[kContentType] = "text/html";
 }
@@ -131,7 +131,7 @@ void TCGIResponse::Send() {
   // Nothing is written yet: a hook that raises (a table changed while the page was read)
   // leaves the answer to the 500 page.
   RunBeforeSendHooks();
-  if (!request_.VariableText(1).empty()) request_.WriteText(HeaderBlock());
+  if (!request_.VariableText(kServerProtocol).empty()) request_.WriteText(HeaderBlock());
   if (!content_stream_) {
     request_.WriteText(content_);
   } else {

@@ -3,6 +3,7 @@
 import collections
 import csv
 import datetime
+import io
 import os
 import struct
 import subprocess
@@ -92,6 +93,55 @@ class TableBytesTest(WriterTestCase):
         self.assertEqual(table[-2:], b"\x0d\x1a")
 
 
+class StreamingWriterTest(WriterTestCase):
+    SCHEMA = "name,type,length,decimals\n番号,N,4,0\n書名,C,6,0\n日付,D,8,0\n可,L,1,0\n"
+    ROWS = [(["12", "ﾈｺ", "2004-03-15", "T"], False), (["", "", "", ""], True), (["7", "abcdef", "", "F"], False)]
+
+    def fields(self):
+        return mc.read_schema(self.write("s.csv", self.SCHEMA))
+
+    def stream(self, record_count):
+        """The bytes TableWriter writes for ROWS into a file, with the count given or left to close()."""
+        path = self.dir / "t.dbf"
+        with open(path, "wb") as out:
+            out.write(b"lead")  # the table need not start the file
+            writer = mc.TableWriter(out, self.fields(), DAY, record_count)
+            for texts, deleted in self.ROWS:
+                writer.add_values(texts, deleted, "row")
+            writer.close()
+        data = path.read_bytes()
+        self.assertEqual(data[:4], b"lead")
+        return data[4:], writer
+
+    def test_count_given_or_patched_in_gives_the_bytes_of_the_csv_path(self):
+        csv_text = "番号,書名,日付,可,_deleted\n12,ﾈｺ,2004-03-15,T,\n,,,,1\n7,abcdef,,F,\n"
+        expected = mc.build_table(self.fields(), mc.read_records(self.write("d.csv", csv_text), self.fields()), DAY)
+        for record_count in (3, None):
+            with self.subTest(record_count=record_count):
+                data, writer = self.stream(record_count)
+                self.assertEqual(data.hex(" "), expected.hex(" "))
+                self.assertEqual(data[4:8], b"\x03\x00\x00\x00")
+                # Blank bytes that fill values: 4-2 + 6-2 + 0 + 0, then 4+6+8+1, then 4-1 + 0 + 8 + 0.
+                self.assertEqual(writer.padding, 6 + 19 + 11)
+
+    def test_wrong_count_length_or_value_is_refused(self):
+        fields = self.fields()
+        cases = [
+            (lambda w: w.add_values(["1", "x", "", ""]), 2, "1 records written, the header counts 2"),
+            (lambda w: w.add(b" " * 19), None, "a record of 19 bytes in a table of 20-byte records"),
+            (lambda w: w.add_values(["1", "x", "2004-02-30", ""], where="book 9"), None,
+             "book 9, field 日付: '2004-02-30' is not a date"),
+            (lambda w: w.add_values(["1", "x"]), None, "record: 2 values for 4 fields"),
+        ]
+        for write, record_count, fragment in cases:
+            with self.subTest(fragment=fragment):
+                writer = mc.TableWriter(io.BytesIO(), fields, DAY, record_count)
+                with self.assertRaises(mc.CatalogueError) as caught:
+                    write(writer)
+                    writer.close()
+                self.assertIn(fragment, str(caught.exception))
+
+
 class ValueLayoutTest(WriterTestCase):
     CASES = [
         # (type, length, decimals, input, stored bytes)
@@ -105,12 +155,14 @@ class ValueLayoutTest(WriterTestCase):
         ("N", 10, 0, " 42 ", b"        42"),
         ("N", 10, 0, "-3", b"        -3"),
         ("N", 10, 0, "-0", b"         0"),
+        ("N", 10, 0, "007", b"         7"),
         ("N", 10, 0, "", b"          "),
         ("N", 10, 0, "2000000001", b"2000000001"),
         ("N", 7, 2, "12.5", b"  12.50"),
         ("N", 7, 2, "0.05", b"   0.05"),
         ("F", 8, 1, "1e3", b"  1000.0"),
         ("D", 8, 0, "2004-03-15", b"20040315"),
+        ("D", 8, 0, "0999-01-02", b"09990102"),      # four digits of year, also before 1000
         ("D", 8, 0, "", b"        "),
         ("L", 1, 0, "T", b"T"),
         ("L", 1, 0, "false", b"F"),
