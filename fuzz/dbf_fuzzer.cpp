@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/exceptions.h"
-#include "data/db_errors.h"
 #include "engine/dbf_file.h"
 #include "engine/sql_condition.h"
 #include "engine/sql_parser.h"
@@ -15,10 +13,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   shelfra::fuzz::MemFile bytes(std::string_view(reinterpret_cast<const char*>(data), size));
   std::unique_ptr<shelfra::DbfFile> file;
-  try {
-    file = shelfra::DbfFile::Open(bytes.Path());
-  } catch (const shelfra::EDBEngineError& e) {
-    if (e.Message().find(bytes.Path()) == std::string::npos) std::abort();  // the message names the file
+  shelfra::EngineStatus opened = shelfra::DbfFile::Open(bytes.Path(), file);
+  if (!opened.Ok()) {
+    if (opened.subject != bytes.Path() || file != nullptr) std::abort();  // the status names the file
     return 0;
   }
   // The records the reader counts lie wholly inside the file.
@@ -47,18 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Sorting and filtering over the first field, whatever its type.
   const std::string first = "[" + file->Fields()[0].name + "]";
-  try {
-    shelfra::SqlStatement statement("SELECT * FROM T ORDER BY " + first + " DESC");
-    (void)statement.Execute(*file);
-  } catch (const shelfra::Exception&) {
+  std::unique_ptr<shelfra::SqlStatement> statement;
+  if (shelfra::SqlStatement::Prepare("SELECT * FROM T ORDER BY " + first + " DESC", statement).Ok()) {
+    std::vector<uint32_t> rows;
+    (void)statement->Execute(*file, nullptr, rows);
   }
-  try {
-    std::string text = first + " IS NOT NULL";
-    shelfra::SqlExpr expr = shelfra::ParseCondition(text);
-    shelfra::SqlCondition condition(expr, *file, text);
-    for (uint32_t r = 0; r < file->RecordCount(); ++r) (void)condition.Holds(file->Record(r));
-  } catch (const shelfra::Exception&) {
+  const std::string text = first + " IS NOT NULL";
+  shelfra::SqlExpr expr;
+  std::unique_ptr<shelfra::SqlCondition> condition;
+  if (shelfra::ParseCondition(text, expr).Ok() && shelfra::SqlCondition::Bind(expr, *file, text, condition).Ok()) {
+    for (uint32_t r = 0; r < file->RecordCount(); ++r) (void)condition->Holds(file->Record(r));
   }
-  file->CheckUnchanged();
+  if (!file->CheckUnchanged().Ok()) std::abort();
   return 0;
 }

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "base/exceptions.h"
-#include "engine/dbf_file.h"
 #include "data/field_text.h"
+#include "engine/value.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

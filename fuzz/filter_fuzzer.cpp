@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/exceptions.h"
 #include "engine/collation.h"
 #include "engine/dbf_file.h"
 #include "engine/sql_condition.h"
@@ -15,7 +14,11 @@ namespace {
 
 const shelfra::DbfFile& Fixture() {
   static shelfra::fuzz::MemFile* bytes = new shelfra::fuzz::MemFile(shelfra::fuzz::FixtureTableBytes());
-  static std::unique_ptr<shelfra::DbfFile> file = shelfra::DbfFile::Open(bytes->Path());
+  static std::unique_ptr<shelfra::DbfFile> file = [] {
+    std::unique_ptr<shelfra::DbfFile> opened;
+    if (!shelfra::DbfFile::Open(bytes->Path(), opened).Ok()) std::abort();
+    return opened;
+  }();
   return *file;
 }
 
@@ -27,11 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t mode = in.Byte();
   const std::string text(in.Rest());
   if ((mode & 1) == 0) {
-    try {
-      shelfra::SqlExpr expr = shelfra::ParseCondition(text);
-      shelfra::SqlCondition condition(expr, file, text);
-      for (uint32_t r = 0; r < file.RecordCount(); ++r) (void)condition.Holds(file.Record(r));
-    } catch (const shelfra::Exception&) {
+    shelfra::SqlExpr expr;
+    std::unique_ptr<shelfra::SqlCondition> condition;
+    if (shelfra::ParseCondition(text, expr).Ok() && shelfra::SqlCondition::Bind(expr, file, text, condition).Ok()) {
+      for (uint32_t r = 0; r < file.RecordCount(); ++r) (void)condition->Holds(file.Record(r));
     }
     return 0;
   }

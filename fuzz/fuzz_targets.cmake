@@ -17,7 +17,7 @@ target_link_libraries(shelfra_fuzz_support PUBLIC shelfra_data)
 
 foreach(fuzzer IN LISTS SHELFRA_FUZZERS)
   add_executable(${fuzzer} ${SHELFRA_FUZZ_DIR}/${fuzzer}.cpp)
-  target_link_libraries(${fuzzer} PRIVATE shelfra_fuzz_support shelfra_produce shelfra_web shelfra_data shelfra_base)
+  target_link_libraries(${fuzzer} PRIVATE shelfra_fuzz_support shelfra_produce shelfra_web shelfra_data shelfra_engine shelfra_base)
   target_link_options(${fuzzer} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${fuzzer} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
 endforeach()

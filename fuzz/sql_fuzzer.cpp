@@ -31,7 +31,7 @@ struct Catalogue {
     WriteFile(dir + "/T.DBF", shelfra::fuzz::FixtureTableBytes());
     WriteFile(dir + "/shelfra.conf", "[Aliases]\nVadoz=" + dir + "\n");
     ::setenv("SHELFRA_CONFIG", (dir + "/shelfra.conf").c_str(), 1);
-    file = shelfra::DbfFile::Open(dir + "/T.DBF");
+    if (!shelfra::DbfFile::Open(dir + "/T.DBF", file).Ok()) std::abort();
   }
   static void WriteFile(const std::string& path, const std::string& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -49,16 +49,14 @@ Catalogue& TheCatalogue() {
 // record, no record twice, ORDER BY order kept.
 void RunDirect(const std::string& text) {
   const shelfra::DbfFile& file = *TheCatalogue().file;
-  try {
-    shelfra::SqlStatement statement(text);
-    std::vector<uint32_t> rows = statement.Execute(file);
-    std::vector<bool> seen(file.RecordCount());
-    for (uint32_t r : rows) {
-      if (r >= file.RecordCount() || seen[r] || shelfra::DbfFile::IsDeleted(file.Record(r))) std::abort();
-      seen[r] = true;
-      for (size_t f = 0; f < file.Fields().size(); ++f) (void)file.Decode(file.Record(r), static_cast<int>(f));
-    }
-  } catch (const shelfra::Exception&) {
+  std::unique_ptr<shelfra::SqlStatement> statement;
+  std::vector<uint32_t> rows;
+  if (!shelfra::SqlStatement::Prepare(text, statement).Ok() || !statement->Execute(file, nullptr, rows).Ok()) return;
+  std::vector<bool> seen(file.RecordCount());
+  for (uint32_t r : rows) {
+    if (r >= file.RecordCount() || seen[r] || shelfra::DbfFile::IsDeleted(file.Record(r))) std::abort();
+    seen[r] = true;
+    for (size_t f = 0; f < file.Fields().size(); ++f) (void)file.Decode(file.Record(r), static_cast<int>(f));
   }
 }
 

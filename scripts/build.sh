@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (the program lands at build/vovivavi.exe).
+# Configures and builds into build/ (the program lands at build/vovivavi.exe), warnings as errors.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" -DSHELFRA_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)"

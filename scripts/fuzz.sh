@@ -36,7 +36,7 @@ build="$root/build-fuzz"
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Fuzz -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
-  -DSHELFRA_TESTS=OFF -DSHELFRA_LAYERS="base;data;web;produce" \
+  -DSHELFRA_TESTS=OFF -DSHELFRA_LAYERS="base;engine;data;web;produce" -DSHELFRA_WERROR=ON \
   -DCMAKE_PROJECT_shelfra_INCLUDE="$root/fuzz/enable.cmake" >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"
 
