@@ -160,6 +160,9 @@ std::string TWebModule1::ReadSetting(std::string_view section, std::string_view 
 
 int TWebModule1::ReadSettingInteger(std::string_view section, std::string_view key, int default_value) {
   std::string text = ReadSetting(section, key, "");
+  // Settings may write hexadecimal as C does ("0x0A"); it goes to the integer conversion in
+  // that conversion's own spelling ("$0A"), so the settings rule does not depend on which
+  // other prefixes the conversion happens to take.
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.replace(0, 2, "$");
   return StrToIntDef(text, default_value);
 }

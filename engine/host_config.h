@@ -9,6 +9,10 @@
 //   ShortDateFormat=m/d/yy
 //   [Index]
 //   Directory=/var/cache/shelfra
+//
+// It is the engine's configuration: aliases are how the engine finds its tables, and what
+// goes wrong here (a missing file, an unknown alias) is reported as engine status codes, as
+// any other failure to reach a table is. The INI reading itself is base's profile reader.
 #pragma once
 
 #include <cstdint>

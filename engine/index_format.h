@@ -11,6 +11,9 @@
 
 namespace shelfra {
 
+// The magic names the kind of file and never changes (its "1" is part of the name); the
+// version counts the revisions of the layout below, and an index of another version is
+// never used.
 inline constexpr char kIndexMagic[8] = {'S', 'H', 'L', 'F', 'I', 'D', 'X', '1'};
 inline constexpr uint32_t kIndexVersion = 2;
 inline constexpr uint32_t kNoSlot = 0xFFFFFFFFu;

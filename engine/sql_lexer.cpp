@@ -28,6 +28,52 @@ SqlToken Bad(uint16_t code, std::string_view text, size_t start, size_t end) {
   return t;
 }
 
+// A text constant starting at the quote at `i`: its value in `value` (a doubled quote inside
+// stands for one quote character, a double-byte character is taken whole); `i` ends past the
+// closing quote, or at the end of the text when there is none. True when it was closed.
+bool ScanQuoted(std::string_view text, size_t& i, std::string& value) {
+  const unsigned char quote = static_cast<unsigned char>(text[i]);
+  const size_t n = text.size();
+  ++i;
+  while (i < n) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) {
+      value.append(text, i, 2);
+      i += 2;
+    } else if (static_cast<unsigned char>(text[i]) == quote) {
+      if (i + 1 < n && static_cast<unsigned char>(text[i + 1]) == quote) {
+        value.push_back(static_cast<char>(quote));
+        i += 2;
+      } else {
+        ++i;
+        return true;
+      }
+    } else {
+      value.push_back(text[i++]);
+    }
+  }
+  return false;
+}
+
+// The end of the number starting at `i`: digits, an optional point and digits, and an
+// exponent only when digits follow its letter and sign.
+size_t ScanNumber(std::string_view text, size_t i) {
+  const size_t n = text.size();
+  while (i < n && IsAsciiDigit(static_cast<unsigned char>(text[i]))) ++i;
+  if (i < n && text[i] == '.') {
+    ++i;
+    while (i < n && IsAsciiDigit(static_cast<unsigned char>(text[i]))) ++i;
+  }
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < n && (text[j] == '+' || text[j] == '-')) ++j;
+    if (j < n && IsAsciiDigit(static_cast<unsigned char>(text[j]))) {
+      i = j;
+      while (i < n && IsAsciiDigit(static_cast<unsigned char>(text[i]))) ++i;
+    }
+  }
+  return i;
+}
+
 }  // namespace
 
 void SqlPosition(std::string_view text, size_t offset, int& line, int& column) {
@@ -69,27 +115,8 @@ std::vector<SqlToken> SqlLexer::Tokenize(std::string_view text) {
     const size_t start = i;
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c == '"' || c == '\'') {
-      // A text constant; a doubled quote inside stands for one quote character.
       std::string value;
-      ++i;
-      bool closed = false;
-      while (i < n) {
-        if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) {
-          value.append(text, i, 2);
-          i += 2;
-        } else if (static_cast<unsigned char>(text[i]) == c) {
-          if (i + 1 < n && static_cast<unsigned char>(text[i + 1]) == c) {
-            value.push_back(static_cast<char>(c));
-            i += 2;
-          } else {
-            ++i;
-            closed = true;
-            break;
-          }
-        } else {
-          value.push_back(text[i++]);
-        }
-      }
+      bool closed = ScanQuoted(text, i, value);
       if (!closed) {
         tokens.push_back(Bad(kStatusUnterminatedText, text, start, i));
         break;
@@ -109,19 +136,7 @@ std::vector<SqlToken> SqlLexer::Tokenize(std::string_view text) {
       tokens.push_back(std::move(t));
       i = close + 1;
     } else if (IsAsciiDigit(c) || (c == '.' && i + 1 < n && IsAsciiDigit(static_cast<unsigned char>(text[i + 1])))) {
-      while (i < n && IsAsciiDigit(static_cast<unsigned char>(text[i]))) ++i;
-      if (i < n && text[i] == '.') {
-        ++i;
-        while (i < n && IsAsciiDigit(static_cast<unsigned char>(text[i]))) ++i;
-      }
-      if (i < n && (text[i] == 'e' || text[i] == 'E')) {
-        size_t j = i + 1;
-        if (j < n && (text[j] == '+' || text[j] == '-')) ++j;
-        if (j < n && IsAsciiDigit(static_cast<unsigned char>(text[j]))) {
-          i = j;
-          while (i < n && IsAsciiDigit(static_cast<unsigned char>(text[i]))) ++i;
-        }
-      }
+      i = ScanNumber(text, i);
       tokens.push_back(Make(SqlToken::Kind::kNumber, text, start, i));
     } else if (IsNameByte(c)) {
       while (i < n && IsNameByte(static_cast<unsigned char>(text[i]))) {
