@@ -15,6 +15,7 @@
 #include "data/query.h"
 #include "data/table.h"
 #include "engine/engine_test_support.h"
+#include "engine/index_keeper.h"
 #include "tests/support/book_tables.h"
 #include "tests/support/sjis.h"
 
@@ -90,8 +91,9 @@ TEST(CatalogueTest, EverySearchShapeGivesTheScansAnswerThroughTheIndex) {
   const std::string table = catalogue.Dir() + "/books.dbf";
   testing::RandomBookTable(1).WriteTo(table);
   std::unique_ptr<DbfFile> file = testing::OpenTable(table);
-  std::unique_ptr<SearchIndex> index;
-  ASSERT_TRUE(SearchIndex::OpenOrBuild(*file, CatalogueIndexFields(), catalogue.Dir() + "/cache", index).Ok());
+  std::string report;
+  ASSERT_TRUE(BuildIndexNow(*file, CatalogueIndexFields(), catalogue.Dir() + "/cache", 0, report)) << report;
+  std::unique_ptr<SearchIndex> index = SearchIndex::Open(*file, SearchIndex::PathFor(*file, catalogue.Dir() + "/cache"));
   ASSERT_NE(index, nullptr);
 
   std::vector<std::string> statements;

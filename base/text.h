@@ -14,6 +14,14 @@ inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<cha
 inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 // True for the first byte of a Shift_JIS double-byte character (0x81-0x9F, 0xE0-0xFC).
 inline bool IsSjisLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+// A byte that can follow a lead byte as the second byte of a double-byte character.
+inline bool IsSjisTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+// True when a double-byte character starts at `pos` of `text`: a lead byte followed by a trail
+// byte. A lead byte followed by anything else (a quote, the end) is a character of its own.
+inline bool SjisPairAt(std::string_view text, size_t pos) {
+  return pos + 1 < text.size() && IsSjisLeadByte(static_cast<unsigned char>(text[pos])) &&
+         IsSjisTrailByte(static_cast<unsigned char>(text[pos + 1]));
+}
 
 // A blank: space or tab.
 inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }

@@ -2,6 +2,7 @@
 #include "data/database.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -10,6 +11,7 @@
 #include "data/engine_error.h"
 #include "engine/dbf_file.h"
 #include "engine/host_config.h"
+#include "engine/index_keeper.h"
 #include "engine/search_index.h"
 
 namespace shelfra {
@@ -18,6 +20,12 @@ namespace {
 
 // Before an answer goes out: a table that changed under the request makes it no answer.
 void CheckTablesBeforeSend() { CheckEngine(DbfFile::CheckAllUnchanged()); }
+
+// Index events go to the error log.
+void LogIndexEvent(std::string_view line) {
+  std::string text = "index: " + std::string(line) + "\n";
+  (void)!::write(2, text.data(), text.size());
+}
 
 }  // namespace
 
@@ -72,9 +80,22 @@ const SearchIndex* TDatabase::SearchIndexFor(const DbfFile& file) {
   }
   const std::string directory = IndexDirectory();
   std::unique_ptr<SearchIndex> index;
-  if (!directory.empty()) CheckEngine(SearchIndex::OpenOrBuild(file, *index_fields_, directory, index));
+  if (!directory.empty()) {
+    static std::once_flag log_once;
+    std::call_once(log_once, [] { SetIndexLog(LogIndexEvent); });
+    index = IndexForRequest(file, *index_fields_, directory);
+  }
   indexes_.push_back(IndexEntry{&file, std::move(index)});
   return indexes_.back().index.get();
+}
+
+void TDatabase::CheckIndex(const DbfFile& file) {
+  for (IndexEntry& entry : indexes_) {
+    if (entry.file == &file && entry.index != nullptr && entry.index->Damaged()) {
+      RetireDamagedIndex(*entry.index);
+      entry.index.reset();
+    }
+  }
 }
 
 }  // namespace shelfra

@@ -36,11 +36,14 @@ class TDatabase : public TComponent {
 
   // The search index of `file` (one of this database's table files) when the host
   // configuration names an index directory: opened, or first made when it is missing or stale
-  // (SearchIndex::OpenOrBuild), holding the session's index fields. nullptr without that
-  // setting or when no index can be made; without the setting nothing is written. Looked up
-  // once per file. Owned by the database. Raises EDBEngineError when the table changed while
-  // the index was made from it.
+  // (IndexForRequest: when there is none yet, one is made in a process of its own while this
+  // request scans), holding the session's index fields. nullptr without that setting or when
+  // there is no current index; without the setting nothing is written. Looked up once per
+  // file. Owned by the database. Raises nothing.
   const SearchIndex* SearchIndexFor(const DbfFile& file);
+  // After the index of `file` was used: when it turned out damaged, has it made again and
+  // uses it no more.
+  void CheckIndex(const DbfFile& file);
 
  private:
   friend class TSession;

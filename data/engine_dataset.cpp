@@ -208,7 +208,9 @@ bool TEngineDataSet::InternalSeek(const std::vector<TField*>& fields, const std:
     // as the scan would check it.
     std::vector<uint32_t> records;
     const SearchIndex* index = SeekIndex();
-    if (index != nullptr && index->FindNumber(keys[0].field, keys[0].value.number, records)) {
+    const bool answered = index != nullptr && index->FindNumber(keys[0].field, keys[0].value.number, records);
+    if (index != nullptr) SeekIndexUsed();
+    if (answered) {
       for (uint32_t number : records) {
         if (number < file_->RecordCount() && Visible(number) && matches(file_->Record(number))) {
           found = number;

@@ -44,6 +44,8 @@ class TEngineDataSet : public TDataSet {
   // The search index of the cursor's file, asked for by a seek by number on a natural-order
   // cursor; nullptr (the default) when there is none, and the seek then scans.
   virtual const SearchIndex* SeekIndex() { return nullptr; }
+  // Called after a seek asked SeekIndex and used the index it gave.
+  virtual void SeekIndexUsed() {}
 
  private:
   size_t CursorSize() const;

@@ -11,6 +11,7 @@
 #include "data/session.h"
 #include "data/table.h"
 #include "engine/engine_test_support.h"
+#include "engine/index_keeper.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/sjis.h"
 
@@ -29,8 +30,12 @@ class IndexUseTest : public ::testing::Test {
     fields.sort = Sjis("書名ｶﾅ");
     fields.number = Sjis("登録番号");
     Session().SetIndexFields(fields);
+    SetIndexBuildsInlineForTesting(true);  // the index is there when the request ends
   }
-  void TearDown() override { Session().SetIndexFields(saved_); }
+  void TearDown() override {
+    Session().SetIndexFields(saved_);
+    SetIndexBuildsInlineForTesting(false);
+  }
 
   SearchIndexFields saved_;
 };
@@ -57,10 +62,11 @@ TEST_F(IndexUseTest, QueryWritesAnIndexOnlyWhenADirectoryIsConfigured) {
     for (; !query.AtEnd(); query.MoveNext()) rows.push_back(query.FieldAt(0).StringValue());
     return rows;
   };
-  auto cached = [&](const std::string& cache) {
+  auto cached = [&](const std::string& cache) {  // index files in the directory
     if (!std::filesystem::exists(cache)) return 0;
-    return static_cast<int>(
-        std::distance(std::filesystem::directory_iterator(cache), std::filesystem::directory_iterator()));
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(cache)) count += entry.path().extension() == ".idx";
+    return count;
   };
   const std::string cache = catalogue.Dir() + "/index-cache";
   const std::vector<std::string> scanned = run();

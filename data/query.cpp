@@ -37,7 +37,7 @@ std::string ReplaceParamMarkers(std::string_view text, std::vector<std::string>&
   const size_t n = text.size();
   while (i < n) {
     const char c = text[i];
-    if (IsSjisLeadByte(static_cast<unsigned char>(c)) && i + 1 < n) {
+    if (SjisPairAt(text, i)) {
       out.append(text, i, 2);
       i += 2;
     } else if (IsQuote(c)) {
@@ -52,7 +52,7 @@ std::string ReplaceParamMarkers(std::string_view text, std::vector<std::string>&
       }
       size_t start = ++i;
       while (i < n && !EndsMarkerName(text[i])) {
-        if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) {
+        if (SjisPairAt(text, i)) {
           i += 2;
         } else {
           if (IsQuote(text[i])) track(text[i]);
@@ -126,6 +126,7 @@ void TQuery::InternalOpen() {
   const DbfFile& file = database.OpenTableFile(file_name);
   std::vector<uint32_t> answer;
   CheckEngine(statement_->Execute(file, database.SearchIndexFor(file), answer));
+  database.CheckIndex(file);
   CheckEngine(file.CheckIntact());  // an answer read from pages the file no longer has is no answer
   OpenCursor(file, std::move(answer), false);
 }

@@ -37,6 +37,10 @@ const SearchIndex* TTable::SeekIndex() {
   return database_->SearchIndexFor(*table_file_);
 }
 
+void TTable::SeekIndexUsed() {
+  if (database_ != nullptr && table_file_ != nullptr) database_->CheckIndex(*table_file_);
+}
+
 void TTable::InternalClose() {
   database_ = nullptr;
   table_file_ = nullptr;

@@ -36,6 +36,7 @@ class TTable : public TDBDataSet {
   void InternalClose() override;
   // The index of the table file when the host configuration names an index directory.
   const SearchIndex* SeekIndex() override;
+  void SeekIndexUsed() override;
 
  private:
   std::string table_name_;

@@ -71,7 +71,8 @@ class DbfFile {
   // The header as read at opening: the fixed part, the field descriptors and what follows up
   // to the first record.
   std::string_view HeaderBytes() const { return header_; }
-  // Size and modification time (ns since the epoch) of the file when it was opened.
+  // The file as it was when it was opened.
+  const FileIdentity& Identity() const { return file_->Identity(); }
   int64_t OpenedSize() const { return file_->OpenedSize(); }
   int64_t OpenedMtimeNs() const { return file_->OpenedMtimeNs(); }
 

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <numeric>
 
 #include "engine/collation.h"
+#include "engine/crc32c.h"
 #include "engine/dbf_file.h"
 #include "engine/index_format.h"
 #include "engine/search_index.h"
@@ -24,15 +26,25 @@ namespace {
 // Pairs collected per pass while building: 8 bytes each, so a pass holds at most 256 MB.
 constexpr uint64_t kPairsPerPass = uint64_t{1} << 25;
 
-// Buffered writing of the index file, tracking the offset and the first failure.
+// Buffered writing of the index file, tracking the offset, the first failure and the CRC of
+// every block of the sections.
 class Writer {
  public:
   explicit Writer(int fd) : fd_(fd) {}
   uint64_t Offset() const { return offset_ + buffer_.size(); }
-  bool Ok() const { return ok_; }
+  bool Ok() const { return error_ == 0; }
+  int Error() const { return error_; }  // errno of the first failed write; 0 when none
   void Append(const void* data, size_t size) {
+    Checksum(static_cast<const char*>(data), size);
     buffer_.append(static_cast<const char*>(data), size);
     if (buffer_.size() >= (1u << 20)) Flush();
+  }
+  // The CRCs of the blocks so far, the last (partial) block included. Call once, at the end
+  // of the sections.
+  std::vector<uint32_t> BlockCrcs() {
+    if (block_fill_ > 0) crcs_.push_back(block_crc_);
+    block_fill_ = 0;
+    return std::move(crcs_);
   }
   template <class T>
   void AppendVector(const std::vector<T>& v) { Append(v.data(), v.size() * sizeof(T)); }
@@ -50,10 +62,11 @@ class Writer {
   }
   void Flush() {
     size_t done = 0;
-    while (ok_ && done < buffer_.size()) {
+    while (error_ == 0 && done < buffer_.size()) {
       ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok_ = false;
+      if (n < 0) error_ = errno;
+      else if (n == 0) error_ = EIO;
       else done += static_cast<size_t>(n);
     }
     offset_ += buffer_.size();
@@ -61,10 +74,35 @@ class Writer {
   }
 
  private:
+  // Adds bytes about to be appended to the CRC of their blocks; the header is not in a block.
+  void Checksum(const char* p, size_t n) {
+    const uint64_t at = Offset();
+    if (at < kIndexSectionsStart) {
+      const size_t skip = static_cast<size_t>(std::min<uint64_t>(n, kIndexSectionsStart - at));
+      p += skip;
+      n -= skip;
+    }
+    while (n > 0) {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(n, kIndexBlockSize - block_fill_));
+      block_crc_ = Crc32c(p, take, block_crc_);
+      block_fill_ += take;
+      p += take;
+      n -= take;
+      if (block_fill_ == kIndexBlockSize) {
+        crcs_.push_back(block_crc_);
+        block_crc_ = 0;
+        block_fill_ = 0;
+      }
+    }
+  }
+
   int fd_;
   uint64_t offset_ = 0;
   std::string buffer_;
-  bool ok_ = true;
+  int error_ = 0;
+  std::vector<uint32_t> crcs_;
+  uint32_t block_crc_ = 0;
+  uint64_t block_fill_ = 0;
 };
 
 // The temporary file a build writes; removed unless kept.
@@ -203,8 +241,8 @@ void CollectPostings(const Collected& c, std::vector<IndexPosting>& postings, st
             [](const IndexPosting& a, const IndexPosting& b) { return a.pair < b.pair; });
 }
 
-// Writes the whole file to `fd`; false when a write failed.
-bool WriteIndex(int fd, const DbfFile& file, const Collected& c, const std::vector<IndexPosting>& postings,
+// Writes the whole file to `fd`: 0, or the errno of the write that failed.
+int WriteIndex(int fd, const DbfFile& file, const Collected& c, const std::vector<IndexPosting>& postings,
                 const std::string& posting_bytes) {
   const size_t slot_count = c.fields.size();
   IndexFileHeader h{};
@@ -222,6 +260,10 @@ bool WriteIndex(int fd, const DbfFile& file, const Collected& c, const std::vect
   const std::string full_path = FullPath(file.Path());
   h.path_length = static_cast<uint32_t>(full_path.size());
   h.number_field = c.number_field >= 0 ? static_cast<uint32_t>(c.number_field) : kNoSlot;
+  const FileIdentity& identity = file.Identity();
+  h.table_device = identity.device;
+  h.table_inode = identity.inode;
+  h.table_ctime_ns = identity.ctime_ns;
 
   Writer w(fd);
   w.Append(&h, sizeof h);
@@ -250,16 +292,28 @@ bool WriteIndex(int fd, const DbfFile& file, const Collected& c, const std::vect
   w.Pad();
   h.numbers_offset = w.Section(c.numbers);
   h.number_count = c.numbers.size();
+  h.crc_offset = w.Offset();
+  const std::vector<uint32_t> crcs = w.BlockCrcs();
+  h.block_count = crcs.size();
+  h.crc_table_crc = Crc32c(crcs.data(), crcs.size() * sizeof(uint32_t));
+  w.AppendVector(crcs);
   h.file_size = w.Offset();
+  h.header_crc = 0;
+  h.header_crc = Crc32c(&h, sizeof h);
   w.Flush();
-  return w.Ok() && ::pwrite(fd, &h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
+  if (!w.Ok()) return w.Error();
+  const ssize_t n = ::pwrite(fd, &h, sizeof h, 0);
+  if (n < 0) return errno;
+  return n == static_cast<ssize_t>(sizeof h) ? 0 : EIO;
 }
+
+std::string Because(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
 
 }  // namespace
 
 EngineStatus SearchIndex::Build(const DbfFile& file, const SearchIndexFields& fields, const std::string& path,
-                                bool& written) {
-  written = false;
+                                std::string& failure) {
+  failure = "the table has none of the fields an index holds";
   Collected c;
   ChooseFields(file, fields, c);
   if (c.fields.empty() && c.number_field < 0) return {};
@@ -267,25 +321,39 @@ EngineStatus SearchIndex::Build(const DbfFile& file, const SearchIndexFields& fi
   // The temporary file first, so that a directory that cannot be written costs nothing more.
   static std::atomic<unsigned> serial{0};
   Temporary temp;
-  temp.path = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1));
+  temp.path = path + std::string(kIndexTemporaryInfix) + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1));
   temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (temp.fd < 0) return {};
+  if (temp.fd < 0) {
+    failure = Because("cannot create the temporary file", errno);
+    return {};
+  }
 
   bool fits = true;
-  if (EngineStatus s = CollectRecords(file, c, fits); !s.Ok() || !fits) return s;
+  if (EngineStatus s = CollectRecords(file, c, fits); !s.Ok()) return s;
+  if (!fits) {
+    failure = "a field's texts exceed 4 GB";
+    return {};
+  }
   std::vector<IndexPosting> postings;
   std::string posting_bytes;
   CollectPostings(c, postings, posting_bytes);
 
-  bool ok = WriteIndex(temp.fd, file, c, postings, posting_bytes);
-  ok = ::close(temp.fd) == 0 && ok;
+  int err = WriteIndex(temp.fd, file, c, postings, posting_bytes);
+  if (::close(temp.fd) != 0 && err == 0) err = errno;
   temp.fd = -1;
   // A table that shrank or changed while it was read must not leave behind an index of bytes
-  // it no longer holds: the request ends with the "table changed" error instead.
+  // it no longer holds.
   if (EngineStatus s = file.CheckUnchanged(); !s.Ok()) return s;
-  if (ok) ok = ::rename(temp.path.c_str(), path.c_str()) == 0;
-  temp.kept = ok;
-  written = ok;
+  if (err != 0) {
+    failure = Because("cannot write the index", err);
+    return {};
+  }
+  if (::rename(temp.path.c_str(), path.c_str()) != 0) {
+    failure = Because("cannot rename the index into place", errno);
+    return {};
+  }
+  temp.kept = true;
+  failure.clear();
   return {};
 }
 

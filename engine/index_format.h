@@ -15,11 +15,16 @@ namespace shelfra {
 // version counts the revisions of the layout below, and an index of another version is
 // never used.
 inline constexpr char kIndexMagic[8] = {'S', 'H', 'L', 'F', 'I', 'D', 'X', '1'};
-inline constexpr uint32_t kIndexVersion = 2;
+inline constexpr uint32_t kIndexVersion = 3;
 inline constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 inline constexpr uint32_t kMaxSlots = 64;
+// Everything after the header is checked in blocks of this many bytes, each with its CRC-32C.
+inline constexpr uint64_t kIndexBlockSize = uint64_t{1} << 16;
 
-// The file starts with this header; every section after it starts at a multiple of 8.
+// The file starts with this header; every section after it starts at a multiple of 8. The
+// sections run from the end of the header (its size rounded up to 8) to `crc_offset`, where
+// the CRC-32C of each block of kIndexBlockSize bytes of them follows (the last block may be
+// shorter). The header is checked by its own CRC, the CRC table by another.
 struct IndexFileHeader {
   char magic[8];                  // 0, 8: kIndexMagic
   uint32_t version;               // 8, 4: kIndexVersion
@@ -47,7 +52,21 @@ struct IndexFileHeader {
   uint32_t reserved;              // 148, 4
   uint64_t numbers_offset;        // 152, 8: IndexNumberEntry per live record with a number
   uint64_t number_count;          // 160, 8
+  uint64_t table_device;          // 168, 8: the table file's device,
+  uint64_t table_inode;           // 176, 8: inode
+  int64_t table_ctime_ns;         // 184, 8: and change time when the index was made
+  uint64_t crc_offset;            // 192, 8: uint32 CRC-32C per block of the sections
+  uint64_t block_count;           // 200, 8
+  uint32_t crc_table_crc;         // 208, 4: CRC-32C of the CRC table
+  uint32_t header_crc;            // 212, 4: CRC-32C of this header with this field zero
 };
+static_assert(sizeof(IndexFileHeader) == 216);
+
+// The temporary file of a build is "<index path><infix><pid>.<serial>".
+inline constexpr std::string_view kIndexTemporaryInfix = ".tmp.";
+
+// Where the sections start: the header's size rounded up to 8.
+inline constexpr uint64_t kIndexSectionsStart = (sizeof(IndexFileHeader) + 7) / 8 * 8;
 
 // One held number; the entries are ordered by value, then by record number.
 struct IndexNumberEntry {

@@ -110,9 +110,7 @@ void ReleaseGuard(int index) {
   slot.begin.store(0, std::memory_order_release);
 }
 
-int64_t ModificationNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
+int64_t Nanoseconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
 struct FdCloser {
   int fd;
@@ -123,11 +121,12 @@ struct FdCloser {
 
 }  // namespace
 
-int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out) {
+int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, bool watched) {
   // The constructor is private; the object exists before mapping so that a failure releases
   // whatever was taken through the destructor.
   std::unique_ptr<MappedFile> file(new MappedFile());
   file->path_ = path;
+  file->watched_ = watched;
   // O_NONBLOCK: a FIFO in place of the file must not wait for a writer; it is refused below.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
@@ -135,8 +134,8 @@ int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out) 
   struct stat st;
   if (::fstat(fd, &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return EISDIR;
-  file->opened_size_ = st.st_size;
-  file->opened_mtime_ns_ = ModificationNs(st);
+  file->identity_ = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
+                                 Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
   const size_t size = static_cast<size_t>(st.st_size);
   if (size > 0) {
     void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -206,14 +205,14 @@ bool MappedFile::Changed() const {
   if (Lost()) return true;
   if (fd_ < 0) return false;
   struct stat st;
-  return ::fstat(fd_, &st) != 0 || st.st_size != opened_size_ || ModificationNs(st) != opened_mtime_ns_;
+  return ::fstat(fd_, &st) != 0 || st.st_size != identity_.size || Nanoseconds(st.st_mtim) != identity_.mtime_ns;
 }
 
 const MappedFile* MappedFile::FirstChanged() {
   std::lock_guard<std::mutex> hold(g_slots_lock);
   for (GuardSlot& slot : g_guard_slots) {
     const MappedFile* file = slot.file.load(std::memory_order_acquire);
-    if (file != nullptr && file->Changed()) return file;
+    if (file != nullptr && file->watched_ && file->Changed()) return file;
   }
   return nullptr;
 }

@@ -10,6 +10,18 @@
 
 namespace shelfra {
 
+// What identifies one version of a file: a file replaced by rename has another inode, one
+// rewritten in place another change time (which nobody can set back), whatever its size and
+// modification time say.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t mtime_ns = 0;  // modification time, ns since the epoch
+  int64_t ctime_ns = 0;  // change time, ns since the epoch
+  bool operator==(const FileIdentity&) const = default;
+};
+
 // The bytes of one file, mapped read-only or, where the file cannot be mapped (or the guard
 // has no room for another mapping), read whole once.
 //
@@ -22,8 +34,8 @@ class MappedFile {
  public:
   // Opens `path`: 0 with the file in `out`, else the errno value saying why (ENOENT or ENOTDIR
   // for a missing file, EISDIR for anything but a regular file, a FIFO included, which is
-  // never waited on).
-  static int Open(const std::string& path, std::unique_ptr<MappedFile>& out);
+  // never waited on). A `watched` file is one of those FirstChanged looks at.
+  static int Open(const std::string& path, std::unique_ptr<MappedFile>& out, bool watched = true);
   ~MappedFile();
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
@@ -31,9 +43,10 @@ class MappedFile {
   const std::string& Path() const { return path_; }
   // The file's bytes as they were read or mapped; valid while this object lives.
   std::string_view Bytes() const { return std::string_view(data_, size_); }
-  // Size and modification time (ns since the epoch) of the file when it was opened.
-  int64_t OpenedSize() const { return opened_size_; }
-  int64_t OpenedMtimeNs() const { return opened_mtime_ns_; }
+  // The file as it was when it was opened.
+  const FileIdentity& Identity() const { return identity_; }
+  int64_t OpenedSize() const { return identity_.size; }
+  int64_t OpenedMtimeNs() const { return identity_.mtime_ns; }
 
   // Bytes [offset, offset + size) of the file: read with pread into `buffer` when the file
   // is mapped (cheaper than faulting the pages in for a run read once), else a view of the
@@ -47,7 +60,7 @@ class MappedFile {
   // change in place). One fstat.
   bool Changed() const;
 
-  // The first open mapped file for which Changed() holds; nullptr when none has changed.
+  // The first open watched file for which Changed() holds; nullptr when none has changed.
   // Meant for one last check before an answer goes out.
   static const MappedFile* FirstChanged();
 
@@ -61,8 +74,8 @@ class MappedFile {
   std::unique_ptr<char[]> copy_;  // the bytes when not mapped
   int fd_ = -1;                   // kept open while mapped, for Read and Changed
   int guard_slot_ = -1;           // the SIGBUS guard's slot of the mapping; -1 when not guarded
-  int64_t opened_size_ = 0;
-  int64_t opened_mtime_ns_ = 0;
+  bool watched_ = true;
+  FileIdentity identity_;
 };
 
 }  // namespace shelfra

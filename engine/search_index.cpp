@@ -3,38 +3,63 @@
 #include "engine/search_index.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <numeric>
 #include <string_view>
 
+#include "engine/crc32c.h"
 #include "engine/dbf_file.h"
 #include "engine/index_format.h"
 #include "engine/sql_condition.h"
 
 namespace shelfra {
 
-namespace {
 
-bool InFile(uint64_t offset, uint64_t size, uint64_t file_size) {
-  return offset <= file_size && size <= file_size - offset && offset % 4 == 0;
+SearchIndex::~SearchIndex() = default;
+
+bool SearchIndex::Verified(uint64_t offset, uint64_t size) const {
+  if (damaged_) return false;
+  if (size == 0) return true;
+  const uint64_t first = (offset - kIndexSectionsStart) / kIndexBlockSize;
+  const uint64_t last = (offset + size - 1 - kIndexSectionsStart) / kIndexBlockSize;
+  for (uint64_t b = first; b <= last; ++b) {
+    if (verified_[b] != 0) continue;
+    const uint64_t start = kIndexSectionsStart + b * kIndexBlockSize;
+    const uint64_t end = std::min(start + kIndexBlockSize, crc_offset_);
+    uint32_t stored;
+    std::memcpy(&stored, data_ + crc_offset_ + b * sizeof stored, sizeof stored);
+    if (Crc32c(data_ + start, end - start) != stored || file_->Lost()) {
+      damaged_ = true;
+      return false;
+    }
+    verified_[b] = 1;
+  }
+  return true;
 }
 
-}  // namespace
-
-std::string_view SearchIndex::Slot::Text(uint32_t ordinal) const {
-  const uint32_t a = starts[ordinal];
-  const uint32_t b = starts[ordinal + 1];
-  if (a > b || b > text_size) return {};
-  return std::string_view(text + a, b - a);
+bool SearchIndex::Word(uint64_t offset, uint64_t index, uint32_t& value) const {
+  const uint64_t at = offset + index * sizeof value;
+  if (!Verified(at, sizeof value)) return false;
+  std::memcpy(&value, data_ + at, sizeof value);
+  return true;
 }
 
-SearchIndex::~SearchIndex() {
-  if (data_ != nullptr) ::munmap(const_cast<char*>(data_), size_);
+bool SearchIndex::SlotText(const Slot& slot, uint32_t ordinal, std::string_view& text) const {
+  uint32_t a = 0;
+  uint32_t b = 0;
+  if (!Word(slot.starts_offset, ordinal, a) || !Word(slot.starts_offset, uint64_t{ordinal} + 1, b)) return false;
+  if (a > b || b > slot.text_size) {
+    damaged_ = true;  // sound blocks, inconsistent contents: made by something else
+    return false;
+  }
+  if (!Verified(slot.text_offset + a, b - a)) return false;
+  text = std::string_view(data_ + slot.text_offset + a, b - a);
+  return true;
 }
 
 std::string SearchIndex::PathFor(const DbfFile& file, const std::string& directory) {
@@ -45,104 +70,114 @@ std::string SearchIndex::PathFor(const DbfFile& file, const std::string& directo
   return directory + "/" + name + ".idx";
 }
 
-EngineStatus SearchIndex::OpenOrBuild(const DbfFile& file, const SearchIndexFields& fields,
-                                      const std::string& directory, std::unique_ptr<SearchIndex>& out) {
-  const std::string path = PathFor(file, directory);
-  out = Open(file, path);
-  if (out != nullptr) return {};
-  ::mkdir(directory.c_str(), 0755);  // a cache directory named but not made yet
-  bool written = false;
-  if (EngineStatus s = Build(file, fields, path, written); !s.Ok()) return s;
-  if (written) out = Open(file, path);
-  return {};
-}
-
-std::unique_ptr<SearchIndex> SearchIndex::Open(const DbfFile& file, const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) < sizeof(IndexFileHeader)) {
-    ::close(fd);
+std::unique_ptr<SearchIndex> SearchIndex::Open(const DbfFile& file, const std::string& path, std::string* why) {
+  std::unique_ptr<SearchIndex> index(new SearchIndex());
+  if (int err = MappedFile::Open(path, index->file_, /*watched=*/false); err != 0) {
+    if (why != nullptr) *why = err == ENOENT ? "missing" : std::string("unreadable: ") + std::strerror(err);
     return nullptr;
   }
-  void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-  ::close(fd);
-  if (map == MAP_FAILED) return nullptr;
-  std::unique_ptr<SearchIndex> index(new SearchIndex());
-  index->data_ = static_cast<const char*>(map);
-  index->size_ = static_cast<size_t>(st.st_size);
-  if (!index->Load(file)) return nullptr;
+  index->data_ = index->file_->Bytes().data();
+  index->size_ = index->file_->Bytes().size();
+  std::string reason = index->size_ < sizeof(IndexFileHeader) ? "cut short" : index->Load(file);
+  if (!reason.empty()) {
+    if (why != nullptr) *why = std::move(reason);
+    return nullptr;
+  }
   return index;
 }
 
-bool SearchIndex::Load(const DbfFile& file) {
+std::string SearchIndex::Load(const DbfFile& file) {
   IndexFileHeader h;
   std::memcpy(&h, data_, sizeof h);
+  const uint32_t header_crc = h.header_crc;
+  h.header_crc = 0;
+  if (std::memcmp(h.magic, kIndexMagic, sizeof kIndexMagic) != 0 || h.version != kIndexVersion) {
+    return "of another program version";
+  }
+  if (Crc32c(&h, sizeof h) != header_crc || h.file_size != size_) return "damaged (its header)";
   const std::string_view header = file.HeaderBytes();
-  if (std::memcmp(h.magic, kIndexMagic, sizeof kIndexMagic) != 0 || h.version != kIndexVersion ||
-      h.file_size != size_ || h.table_size != file.OpenedSize() || h.table_mtime_ns != file.OpenedMtimeNs() ||
-      h.header_length != header.size() || h.header_hash != Fnv1a(header) || h.record_count != file.RecordCount() ||
-      h.record_length != file.RecordLength() || h.live_count > h.record_count || h.slot_count > kMaxSlots ||
+  const FileIdentity& table = file.Identity();
+  if (h.table_size != table.size || h.table_mtime_ns != table.mtime_ns || h.table_ctime_ns != table.ctime_ns ||
+      h.table_device != table.device || h.table_inode != table.inode || h.header_length != header.size() ||
+      h.header_hash != Fnv1a(header) || h.record_count != file.RecordCount() ||
+      h.record_length != file.RecordLength()) {
+    return "stale (the table was replaced or changed since)";
+  }
+  if (h.live_count > h.record_count || h.slot_count > kMaxSlots ||
       (h.sort_slot != kNoSlot && h.sort_slot >= h.slot_count)) {
-    return false;
+    return "damaged (its header)";
   }
+  // The CRC table closes the file; the sections lie between the header and it.
+  crc_offset_ = h.crc_offset;
+  const uint64_t sections = crc_offset_ >= kIndexSectionsStart ? crc_offset_ - kIndexSectionsStart : 0;
+  if (crc_offset_ < kIndexSectionsStart || crc_offset_ % 4 != 0 || crc_offset_ > size_ ||
+      h.block_count != (sections + kIndexBlockSize - 1) / kIndexBlockSize ||
+      h.block_count * sizeof(uint32_t) != size_ - crc_offset_ ||
+      Crc32c(data_ + crc_offset_, h.block_count * sizeof(uint32_t)) != h.crc_table_crc) {
+    return "damaged (its checksums)";
+  }
+  verified_.assign(h.block_count, 0);
+  auto in_sections = [&](uint64_t offset, uint64_t size) {
+    return offset >= kIndexSectionsStart && offset <= crc_offset_ && size <= crc_offset_ - offset && offset % 4 == 0;
+  };
   const uint64_t live = h.live_count;
-  if (!InFile(h.path_offset, h.path_length, size_) ||
-      std::string_view(data_ + h.path_offset, h.path_length) != FullPath(file.Path()) ||
-      !InFile(h.records_offset, 4 * live, size_) || !InFile(h.order_offset, 4 * live, size_) ||
-      !InFile(h.rank_offset, 4 * live, size_) ||
-      !InFile(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count, size_) || h.posting_count > size_ ||
-      !InFile(h.postings_offset, sizeof(IndexPosting) * h.posting_count, size_) ||
-      !InFile(h.posting_bytes_offset, h.posting_bytes_size, size_) || h.number_count > h.live_count ||
-      !InFile(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count, size_)) {
-    return false;
+  if (!in_sections(h.path_offset, h.path_length) || !in_sections(h.records_offset, 4 * live) ||
+      !in_sections(h.order_offset, 4 * live) || !in_sections(h.rank_offset, 4 * live) ||
+      !in_sections(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) || h.posting_count > size_ ||
+      !in_sections(h.postings_offset, sizeof(IndexPosting) * h.posting_count) ||
+      !in_sections(h.posting_bytes_offset, h.posting_bytes_size) || h.number_count > h.live_count ||
+      !in_sections(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count) ||
+      !Verified(h.path_offset, h.path_length) || !Verified(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count)) {
+    return "damaged (its sections)";
   }
+  if (std::string_view(data_ + h.path_offset, h.path_length) != FullPath(file.Path())) return "made for another table";
   if (h.number_field != kNoSlot) {
     if (h.number_field >= file.Fields().size() ||
         CategoryOf(file.Fields()[h.number_field].type) != ValueCategory::kNumber) {
-      return false;
+      return "made for other fields";
     }
     number_field_ = static_cast<int>(h.number_field);
-    numbers_ = data_ + h.numbers_offset;
+    numbers_offset_ = h.numbers_offset;
     number_count_ = h.number_count;
   }
   live_count_ = h.live_count;
   sort_slot_ = h.sort_slot;
-  records_ = reinterpret_cast<const uint32_t*>(data_ + h.records_offset);
-  order_ = reinterpret_cast<const uint32_t*>(data_ + h.order_offset);
-  rank_ = reinterpret_cast<const uint32_t*>(data_ + h.rank_offset);
+  records_offset_ = h.records_offset;
+  order_offset_ = h.order_offset;
+  rank_offset_ = h.rank_offset;
   for (uint32_t s = 0; s < h.slot_count; ++s) {
     IndexSlotEntry e;
     std::memcpy(&e, data_ + h.slots_offset + s * sizeof e, sizeof e);
     if (e.field >= file.Fields().size() || file.Fields()[e.field].dbf_type != 'C' ||
-        !InFile(e.starts_offset, 4 * (live + 1), size_) || !InFile(e.text_offset, e.text_size, size_)) {
-      return false;
+        !in_sections(e.starts_offset, 4 * (live + 1)) || !in_sections(e.text_offset, e.text_size)) {
+      return "made for other fields";
     }
-    Slot slot;
-    slot.field = static_cast<int>(e.field);
-    slot.starts = reinterpret_cast<const uint32_t*>(data_ + e.starts_offset);
-    slot.text = data_ + e.text_offset;
-    slot.text_size = e.text_size;
-    slots_.push_back(slot);
+    slots_.push_back(Slot{static_cast<int>(e.field), e.starts_offset, e.text_offset, e.text_size});
   }
-  postings_ = reinterpret_cast<const IndexPosting*>(data_ + h.postings_offset);
+  postings_offset_ = h.postings_offset;
   posting_count_ = h.posting_count;
-  posting_bytes_ = reinterpret_cast<const unsigned char*>(data_ + h.posting_bytes_offset);
+  posting_bytes_offset_ = h.posting_bytes_offset;
   posting_size_ = h.posting_bytes_size;
-  return true;
+  return damaged_ ? "damaged" : "";
 }
 
 bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& records) const {
-  if (field != number_field_ || number_field_ < 0) return false;
+  if (field != number_field_ || number_field_ < 0 || damaged_) return false;
   records.clear();
-  auto at = [this](uint64_t i) {
-    IndexNumberEntry e;
-    std::memcpy(&e, numbers_ + i * sizeof e, sizeof e);
+  bool sound = true;
+  auto at = [&](uint64_t i) {
+    IndexNumberEntry e{};
+    const uint64_t offset = numbers_offset_ + i * sizeof e;
+    if (!Verified(offset, sizeof e)) {
+      sound = false;
+      return e;
+    }
+    std::memcpy(&e, data_ + offset, sizeof e);
     return e;
   };
   // Entries are ordered by value and, among equal values, by record number.
   uint64_t low = 0, high = number_count_;
-  while (low < high) {
+  while (low < high && sound) {
     const uint64_t mid = low + (high - low) / 2;
     if (at(mid).value < value) {
       low = mid + 1;
@@ -150,19 +185,22 @@ bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& rec
       high = mid;
     }
   }
-  for (uint64_t i = low; i < number_count_; ++i) {
+  for (uint64_t i = low; i < number_count_ && sound; ++i) {
     const IndexNumberEntry e = at(i);
-    if (!(e.value == value)) break;
+    if (!sound || !(e.value == value)) break;
     records.push_back(e.record);
   }
-  return true;
+  // An answer read from damaged bytes, or from pages that went away, is no answer.
+  if (file_->Lost()) damaged_ = true;
+  return sound && !damaged_;
 }
 
 bool SearchIndex::HoldsFor(const SqlCondition* where, uint32_t ordinal) const {
   if (where == nullptr) return true;
   return where->HoldsOnTexts([&](int field) -> std::string_view {
+    std::string_view text;
     for (const Slot& slot : slots_) {
-      if (slot.field == field) return slot.Text(ordinal);
+      if (slot.field == field && SlotText(slot, ordinal, text)) return text;
     }
     return {};
   });
@@ -171,17 +209,39 @@ bool SearchIndex::HoldsFor(const SqlCondition* where, uint32_t ordinal) const {
 bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondition& where,
                              std::vector<uint32_t>& hits) const {
   // The records holding every required pair, by intersecting their lists (shortest first),
-  // each then tested in full.
+  // each then tested in full. The list of a pair is found by a binary search over the
+  // postings, each entry checked as it is read.
   std::vector<PostingCursor> cursors;
   std::vector<uint32_t> counts;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data_ + posting_bytes_offset_);
   for (uint32_t pair : pairs) {
-    const IndexPosting* end = postings_ + posting_count_;
-    const IndexPosting* found =
-        std::lower_bound(postings_, end, pair, [](const IndexPosting& p, uint32_t value) { return p.pair < value; });
-    if (found == end || found->pair != pair) return true;  // no record holds the pair, so none passes
-    if (found->offset > posting_size_) return false;
-    cursors.emplace_back(posting_bytes_ + found->offset, posting_bytes_ + posting_size_, found->count);
-    counts.push_back(found->count);
+    IndexPosting found{};
+    uint64_t low = 0, high = posting_count_;
+    while (low < high) {
+      const uint64_t mid = low + (high - low) / 2;
+      const uint64_t at = postings_offset_ + mid * sizeof found;
+      if (!Verified(at, sizeof found)) return false;
+      std::memcpy(&found, data_ + at, sizeof found);
+      if (found.pair < pair) {
+        low = mid + 1;
+      } else {
+        high = mid;
+      }
+    }
+    if (low == posting_count_) return true;  // no record holds the pair, so none passes
+    const uint64_t at = postings_offset_ + low * sizeof found;
+    if (!Verified(at, sizeof found)) return false;
+    std::memcpy(&found, data_ + at, sizeof found);
+    if (found.pair != pair) return true;
+    if (found.offset > posting_size_) {
+      damaged_ = true;
+      return false;
+    }
+    // A list of n records takes at most 5 bytes a record.
+    const uint64_t length = std::min<uint64_t>(uint64_t{found.count} * 5, posting_size_ - found.offset);
+    if (!Verified(posting_bytes_offset_ + found.offset, length)) return false;
+    cursors.emplace_back(bytes + found.offset, bytes + found.offset + length, found.count);
+    counts.push_back(found.count);
   }
   std::vector<size_t> by_count(cursors.size());
   std::iota(by_count.begin(), by_count.end(), size_t{0});
@@ -208,11 +268,12 @@ bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondit
     if (target < live_count_ && HoldsFor(&where, target)) hits.push_back(target);
     lead.Advance();
   }
-  return true;
+  return !damaged_;
 }
 
 bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std::vector<SqlSortField>& sort,
                       std::vector<uint32_t>& rows) const {
+  if (damaged_) return false;
   if (where != nullptr) {
     std::vector<int> fields;
     if (!where->LikeTestsOnly(fields)) return false;
@@ -234,20 +295,31 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
   if (!pairs.empty()) {
     if (!Candidates(pairs, *where, hits)) return false;
     if (by_rank) {
-      std::sort(hits.begin(), hits.end(), [this](uint32_t a, uint32_t b) { return rank_[a] < rank_[b]; });
+      if (!Verified(rank_offset_, uint64_t{4} * live_count_)) return false;
+      const auto* rank = reinterpret_cast<const uint32_t*>(data_ + rank_offset_);
+      std::sort(hits.begin(), hits.end(), [rank](uint32_t a, uint32_t b) { return rank[a] < rank[b]; });
     }
   } else {
+    const uint64_t order = by_rank ? order_offset_ : 0;
+    if (by_rank && !Verified(order, uint64_t{4} * live_count_)) return false;
     for (uint32_t k = 0; k < live_count_; ++k) {
-      const uint32_t o = by_rank ? order_[k] : k;
+      uint32_t o = k;
+      if (by_rank) std::memcpy(&o, data_ + order + uint64_t{4} * k, sizeof o);
       if (o < live_count_ && HoldsFor(where, o)) hits.push_back(o);
     }
   }
 
   const uint32_t record_count = file.RecordCount();
   for (uint32_t& hit : hits) {
-    hit = records_[hit];
-    if (hit >= record_count) return false;  // an inconsistent index: the scan answers
+    if (!Word(records_offset_, hit, hit)) return false;
+    if (hit >= record_count) {
+      damaged_ = true;  // an inconsistent index: the scan answers
+      return false;
+    }
   }
+  // An answer read from damaged bytes, or from pages that went away, is no answer.
+  if (file_->Lost()) damaged_ = true;
+  if (damaged_) return false;
   rows = std::move(hits);
   return true;
 }

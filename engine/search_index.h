@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/mapped_file.h"
 #include "engine/status.h"
 
 namespace shelfra {
@@ -17,7 +18,6 @@ namespace shelfra {
 class DbfFile;
 class SqlCondition;
 struct SqlSortField;
-struct IndexPosting;
 
 // What an index holds, named by its caller: character fields whose folded texts it keeps (in
 // this order; fields the table lacks, or has with another type, are left out), the field of
@@ -28,31 +28,32 @@ struct SearchIndexFields {
   std::string number;
 };
 
-// An open index is mapped read-only. Opening checks that the index was made from the table as
-// it is now (its size, modification time, header bytes and path); a stale, unreadable,
-// foreign or malformed index is not opened. Where the index cannot help, the caller scans
-// the table.
+// An open index is mapped read-only under the guard against files that shrink (MappedFile).
+// Opening checks that the index was made from the very file the table is now: its path,
+// device, inode, size, modification and change times and header bytes all agree; a stale,
+// unreadable, foreign or malformed index is not opened. Every part of the file a request
+// reads is checked against the CRC-32C of its block before it is trusted; a block that does
+// not match (or a page of the file that went away) makes the index damaged: the question is
+// left to the scan, and Damaged() tells the caller to have the index made again. Where the
+// index cannot help, the caller scans the table.
 class SearchIndex {
  public:
   // The index path of `file` in `directory`: "<directory>/<16 hex digits>.idx", the digits
   // a hash of the table's full path.
   static std::string PathFor(const DbfFile& file, const std::string& directory);
 
-  // The index at `path` when it matches `file` as it is now; nullptr otherwise.
-  static std::unique_ptr<SearchIndex> Open(const DbfFile& file, const std::string& path);
+  // The index at `path` when it matches `file` as it is now; nullptr otherwise, with the
+  // reason in `why` when given ("missing", or why the file there cannot serve).
+  static std::unique_ptr<SearchIndex> Open(const DbfFile& file, const std::string& path, std::string* why = nullptr);
 
   // Writes the index of `file` holding `fields` to `path`: first to a temporary file in the
   // same directory, which is then renamed into place, so a reader sees the old file or the
-  // whole new one. `written` tells whether it was: not when the table has none of the fields
-  // or the file cannot be written. kStatusTableChanged (and nothing written) when the table
-  // changed while it was read.
+  // whole new one. `failure` is empty when it was written, else says why not (the table has
+  // none of the fields; the file could not be created, written or renamed), and nothing is
+  // left behind. kStatusTableChanged (and nothing written) when the table changed while it
+  // was read. Raises std::bad_alloc when memory runs out (the temporary file is removed).
   static EngineStatus Build(const DbfFile& file, const SearchIndexFields& fields, const std::string& path,
-                            bool& written);
-
-  // Open, else Build and Open: in `out` the index of `file` in `directory`, made when it is
-  // missing or stale; nullptr when it cannot be made. Fails as Build does.
-  static EngineStatus OpenOrBuild(const DbfFile& file, const SearchIndexFields& fields, const std::string& directory,
-                                  std::unique_ptr<SearchIndex>& out);
+                            std::string& failure);
 
   ~SearchIndex();
   SearchIndex(const SearchIndex&) = delete;
@@ -73,39 +74,55 @@ class SearchIndex {
   bool FindNumber(int field, double value, std::vector<uint32_t>& records) const;
 
   uint32_t LiveCount() const { return live_count_; }
+  const std::string& Path() const { return file_->Path(); }
+  const FileIdentity& Identity() const { return file_->Identity(); }
+  // A block failed its check or a page of the file went away since it was opened: no answer
+  // of this index is to be trusted any more.
+  bool Damaged() const { return damaged_; }
 
  private:
   struct Slot {
     int field = -1;
-    const uint32_t* starts = nullptr;
-    const char* text = nullptr;
+    uint64_t starts_offset = 0;
+    uint64_t text_offset = 0;
     uint64_t text_size = 0;
-    // The folded text of live record `ordinal`; empty where the file is inconsistent.
-    std::string_view Text(uint32_t ordinal) const;
   };
 
   SearchIndex() = default;
-  bool Load(const DbfFile& file);
+  // Checks the header against `file`; the reason it cannot serve, empty when it can.
+  std::string Load(const DbfFile& file);
+  // True when bytes [offset, offset + size) of the file are checked (each block once) and
+  // sound; false (and Damaged() from then on) when one is not. Requires: the range lies in
+  // the sections.
+  bool Verified(uint64_t offset, uint64_t size) const;
+  // The folded text of live record `ordinal` in `slot`; false when its bytes are damaged.
+  bool SlotText(const Slot& slot, uint32_t ordinal, std::string_view& text) const;
+  // The uint32 at `index` of the array at `offset`; false when damaged.
+  bool Word(uint64_t offset, uint64_t index, uint32_t& value) const;
   // The live records holding every pair of `pairs` (sorted), tested by `where`; false when
   // the lists are inconsistent.
   bool Candidates(const std::vector<uint32_t>& pairs, const SqlCondition& where,
                   std::vector<uint32_t>& hits) const;
   bool HoldsFor(const SqlCondition* where, uint32_t ordinal) const;
 
-  const char* data_ = nullptr;  // the mapped file
+  std::unique_ptr<MappedFile> file_;
+  const char* data_ = nullptr;  // the mapped file's bytes
   size_t size_ = 0;
+  uint64_t crc_offset_ = 0;            // the CRC table: one uint32 per block
+  mutable std::vector<uint8_t> verified_;  // per block: checked and sound
+  mutable bool damaged_ = false;
   uint32_t live_count_ = 0;
   uint32_t sort_slot_ = 0;      // kNoSlot when there is no sort field
-  const uint32_t* records_ = nullptr;  // record number of each live record, in table order
-  const uint32_t* order_ = nullptr;    // live records in sort order (stable)
-  const uint32_t* rank_ = nullptr;     // position of each live record in order_
+  uint64_t records_offset_ = 0;  // uint32 record number of each live record, in table order
+  uint64_t order_offset_ = 0;    // uint32 live records in sort order (stable)
+  uint64_t rank_offset_ = 0;     // uint32 position of each live record in the sort order
   std::vector<Slot> slots_;
-  const IndexPosting* postings_ = nullptr;  // by pair
+  uint64_t postings_offset_ = 0;  // IndexPosting by pair
   uint64_t posting_count_ = 0;
-  const unsigned char* posting_bytes_ = nullptr;
+  uint64_t posting_bytes_offset_ = 0;
   uint64_t posting_size_ = 0;
-  int number_field_ = -1;          // the number field; -1 when not held
-  const char* numbers_ = nullptr;  // IndexNumberEntry by (value, record)
+  int number_field_ = -1;         // the number field; -1 when not held
+  uint64_t numbers_offset_ = 0;   // IndexNumberEntry by (value, record)
   uint64_t number_count_ = 0;
 };
 

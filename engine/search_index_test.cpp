@@ -14,6 +14,7 @@
 
 #include "engine/dbf_file.h"
 #include "engine/engine_test_support.h"
+#include "engine/index_keeper.h"
 #include "engine/kana_fold.h"
 #include "tests/support/book_tables.h"
 #include "tests/support/dbf_builder.h"
@@ -38,10 +39,9 @@ SearchIndexFields BookIndexFields() {
 }
 
 std::unique_ptr<SearchIndex> MakeIndex(const DbfFile& file, const std::string& directory) {
-  std::unique_ptr<SearchIndex> index;
-  EngineStatus s = SearchIndex::OpenOrBuild(file, BookIndexFields(), directory, index);
-  EXPECT_TRUE(s.Ok()) << testing::Describe(s);
-  return index;
+  std::string report;
+  EXPECT_TRUE(BuildIndexNow(file, BookIndexFields(), directory, 0, report)) << report;
+  return SearchIndex::Open(file, SearchIndex::PathFor(file, directory));
 }
 
 // A book table with the searched fields, a field the index does not hold, blanks, deleted
@@ -126,9 +126,9 @@ TEST_F(SearchIndexTest, StaleDamagedOrForeignIndexesAreNotUsed) {
     std::unique_ptr<DbfFile> file = OpenTable(table_);
     path = SearchIndex::PathFor(*file, cache);
     EXPECT_EQ(SearchIndex::Open(*file, path), nullptr);  // missing
-    bool written = false;
-    ASSERT_TRUE(SearchIndex::Build(*file, BookIndexFields(), path, written).Ok());
-    ASSERT_TRUE(written);
+    std::string failure;
+    ASSERT_TRUE(SearchIndex::Build(*file, BookIndexFields(), path, failure).Ok());
+    ASSERT_EQ(failure, "");
     ASSERT_NE(SearchIndex::Open(*file, path), nullptr);
     // Only the index itself is left in the directory: no temporary file.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cache), std::filesystem::directory_iterator()), 1);
@@ -161,7 +161,7 @@ TEST_F(SearchIndexTest, StaleDamagedOrForeignIndexesAreNotUsed) {
   EXPECT_TRUE(usable());
 
   // A table changed in place (same size, another modification time) or rewritten makes the
-  // index stale; OpenOrBuild then makes a fresh one that answers like the scan.
+  // index stale; a build then makes a fresh one that answers like the scan.
   struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, table_.c_str(), times, 0), 0);
   EXPECT_FALSE(usable());

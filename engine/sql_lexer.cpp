@@ -36,7 +36,7 @@ bool ScanQuoted(std::string_view text, size_t& i, std::string& value) {
   const size_t n = text.size();
   ++i;
   while (i < n) {
-    if (IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) {
+    if (SjisPairAt(text, i)) {
       value.append(text, i, 2);
       i += 2;
     } else if (static_cast<unsigned char>(text[i]) == quote) {
@@ -126,7 +126,7 @@ std::vector<SqlToken> SqlLexer::Tokenize(std::string_view text) {
       tokens.push_back(std::move(t));
     } else if (c == '[') {
       size_t close = start + 1;
-      while (close < n && text[close] != ']') close += IsSjisLeadByte(static_cast<unsigned char>(text[close])) ? 2 : 1;
+      while (close < n && text[close] != ']') close += SjisPairAt(text, close) ? 2 : 1;
       if (close >= n) {
         tokens.push_back(Bad(kStatusUnterminatedText, text, start, n));
         break;
@@ -140,7 +140,7 @@ std::vector<SqlToken> SqlLexer::Tokenize(std::string_view text) {
       tokens.push_back(Make(SqlToken::Kind::kNumber, text, start, i));
     } else if (IsNameByte(c)) {
       while (i < n && IsNameByte(static_cast<unsigned char>(text[i]))) {
-        i += IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n ? 2 : 1;
+        i += SjisPairAt(text, i) ? 2 : 1;
       }
       tokens.push_back(Make(SqlToken::Kind::kName, text, start, i));
     } else if (c == '?') {
@@ -155,7 +155,7 @@ std::vector<SqlToken> SqlLexer::Tokenize(std::string_view text) {
                c == '=' || c == '<' || c == '>') {
       tokens.push_back(Make(SqlToken::Kind::kSymbol, text, start, ++i));
     } else {
-      size_t width = IsSjisLeadByte(c) && i + 1 < n ? 2 : 1;
+      size_t width = SjisPairAt(text, i) ? 2 : 1;
       tokens.push_back(Bad(kStatusSyntaxError, text, start, start + width));
       break;
     }
