@@ -396,7 +396,9 @@ bool BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, const s
     return true;
   }
   ClaimReport(path);
-  bool built = RunBuild(file, fields, path, lock, [&](const std::string& line) { report = line; Log(line); },
+  report.clear();
+  bool built = RunBuild(file, fields, path, lock,
+                        [&](const std::string& line) { report += (report.empty() ? "" : "\n") + line; },
                         /*report_failure_in_state=*/false);
   ::close(lock);
   return built;

@@ -42,7 +42,8 @@ void RetireDamagedIndex(const SearchIndex& index);
 
 // Makes the index of `file` in `directory` now, in this process (the operator's command),
 // after waiting up to `wait_seconds` for a build in progress to end. `report` says what
-// happened, in one line. True when a current index is there afterwards.
+// happened, a line for each event (leftovers removed, the build). True when a current index
+// is there afterwards. Logs nothing: the report is the caller's to show.
 bool BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, const std::string& directory,
                    int wait_seconds, std::string& report);
 

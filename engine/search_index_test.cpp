@@ -183,5 +183,93 @@ TEST_F(SearchIndexTest, StaleDamagedOrForeignIndexesAreNotUsed) {
   EXPECT_EQ(SearchIndex::Open(*OpenTable(other), path), nullptr);
 }
 
+// Statements of every kind the index answers, over the fixture table.
+const char* const kIndexedStatements[] = {
+    "select * from books where (書名 like '%ね%' or 書名ｶﾅ like '%ﾈ%') order by 書名ｶﾅ",
+    "select * from books where 件名 like '%ガ%' and 内容紹介 like '%パン%'",
+    "select * from books where 分類記号 like '9%' order by 書名ｶﾅ",
+    "select * from books order by 書名ｶﾅ",
+    "select * from books where 書名 like '%鉄道%'",
+};
+
+// The index's answers, statements and seeks, which must be the scan's whatever the bytes.
+void ExpectScanAnswers(const DbfFile& file, const SearchIndex& index, const std::string& what) {
+  for (const char* statement : kIndexedStatements) {
+    const std::string text = Sjis(statement);
+    EXPECT_EQ(RunStatement(text, file, &index), RunStatement(text, file)) << what << ": " << statement;
+  }
+  const int number_field = file.FieldIndex(Sjis("登録番号"));
+  for (double number : {1.0, 7.0, 200.0, 400.0, 401.0}) {
+    std::vector<uint32_t> found;
+    if (!index.FindNumber(number_field, number, found)) continue;  // left to the scan
+    std::vector<uint32_t> scanned;
+    for (uint32_t r = 0; r < file.RecordCount(); ++r) {
+      TFieldValue v = file.Decode(file.Record(r), number_field);
+      if (!DbfFile::IsDeleted(file.Record(r)) && !v.is_null && v.number == number) scanned.push_back(r);
+    }
+    EXPECT_EQ(found, scanned) << what << ": number " << number;
+  }
+}
+
+TEST_F(SearchIndexTest, EveryChangedByteIsRefusedOrCaughtBeforeItAnswers) {
+  testing::RandomBookTable(3, 4000).WriteTo(table_);  // an index of several checked blocks
+  std::unique_ptr<DbfFile> file = OpenTable(table_);
+  const std::string path = SearchIndex::PathFor(*file, dir_ + "/cache");
+  ASSERT_NE(MakeIndex(*file, dir_ + "/cache"), nullptr);
+  std::string good;
+  {
+    std::ifstream in(path, std::ios::binary);
+    good.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  size_t opened = 0, caught = 0;
+  for (size_t offset = 0; offset < good.size(); offset += offset < 256 ? 1 : 1499) {
+    std::string bytes = good;
+    bytes[offset] = static_cast<char>(bytes[offset] ^ 0x10);
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::string why;
+    std::unique_ptr<SearchIndex> index = SearchIndex::Open(*file, path, &why);
+    if (index == nullptr) continue;
+    ++opened;
+    ExpectScanAnswers(*file, *index, "byte " + std::to_string(offset));
+    caught += index->Damaged();
+  }
+  // A change in the header or the checksums is refused at once; one in the sections opens and
+  // is caught when the block it is in is first read.
+  EXPECT_GT(opened, 50u);
+  EXPECT_GT(caught, opened / 2);
+}
+
+TEST_F(SearchIndexTest, ATableSwappedInWithItsTimesKeptIsAnotherFile) {
+  // cp -p, rsync -t or unzip: another catalogue of the same size and header whose modification
+  // time was kept, renamed over the table.
+  std::unique_ptr<DbfFile> file = OpenTable(table_);
+  const std::string path = SearchIndex::PathFor(*file, dir_ + "/cache");
+  ASSERT_NE(MakeIndex(*file, dir_ + "/cache"), nullptr);
+  struct stat st;
+  ASSERT_EQ(::stat(table_.c_str(), &st), 0);
+  const std::string other = table_ + ".new";
+  testing::RandomBookTable(9).WriteTo(other);
+  struct timespec same[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), same, 0), 0);
+  ASSERT_EQ(std::filesystem::file_size(other), static_cast<uintmax_t>(st.st_size));
+  ASSERT_EQ(std::rename(other.c_str(), table_.c_str()), 0);
+  std::unique_ptr<DbfFile> swapped = OpenTable(table_);
+  EXPECT_EQ(swapped->OpenedMtimeNs(), file->OpenedMtimeNs());
+  EXPECT_EQ(swapped->HeaderBytes(), file->HeaderBytes());
+  std::string why;
+  EXPECT_EQ(SearchIndex::Open(*swapped, path, &why), nullptr);
+  EXPECT_NE(why.find("stale"), std::string::npos) << why;
+}
+
+TEST_F(SearchIndexTest, AnIndexCutShortUnderTheReaderIsLeftToTheScan) {
+  std::unique_ptr<DbfFile> file = OpenTable(table_);
+  const std::string path = SearchIndex::PathFor(*file, dir_ + "/cache");
+  std::unique_ptr<SearchIndex> index = MakeIndex(*file, dir_ + "/cache");
+  ASSERT_NE(index, nullptr);
+  ASSERT_EQ(::truncate(path.c_str(), 300), 0);  // pages of the mapping go away: no crash
+  ExpectScanAnswers(*file, *index, "cut short");
+  EXPECT_TRUE(index->Damaged());
+}
+
 }  // namespace
 }  // namespace shelfra

@@ -47,7 +47,6 @@ DbfBuilder SmallBookTable() {
   return b;
 }
 
-
 namespace {
 
 // Pieces of text that fold, sort and match in tricky ways (UTF-8).
@@ -64,10 +63,9 @@ std::string RandomText(std::mt19937& rng, int max_pieces) {
   return text;
 }
 
-
 }  // namespace
 
-DbfBuilder RandomBookTable(unsigned seed) {
+DbfBuilder RandomBookTable(unsigned seed, int records) {
   DbfBuilder b;
   for (const char* name : {"書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記", "著者名", "著者名ｶﾅ", "件名", "内容紹介"}) {
     b.AddField(Sjis(name), 'C', 40);
@@ -76,7 +74,7 @@ DbfBuilder RandomBookTable(unsigned seed) {
   std::mt19937 rng(seed);
   const std::vector<std::string> readings = {"", "ﾈｺ", "ねこ", "ネコ", "ｱｲ", "アオ", "ｺｰﾋｰ", "ｺｱﾗ", "SQL"};
   const std::vector<std::string> classes = {"", "1", "10", "19", "3", "913", "9", "91"};
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < records; ++i) {
     std::vector<std::string> values;
     for (int f = 0; f < 9; ++f) values.push_back(Sjis(RandomText(rng, f == 1 ? 0 : 4)));
     values[1] = Sjis(readings[rng() % readings.size()]);  // equal readings are common
@@ -88,6 +86,5 @@ DbfBuilder RandomBookTable(unsigned seed) {
   }
   return b;
 }
-
 
 }  // namespace shelfra::testing

@@ -10,9 +10,9 @@ namespace shelfra::testing {
 // 著者名ｶﾅ, 書名, 書名ｶﾅ, 注記, 叢書名, 叢書名ｶﾅ, 分類記号, 件名, 内容紹介.
 DbfBuilder SmallBookTable();
 
-// 400 books (about a tenth deleted) whose searched fields hold random runs of pieces that fold,
+// `records` books (about a tenth deleted) whose searched fields hold random runs of pieces that fold,
 // sort and match in tricky ways, with many equal title readings, class codes that share
 // prefixes, a registration number and a field no index holds (出版者).
-DbfBuilder RandomBookTable(unsigned seed);
+DbfBuilder RandomBookTable(unsigned seed, int records = 400);
 
 }  // namespace shelfra::testing
