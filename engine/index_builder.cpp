@@ -1,5 +1,7 @@
-// SearchIndex::Build: reading the table once, collecting the folded texts, the sort order,
-// the numbers and the record lists of character pairs, and writing the file.
+// SearchIndex::Build: one pass over the table writes the folded texts straight into the file
+// and collects the record numbers, sort keys, numbers and character pairs; the pairs are
+// sorted in bounded runs spilled to a side file and merged into the record lists at the end,
+// so memory stays bounded whatever the table's size.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,9 +10,10 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
-#include <string>
 #include <numeric>
+#include <string>
 
 #include "engine/collation.h"
 #include "engine/crc32c.h"
@@ -23,8 +26,9 @@ namespace shelfra {
 
 namespace {
 
-// Pairs collected per pass while building: 8 bytes each, so a pass holds at most 256 MB.
-constexpr uint64_t kPairsPerPass = uint64_t{1} << 25;
+// (pair, record) entries sorted at a time before they are spilled as a run: 8 bytes each,
+// twice over while sorting, so 64 MB.
+constexpr size_t kRunEntries = size_t{1} << 22;
 
 // Buffered writing of the index file, tracking the offset, the first failure and the CRC of
 // every block of the sections.
@@ -116,18 +120,200 @@ struct Temporary {
   }
 };
 
-// What one pass over the table collects.
+// Reads a file front to back through a buffer.
+class Reader {
+ public:
+  Reader(int fd, uint64_t offset, uint64_t size) : fd_(fd), offset_(offset), left_(size) {}
+  bool Ok() const { return ok_; }
+  // Fills `out` with `size` bytes; false at the end or on a failed read.
+  bool Read(void* out, size_t size) {
+    auto* p = static_cast<char*>(out);
+    while (size > 0) {
+      if (pos_ == buffer_.size()) {
+        if (left_ == 0 || !Refill()) return false;
+      }
+      const size_t take = std::min(size, buffer_.size() - pos_);
+      std::memcpy(p, buffer_.data() + pos_, take);
+      pos_ += take;
+      p += take;
+      size -= take;
+    }
+    return true;
+  }
+  // One LEB128 value.
+  bool Varint(uint32_t& value) {
+    value = 0;
+    for (int shift = 0; shift <= 28; shift += 7) {
+      unsigned char b;
+      if (!Read(&b, 1)) return false;
+      value |= static_cast<uint32_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) return true;
+    }
+    return ok_ = false;
+  }
+
+ private:
+  bool Refill() {
+    buffer_.resize(static_cast<size_t>(std::min<uint64_t>(left_, 1 << 18)));
+    size_t got = 0;
+    while (got < buffer_.size()) {
+      ssize_t n = ::pread(fd_, buffer_.data() + got, buffer_.size() - got, static_cast<off_t>(offset_ + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return ok_ = false;
+      got += static_cast<size_t>(n);
+    }
+    offset_ += got;
+    left_ -= got;
+    pos_ = 0;
+    return true;
+  }
+  int fd_;
+  uint64_t offset_;
+  uint64_t left_;
+  std::string buffer_;
+  size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+// One sorted run of (pair, record) entries in the side file: per pair, its pair, count and
+// byte length, then its records delta-coded (the first one as it is).
+struct Run {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+
+// Sorts `entries` (pair << 32 | ordinal, in ordinal order) by pair, keeping the ordinal order
+// of equal pairs: two stable counting passes over the pair's 16-bit halves.
+void SortByPair(std::vector<uint64_t>& entries, std::vector<uint64_t>& scratch) {
+  scratch.resize(entries.size());
+  std::vector<uint32_t> counts(65537);
+  for (int shift : {32, 48}) {
+    std::fill(counts.begin(), counts.end(), 0);
+    for (uint64_t e : entries) ++counts[((e >> shift) & 0xFFFF) + 1];
+    for (size_t k = 1; k < counts.size(); ++k) counts[k] += counts[k - 1];
+    for (uint64_t e : entries) scratch[counts[(e >> shift) & 0xFFFF]++] = e;
+    entries.swap(scratch);
+  }
+}
+
+// Sorts and appends `entries` as one run to the side file `fd` at `offset`; clears them.
+// Errno of a failed write, else 0.
+int SpillRun(std::vector<uint64_t>& entries, std::vector<uint64_t>& scratch, int fd, uint64_t& offset,
+             std::vector<Run>& runs) {
+  if (entries.empty()) return 0;
+  SortByPair(entries, scratch);
+  std::string out;
+  Run run{offset, 0};
+  auto flush = [&] {
+    size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = ::pwrite(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errno : EIO;
+      done += static_cast<size_t>(n);
+    }
+    offset += out.size();
+    out.clear();
+    return 0;
+  };
+  std::string list;
+  for (size_t i = 0; i < entries.size();) {
+    const uint32_t pair = static_cast<uint32_t>(entries[i] >> 32);
+    uint32_t count = 0;
+    uint32_t previous = 0;
+    list.clear();
+    for (; i < entries.size() && static_cast<uint32_t>(entries[i] >> 32) == pair; ++i, ++count) {
+      const uint32_t o = static_cast<uint32_t>(entries[i]);
+      AppendVarint(count == 0 ? o : o - previous, list);
+      previous = o;
+    }
+    const uint32_t head[3] = {pair, count, static_cast<uint32_t>(list.size())};
+    out.append(reinterpret_cast<const char*>(head), sizeof head);
+    out += list;
+    if (out.size() >= (1u << 20)) {
+      if (int err = flush(); err != 0) return err;
+    }
+  }
+  if (int err = flush(); err != 0) return err;
+  run.size = offset - run.offset;
+  runs.push_back(run);
+  entries.clear();
+  return 0;
+}
+
+// The head of one run while merging.
+struct RunCursor {
+  Reader reader;
+  uint32_t pair = 0, count = 0, length = 0;
+  bool done = false;
+  void Next() {
+    uint32_t head[3];
+    if (!reader.Read(head, sizeof head)) {
+      done = true;
+      return;
+    }
+    pair = head[0];
+    count = head[1];
+    length = head[2];
+  }
+};
+
+// Merges the runs into the record list of each pair, written to `w`; the postings table
+// (offsets from `base`) in `postings`. False when the side file could not be read back.
+bool MergeRuns(int fd, const std::vector<Run>& runs, Writer& w, uint64_t base, std::vector<IndexPosting>& postings) {
+  std::vector<RunCursor> cursors;
+  cursors.reserve(runs.size());
+  for (const Run& run : runs) {
+    cursors.push_back(RunCursor{Reader(fd, run.offset, run.size)});
+    cursors.back().Next();
+  }
+  std::string list;
+  for (;;) {
+    uint32_t pair = UINT32_MAX;
+    bool any = false;
+    for (const RunCursor& c : cursors) {
+      if (!c.done && (!any || c.pair < pair)) {
+        pair = c.pair;
+        any = true;
+      }
+    }
+    if (!any) break;
+    // Later runs hold later records, so the lists follow one another; each run's first
+    // record is written again as a difference from the last one before it.
+    IndexPosting posting{pair, 0, w.Offset() - base};
+    uint32_t last = 0;
+    list.clear();
+    for (RunCursor& c : cursors) {
+      if (c.done || c.pair != pair) continue;
+      uint32_t value = 0;
+      for (uint32_t k = 0; k < c.count; ++k) {
+        uint32_t delta;
+        if (!c.reader.Varint(delta)) return false;
+        value = k == 0 ? delta : value + delta;
+        AppendVarint(posting.count == 0 ? value : value - last, list);
+        last = value;
+        ++posting.count;
+      }
+      c.Next();
+      if (!c.reader.Ok()) return false;
+    }
+    w.Append(list.data(), list.size());
+    postings.push_back(posting);
+  }
+  return true;
+}
+
+// What the pass over the table collects besides the texts, which go straight into the file.
 struct Collected {
   std::vector<uint32_t> fields;      // table field of each slot
   uint32_t sort_slot = kNoSlot;
   int number_field = -1;
   std::vector<uint32_t> records;     // record number of each live record
-  std::vector<std::string> texts;    // per slot: the folded texts one after the other
-  std::vector<std::vector<uint32_t>> starts;  // per slot: text start per live record, then the end
+  std::vector<std::vector<uint32_t>> spans;  // per slot: start and end of each live record's text
   std::vector<IndexNumberEntry> numbers;
-  std::vector<uint32_t> order;       // live records in sort order
-  std::vector<uint32_t> rank;        // position in `order` per live record
-  uint64_t pair_estimate = 0;        // folded bytes: more than the pairs they hold
+  std::string keys;                  // sort keys of the sort slot, one after the other
+  std::vector<uint64_t> key_starts;
+  std::vector<Run> runs;             // in the side file
 };
 
 // The slots of the held fields the table has as character fields, and the number field.
@@ -144,118 +330,102 @@ void ChooseFields(const DbfFile& file, const SearchIndexFields& wanted, Collecte
       CategoryOf(file.Fields()[static_cast<size_t>(c.number_field)].type) != ValueCategory::kNumber) {
     c.number_field = -1;
   }
-  c.texts.resize(c.fields.size());
-  c.starts.resize(c.fields.size());
+  c.spans.resize(c.fields.size());
 }
 
-// Folded texts, sort keys and numbers of the live records, read chunk by chunk; then the sort
-// order. False (with Ok) when a text section outgrows its 32-bit offsets.
-EngineStatus CollectRecords(const DbfFile& file, Collected& c, bool& fits) {
-  std::string keys;
-  std::vector<uint64_t> key_starts;
+// The pass over the table: each live record's folded texts appended to `w` (from `text_start`
+// on), its sort key, number and character pairs collected, the pairs spilled in sorted runs to
+// the side file `side`. `failure` says why the index cannot be made, when it cannot.
+EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64_t text_start, int side,
+                            std::string& failure) {
   const size_t slot_count = c.fields.size();
   const uint32_t length = file.RecordLength();
-  fits = true;
+  std::vector<uint64_t> entries, scratch;
+  entries.reserve(kRunEntries + 4096);
+  std::vector<uint32_t> pairs;
+  std::string folded;
+  uint64_t side_offset = 0;
   EngineStatus scanned = file.ScanChunks([&](uint32_t first, uint32_t n, std::string_view chunk) {
     for (uint32_t i = 0; i < n; ++i) {
       std::string_view record = chunk.substr(static_cast<size_t>(i) * length, length);
       if (DbfFile::IsDeleted(record)) continue;
+      const uint32_t ordinal = static_cast<uint32_t>(c.records.size());
       c.records.push_back(first + i);
       if (c.number_field >= 0) {
         TFieldValue number = file.Decode(record, c.number_field);
         if (!number.is_null) c.numbers.push_back(IndexNumberEntry{number.number, first + i, 0});
       }
+      pairs.clear();
       for (size_t s = 0; s < slot_count; ++s) {
         std::string_view text = file.Decode(record, static_cast<int>(c.fields[s])).text;
-        std::string& texts = c.texts[s];
-        c.starts[s].push_back(static_cast<uint32_t>(texts.size()));
-        const size_t before = texts.size();
-        AppendFolded(text, texts);
-        c.pair_estimate += texts.size() - before;
-        if (texts.size() > UINT32_MAX) return fits = false;
+        folded.clear();
+        AppendFolded(text, folded);
+        const uint64_t start = w.Offset() - text_start;
+        if (start + folded.size() > UINT32_MAX) {
+          failure = "the folded texts exceed 4 GB";
+          return false;
+        }
+        w.Append(folded.data(), folded.size());
+        c.spans[s].push_back(static_cast<uint32_t>(start));
+        c.spans[s].push_back(static_cast<uint32_t>(start + folded.size()));
+        ForEachPair(folded, [&](uint32_t pair) { pairs.push_back(pair); });
         if (s == c.sort_slot) {
-          key_starts.push_back(keys.size());
-          AppendSortKey(text, keys);
+          c.key_starts.push_back(c.keys.size());
+          AppendSortKey(text, c.keys);
+        }
+      }
+      std::sort(pairs.begin(), pairs.end());
+      pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+      for (uint32_t pair : pairs) entries.push_back(static_cast<uint64_t>(pair) << 32 | ordinal);
+      if (entries.size() >= kRunEntries) {
+        if (int err = SpillRun(entries, scratch, side, side_offset, c.runs); err != 0) {
+          failure = std::string("cannot write the side file: ") + std::strerror(err);
+          return false;
         }
       }
     }
     return true;
   });
-  if (!scanned.Ok() || !fits) return scanned;
-  const uint32_t live = static_cast<uint32_t>(c.records.size());
-  for (size_t s = 0; s < slot_count; ++s) c.starts[s].push_back(static_cast<uint32_t>(c.texts[s].size()));
-
-  // Sort order: a stable sort by the sort key, so equal keys keep table order.
-  c.order.resize(live);
-  std::iota(c.order.begin(), c.order.end(), 0u);
-  if (c.sort_slot != kNoSlot) {
-    key_starts.push_back(keys.size());
-    auto key = [&](uint32_t o) {
-      return std::string_view(keys).substr(key_starts[o], key_starts[o + 1] - key_starts[o]);
-    };
-    std::stable_sort(c.order.begin(), c.order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+  if (!scanned.Ok() || !failure.empty()) return scanned;
+  if (int err = SpillRun(entries, scratch, side, side_offset, c.runs); err != 0) {
+    failure = std::string("cannot write the side file: ") + std::strerror(err);
   }
-  std::stable_sort(c.numbers.begin(), c.numbers.end(),
-                   [](const IndexNumberEntry& a, const IndexNumberEntry& b) { return a.value < b.value; });
-  c.rank.resize(live);
-  for (uint32_t k = 0; k < live; ++k) c.rank[c.order[k]] = k;
   return {};
 }
 
-// Record lists per character pair, made in as many passes over the texts as keep the
-// collected pairs within kPairsPerPass; each pass takes the pairs of one hash class.
-void CollectPostings(const Collected& c, std::vector<IndexPosting>& postings, std::string& posting_bytes) {
-  const uint64_t passes = c.pair_estimate / kPairsPerPass + 1;
+// The live records in sort order (a stable sort by the sort key, so equal keys keep table
+// order) and each one's place in it.
+void SortOrder(Collected& c, std::vector<uint32_t>& order, std::vector<uint32_t>& rank) {
   const uint32_t live = static_cast<uint32_t>(c.records.size());
-  std::vector<uint64_t> collected;
-  std::vector<uint32_t> local;
-  for (uint64_t pass = 0; pass < passes; ++pass) {
-    collected.clear();
-    for (uint32_t o = 0; o < live; ++o) {
-      local.clear();
-      for (size_t s = 0; s < c.fields.size(); ++s) {
-        std::string_view text(c.texts[s].data() + c.starts[s][o], c.starts[s][o + 1] - c.starts[s][o]);
-        ForEachPair(text, [&](uint32_t pair) {
-          if (PairHash(pair) % passes == pass) local.push_back(pair);
-        });
-      }
-      std::sort(local.begin(), local.end());
-      local.erase(std::unique(local.begin(), local.end()), local.end());
-      for (uint32_t pair : local) collected.push_back(static_cast<uint64_t>(pair) << 32 | o);
-    }
-    std::sort(collected.begin(), collected.end());
-    for (size_t i = 0; i < collected.size();) {
-      const uint32_t pair = static_cast<uint32_t>(collected[i] >> 32);
-      IndexPosting posting{pair, 0, posting_bytes.size()};
-      uint32_t previous = 0;
-      for (; i < collected.size() && static_cast<uint32_t>(collected[i] >> 32) == pair; ++i) {
-        const uint32_t o = static_cast<uint32_t>(collected[i]);
-        AppendVarint(posting.count == 0 ? o : o - previous, posting_bytes);
-        previous = o;
-        ++posting.count;
-      }
-      postings.push_back(posting);
-    }
+  order.resize(live);
+  std::iota(order.begin(), order.end(), 0u);
+  if (c.sort_slot != kNoSlot) {
+    c.key_starts.push_back(c.keys.size());
+    auto key = [&](uint32_t o) {
+      return std::string_view(c.keys).substr(c.key_starts[o], c.key_starts[o + 1] - c.key_starts[o]);
+    };
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
   }
-  std::sort(postings.begin(), postings.end(),
-            [](const IndexPosting& a, const IndexPosting& b) { return a.pair < b.pair; });
+  std::string().swap(c.keys);
+  std::vector<uint64_t>().swap(c.key_starts);
+  rank.resize(live);
+  for (uint32_t k = 0; k < live; ++k) rank[order[k]] = k;
 }
 
-// Writes the whole file to `fd`: 0, or the errno of the write that failed.
-int WriteIndex(int fd, const DbfFile& file, const Collected& c, const std::vector<IndexPosting>& postings,
-                const std::string& posting_bytes) {
-  const size_t slot_count = c.fields.size();
+std::string Because(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
+
+// Writes the whole file to `fd` in one pass over the table; `failure` says why not.
+EngineStatus WriteIndex(int fd, int side, const DbfFile& file, Collected& c, std::string& failure) {
   IndexFileHeader h{};
   std::memcpy(h.magic, kIndexMagic, sizeof kIndexMagic);
   h.version = kIndexVersion;
-  h.slot_count = static_cast<uint32_t>(slot_count);
+  h.slot_count = static_cast<uint32_t>(c.fields.size());
   h.table_size = file.OpenedSize();
   h.table_mtime_ns = file.OpenedMtimeNs();
   h.header_hash = Fnv1a(file.HeaderBytes());
   h.header_length = static_cast<uint32_t>(file.HeaderBytes().size());
   h.record_count = file.RecordCount();
   h.record_length = file.RecordLength();
-  h.live_count = static_cast<uint32_t>(c.records.size());
   h.sort_slot = c.sort_slot;
   const std::string full_path = FullPath(file.Path());
   h.path_length = static_cast<uint32_t>(full_path.size());
@@ -271,25 +441,34 @@ int WriteIndex(int fd, const DbfFile& file, const Collected& c, const std::vecto
   h.path_offset = w.Offset();
   w.Append(full_path.data(), full_path.size());
   w.Pad();
+  const uint64_t text_start = w.Offset();
+  if (EngineStatus s = CollectRecords(file, c, w, text_start, side, failure); !s.Ok() || !failure.empty()) return s;
+  const uint64_t text_size = w.Offset() - text_start;
+  w.Pad();
+  h.live_count = static_cast<uint32_t>(c.records.size());
+  std::vector<uint32_t> order, rank;
+  SortOrder(c, order, rank);
   h.records_offset = w.Section(c.records);
-  h.order_offset = w.Section(c.order);
-  h.rank_offset = w.Section(c.rank);
-  std::vector<IndexSlotEntry> entries(slot_count);
-  for (size_t s = 0; s < slot_count; ++s) {
-    entries[s].field = c.fields[s];
-    entries[s].starts_offset = w.Section(c.starts[s]);
-    entries[s].text_offset = w.Offset();
-    entries[s].text_size = c.texts[s].size();
-    w.Append(c.texts[s].data(), c.texts[s].size());
-    w.Pad();
+  h.order_offset = w.Section(order);
+  h.rank_offset = w.Section(rank);
+  std::vector<IndexSlotEntry> entries(c.fields.size());
+  for (size_t s = 0; s < c.fields.size(); ++s) {
+    entries[s] = IndexSlotEntry{c.fields[s], 0, w.Section(c.spans[s]), text_start, text_size};
+    std::vector<uint32_t>().swap(c.spans[s]);
   }
   h.slots_offset = w.Section(entries);
+  h.posting_bytes_offset = w.Offset();
+  std::vector<IndexPosting> postings;
+  if (!MergeRuns(side, c.runs, w, h.posting_bytes_offset, postings)) {
+    failure = "cannot read the side file back";
+    return {};
+  }
+  h.posting_bytes_size = w.Offset() - h.posting_bytes_offset;
+  w.Pad();
   h.postings_offset = w.Section(postings);
   h.posting_count = postings.size();
-  h.posting_bytes_offset = w.Offset();
-  h.posting_bytes_size = posting_bytes.size();
-  w.Append(posting_bytes.data(), posting_bytes.size());
-  w.Pad();
+  std::stable_sort(c.numbers.begin(), c.numbers.end(),
+                   [](const IndexNumberEntry& a, const IndexNumberEntry& b) { return a.value < b.value; });
   h.numbers_offset = w.Section(c.numbers);
   h.number_count = c.numbers.size();
   h.crc_offset = w.Offset();
@@ -301,59 +480,50 @@ int WriteIndex(int fd, const DbfFile& file, const Collected& c, const std::vecto
   h.header_crc = 0;
   h.header_crc = Crc32c(&h, sizeof h);
   w.Flush();
-  if (!w.Ok()) return w.Error();
+  if (!w.Ok()) {
+    failure = Because("cannot write the index", w.Error());
+    return {};
+  }
   const ssize_t n = ::pwrite(fd, &h, sizeof h, 0);
-  if (n < 0) return errno;
-  return n == static_cast<ssize_t>(sizeof h) ? 0 : EIO;
+  if (n != static_cast<ssize_t>(sizeof h)) failure = Because("cannot write the index", n < 0 ? errno : EIO);
+  return {};
 }
-
-std::string Because(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
 
 }  // namespace
 
 EngineStatus SearchIndex::Build(const DbfFile& file, const SearchIndexFields& fields, const std::string& path,
                                 std::string& failure) {
-  failure = "the table has none of the fields an index holds";
+  failure.clear();
   Collected c;
   ChooseFields(file, fields, c);
-  if (c.fields.empty() && c.number_field < 0) return {};
-
-  // The temporary file first, so that a directory that cannot be written costs nothing more.
+  if (c.fields.empty() && c.number_field < 0) {
+    failure = "the table has none of the fields an index holds";
+    return {};
+  }
+  // The temporary files first, so that a directory that cannot be written costs nothing more.
+  // Both carry the temporary prefix, so a later build removes them if this one dies.
   static std::atomic<unsigned> serial{0};
-  Temporary temp;
-  temp.path = path + std::string(kIndexTemporaryInfix) + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1));
+  Temporary temp, side;
+  temp.path = path + std::string(kIndexTemporaryInfix) + std::to_string(::getpid()) + "." +
+              std::to_string(serial.fetch_add(1));
+  side.path = temp.path + ".pairs";
   temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (temp.fd < 0) {
+  side.fd = temp.fd < 0 ? -1 : ::open(side.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (temp.fd < 0 || side.fd < 0) {
     failure = Because("cannot create the temporary file", errno);
     return {};
   }
-
-  bool fits = true;
-  if (EngineStatus s = CollectRecords(file, c, fits); !s.Ok()) return s;
-  if (!fits) {
-    failure = "a field's texts exceed 4 GB";
-    return {};
-  }
-  std::vector<IndexPosting> postings;
-  std::string posting_bytes;
-  CollectPostings(c, postings, posting_bytes);
-
-  int err = WriteIndex(temp.fd, file, c, postings, posting_bytes);
-  if (::close(temp.fd) != 0 && err == 0) err = errno;
+  EngineStatus s = WriteIndex(temp.fd, side.fd, file, c, failure);
+  if (!s.Ok() || !failure.empty()) return s;
+  if (::close(temp.fd) != 0) failure = Because("cannot write the index", errno);
   temp.fd = -1;
   // A table that shrank or changed while it was read must not leave behind an index of bytes
   // it no longer holds.
-  if (EngineStatus s = file.CheckUnchanged(); !s.Ok()) return s;
-  if (err != 0) {
-    failure = Because("cannot write the index", err);
-    return {};
-  }
-  if (::rename(temp.path.c_str(), path.c_str()) != 0) {
+  if (EngineStatus changed = file.CheckUnchanged(); !changed.Ok()) return changed;
+  if (failure.empty() && ::rename(temp.path.c_str(), path.c_str()) != 0) {
     failure = Because("cannot rename the index into place", errno);
-    return {};
   }
-  temp.kept = true;
-  failure.clear();
+  temp.kept = failure.empty();
   return {};
 }
 

@@ -79,8 +79,8 @@ struct IndexNumberEntry {
 struct IndexSlotEntry {
   uint32_t field;          // 0, 4: the table field's position
   uint32_t reserved;       // 4, 4
-  uint64_t starts_offset;  // 8, 8: uint32 text start per live record, then the last text's end
-  uint64_t text_offset;    // 16, 8: the folded texts, one after the other
+  uint64_t starts_offset;  // 8, 8: uint32 start and end of each live record's text, from text_offset
+  uint64_t text_offset;    // 16, 8: the folded texts (of all slots, record by record)
   uint64_t text_size;      // 24, 8
 };
 

@@ -52,7 +52,9 @@ bool SearchIndex::Word(uint64_t offset, uint64_t index, uint32_t& value) const {
 bool SearchIndex::SlotText(const Slot& slot, uint32_t ordinal, std::string_view& text) const {
   uint32_t a = 0;
   uint32_t b = 0;
-  if (!Word(slot.starts_offset, ordinal, a) || !Word(slot.starts_offset, uint64_t{ordinal} + 1, b)) return false;
+  if (!Word(slot.starts_offset, uint64_t{2} * ordinal, a) || !Word(slot.starts_offset, uint64_t{2} * ordinal + 1, b)) {
+    return false;
+  }
   if (a > b || b > slot.text_size) {
     damaged_ = true;  // sound blocks, inconsistent contents: made by something else
     return false;
@@ -149,7 +151,7 @@ std::string SearchIndex::Load(const DbfFile& file) {
     IndexSlotEntry e;
     std::memcpy(&e, data_ + h.slots_offset + s * sizeof e, sizeof e);
     if (e.field >= file.Fields().size() || file.Fields()[e.field].dbf_type != 'C' ||
-        !in_sections(e.starts_offset, 4 * (live + 1)) || !in_sections(e.text_offset, e.text_size)) {
+        !in_sections(e.starts_offset, 8 * live) || !in_sections(e.text_offset, e.text_size)) {
       return "made for other fields";
     }
     slots_.push_back(Slot{static_cast<int>(e.field), e.starts_offset, e.text_offset, e.text_size});
