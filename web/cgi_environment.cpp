@@ -35,7 +35,9 @@ long PosixCgiEnvironment::Write(std::string_view bytes) {
 }
 
 void PosixCgiEnvironment::EnsureOpen() {
-  for (int fd : {STDIN_FILENO, STDOUT_FILENO}) {
+  // Standard error too: a file the request opens later must never become descriptor 2, or an
+  // error log line would be written into it.
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
       int null_fd = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
       if (null_fd >= 0 && null_fd != fd) {

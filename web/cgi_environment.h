@@ -17,7 +17,7 @@ class CgiEnvironment {
   virtual long ReadContent(char* buffer, size_t count) = 0;
   // One write of all of `bytes` to the answer; the count written, -1 on failure.
   virtual long Write(std::string_view bytes) = 0;
-  // Makes sure standard input and output are open before the request is read.
+  // Makes sure standard input, output and error are open before the request is read.
   virtual void EnsureOpen() {}
 };
 
@@ -27,7 +27,7 @@ class PosixCgiEnvironment : public CgiEnvironment {
   std::string Variable(std::string_view name) override;
   long ReadContent(char* buffer, size_t count) override;
   long Write(std::string_view bytes) override;
-  // Opens /dev/null on standard input or output when the server left them closed.
+  // Opens /dev/null on standard input, output or error when the server left them closed.
   void EnsureOpen() override;
 };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/error_log.h"
 #include "base/exceptions.h"
 #include "base/format.h"
 #include "base/hooks.h"
@@ -45,7 +46,9 @@ std::string HtmlEscape(std::string_view text) {
 
 }  // namespace
 
-TWebApplication::TWebApplication(CgiEnvironment& environment) : TComponent(nullptr), environment_(environment) {}
+TWebApplication::TWebApplication(CgiEnvironment& environment) : TComponent(nullptr), environment_(environment) {
+  SetProgramName("vovivavi.exe");
+}
 
 TWebApplication::~TWebApplication() {
   if (exit_hook_ >= 0) RemoveExitHook(exit_hook_);
@@ -67,12 +70,35 @@ void TWebApplication::Run() {
     std::unique_ptr<TWebResponse> response = NewResponse(*request);
     HandleRequest(*request, *response);
     // Response first, then request, also when a step above raised (unique_ptr order).
+    // Each 500 page then writes one line to the error log; the page goes out first, so the
+    // visitor's answer never waits for the log.
   } catch (const Exception& e) {
     WriteErrorPage(e.ClassName(), e.Message());
+    LogErrorPage(e.ClassName(), e.Message());
   } catch (const std::bad_alloc&) {
     WriteErrorPage("EOutOfMemory", "Out of memory");
+    LogLine(out_of_memory_line_);
   } catch (const std::exception& e) {
     WriteErrorPage("Exception", e.what());
+    LogErrorPage("Exception", e.what());
+  }
+}
+
+void TWebApplication::SetProgramName(std::string_view path) {
+  std::string_view name = path.substr(path.rfind('/') + 1);
+  if (name.empty()) return;
+  program_name_ = std::string(name);
+  out_of_memory_line_ = program_name_ + ": 500 EOutOfMemory: Out of memory";
+}
+
+void TWebApplication::LogErrorPage(std::string_view class_name, std::string_view message) noexcept {
+  try {
+    std::string text = program_name_ + ": 500 " + std::string(class_name) + ": " + std::string(message) +
+                       " (path \"" + environment_.Variable("PATH_INFO") + "\", query \"" +
+                       environment_.Variable("QUERY_STRING") + "\")";
+    LogLine(text);
+  } catch (...) {
+    LogLine(out_of_memory_line_);  // no memory left to describe the error
   }
 }
 

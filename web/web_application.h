@@ -35,7 +35,8 @@ class TWebApplication : public TComponent {
   void RegisterModuleClass() {
     RegisterModuleClass([](TComponent* owner) -> std::unique_ptr<TComponent> { return std::make_unique<T>(owner); });
   }
-  // Serves one request. Never throws.
+  // Serves one request. Never throws. An escaping exception becomes the 500 page and one line
+  // in the error log (see LogLine).
   void Run();
 
   bool HandleRequest(TWebRequest& request, TWebResponse& response);
@@ -44,6 +45,11 @@ class TWebApplication : public TComponent {
   // Writes the 500 header block and the page naming the exception class `class_name` and its
   // `message` (both HTML-escaped) straight to the environment.
   void WriteErrorPage(std::string_view class_name, std::string_view message);
+
+  // The program's name in the error log: "vovivavi.exe" until set. SetProgramName keeps the
+  // part of `path` after its last '/' (argv[0] as the server ran it); an empty part is ignored.
+  const std::string& ProgramName() const { return program_name_; }
+  void SetProgramName(std::string_view path);
 
   int MaxActiveModules() const { return max_active_modules_; }
   void SetMaxActiveModules(int value) { max_active_modules_ = value; }
@@ -56,7 +62,12 @@ class TWebApplication : public TComponent {
   CgiEnvironment& Environment() const { return environment_; }
 
  private:
+  // Logs "<program>: 500 <class>: <message> (path "<PATH_INFO>", query "<QUERY_STRING>")".
+  void LogErrorPage(std::string_view class_name, std::string_view message) noexcept;
+
   CgiEnvironment& environment_;  // not owned
+  std::string program_name_;
+  std::string out_of_memory_line_;  // made with the name, so that logging it allocates nothing
   TWebModuleClass module_class_;
   std::vector<TComponent*> active_;    // owned as components
   std::vector<TComponent*> inactive_;  // owned as components

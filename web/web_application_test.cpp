@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "base/exceptions.h"
 #include "tests/support/bytes_diff.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"
 #include "web/fake_cgi_environment.h"
 #include "web/web_dispatcher.h"
@@ -135,6 +139,78 @@ TEST(CgiApplicationTest, ModuleStaysCachedAfterTheRequest) {
   TComponent& first = app.ActivateModule();  // the cached one
   EXPECT_THROW(app.ActivateModule(), Exception);
   app.DeactivateModule(first);
+}
+
+// What follows the log line's time and pid, "" when nothing was logged.
+std::string LoggedText(testing::LogCapture& capture) {
+  std::string line = capture.Take();
+  size_t start = line.find("]: ");
+  return start == std::string::npos ? line : line.substr(start + 3);
+}
+
+TEST(CgiApplicationTest, ErrorPageWritesOneLogLineAndTheSamePage) {
+  const std::string not_integer = testing::Sjis("'$4G' は整数ではありません");
+  struct Case {
+    const char* what;
+    std::function<void()> raise;
+    std::string page;
+    std::string log;
+  } cases[] = {
+      {"Shift_JIS message", [&] { throw EConvertError(not_integer); },
+       ErrorPage("EConvertError", not_integer, not_integer),
+       "vovivavi.exe: 500 EConvertError: '$4G' は整数ではありません (path \"/Detail\", query \"NO=5&x=%4G\")\n"},
+      {"control bytes", [] { throw Exception("bad\r\nline"); },
+       ErrorPage("Exception", "bad\r\nline", "bad  line"),
+       "vovivavi.exe: 500 Exception: bad\\r\\nline (path \"/Detail\", query \"NO=5&x=%4G\")\n"},
+      {"std::exception", [] { throw std::runtime_error("plain"); },
+       ErrorPage("Exception", "plain", "plain"),
+       "vovivavi.exe: 500 Exception: plain (path \"/Detail\", query \"NO=5&x=%4G\")\n"},
+      {"out of memory", [] { throw std::bad_alloc(); },
+       ErrorPage("EOutOfMemory", "Out of memory", "Out of memory"),
+       "vovivavi.exe: 500 EOutOfMemory: Out of memory\n"},
+  };
+  for (const Case& c : cases) {
+    g_behaviour = [&c](TWebRequest&, TWebResponse& response, bool&) {
+      response.SetContent("partial");
+      c.raise();
+    };
+    FakeCgiEnvironment env;
+    env.variables["SERVER_PROTOCOL"] = "HTTP/1.1";
+    env.variables["PATH_INFO"] = "/Detail";
+    env.variables["QUERY_STRING"] = "NO=5&x=%4G";
+    testing::LogCapture capture;
+    EXPECT_BYTES_EQ(c.page, RunOnce(env)) << c.what;
+    EXPECT_EQ(LoggedText(capture), c.log) << c.what;
+  }
+}
+
+TEST(CgiApplicationTest, AnsweredRequestLogsNothing) {
+  g_behaviour = [](TWebRequest&, TWebResponse& response, bool&) { response.SetContent("page"); };
+  FakeCgiEnvironment env;
+  testing::LogCapture capture;
+  RunOnce(env);
+  EXPECT_EQ(capture.Take(), "");
+}
+
+TEST(CgiApplicationTest, LogNamesTheProgramAsItWasRun) {
+  g_behaviour = [](TWebRequest&, TWebResponse&, bool&) { throw Exception("boom"); };
+  struct Case {
+    const char* argv0;
+    const char* expected;
+  } cases[] = {
+      {"/usr/lib/cgi-bin/catalogue.cgi", "catalogue.cgi: 500 Exception: boom (path \"\", query \"\")\n"},
+      {"search", "search: 500 Exception: boom (path \"\", query \"\")\n"},
+      {"/usr/lib/cgi-bin/", "vovivavi.exe: 500 Exception: boom (path \"\", query \"\")\n"},
+  };
+  for (const Case& c : cases) {
+    FakeCgiEnvironment env;
+    TCGIApplication app(env);
+    app.SetProgramName(c.argv0);
+    app.RegisterModuleClass<TestModule>();
+    testing::LogCapture capture;
+    app.Run();
+    EXPECT_EQ(LoggedText(capture), c.expected) << c.argv0;
+  }
 }
 
 }  // namespace

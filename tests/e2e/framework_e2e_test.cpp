@@ -1,6 +1,8 @@
 // Whole-program tests of the CGI cycle: framing, routing, error pages, exit codes.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "tests/e2e/catalogue_fixture.h"
 #include "tests/e2e/cgi_runner.h"
 #include "tests/support/bytes_diff.h"
@@ -91,6 +93,27 @@ TEST(FrameworkCatalogueTest, MissingTablesMakeEveryRequestTheEngineErrorPage) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_TRUE(StartsWith(r.output, "Status: 500 ")) << path;
     EXPECT_NE(r.output.find("Exception: EDBEngineError<br>"), std::string::npos) << r.output;
+  }
+}
+
+TEST(FrameworkCatalogueTest, ErrorPageWritesOneUtf8LineToStandardError) {
+  CatalogueFixture empty;
+  CgiResult r = empty.Get("/Detail", "NO=5");
+  ASSERT_TRUE(StartsWith(r.output, "Status: 500 "));
+  std::string message = r.output.substr(12, r.output.find("\r\n") - 12);  // Shift_JIS
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.errors, m, std::regex("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d shelfra\\[\\d+\\]: ")))
+      << r.errors;
+  EXPECT_EQ(r.errors.substr(m.length(0)),
+            "vovivavi.exe: 500 EDBEngineError: " + Utf8(message) + " (path \"/Detail\", query \"NO=5\")\n");
+  EXPECT_NE(Utf8(message).find("図書.DBF"), std::string::npos) << Utf8(message);
+}
+
+TEST_F(FrameworkTest, PagesWriteNothingToStandardError) {
+  for (const char* path : {"", "/list", "/Detail"}) {
+    CgiResult r = catalogue_.Get(path, "NO=1&title1=x");
+    EXPECT_TRUE(StartsWith(r.output, "Status: 200 OK\r\n")) << path;
+    EXPECT_EQ(r.errors, "") << path;
   }
 }
 

@@ -1,0 +1,161 @@
+// The error log: the line's prefix, Shift_JIS to UTF-8 through the generated cp932 table, and
+// the one guarded write.
+#include "base/error_log.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#include "cp932_table.h"
+
+namespace shelfra {
+
+namespace {
+
+int g_log_fd = STDERR_FILENO;
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr std::string_view kCutMark = "...";
+
+// `value` as `width` decimal digits, zero-padded; returns the end.
+char* PutDigits(char* out, unsigned value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+// "YYYY-MM-DD HH:MM:SS shelfra[<pid>]: " at `out` (at most 60 bytes); returns the end.
+char* PutPrefix(char* out) {
+  time_t now = time(nullptr);
+  tm utc{};
+  gmtime_r(&now, &utc);
+  out = PutDigits(out, static_cast<unsigned>(utc.tm_year + 1900), 4);
+  *out++ = '-';
+  out = PutDigits(out, static_cast<unsigned>(utc.tm_mon + 1), 2);
+  *out++ = '-';
+  out = PutDigits(out, static_cast<unsigned>(utc.tm_mday), 2);
+  *out++ = ' ';
+  out = PutDigits(out, static_cast<unsigned>(utc.tm_hour), 2);
+  *out++ = ':';
+  out = PutDigits(out, static_cast<unsigned>(utc.tm_min), 2);
+  *out++ = ':';
+  out = PutDigits(out, static_cast<unsigned>(utc.tm_sec), 2);
+  std::memcpy(out, " shelfra[", 9);
+  out += 9;
+  out = std::to_chars(out, out + 20, static_cast<long>(getpid())).ptr;
+  std::memcpy(out, "]: ", 3);
+  return out + 3;
+}
+
+// The UTF-8 form of a 16-bit code point (at most 3 bytes); returns its size.
+size_t PutUtf8(uint16_t code, char* out) {
+  if (code < 0x80) {
+    out[0] = static_cast<char>(code);
+    return 1;
+  }
+  if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code >> 6));
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  out[0] = static_cast<char>(0xE0 | (code >> 12));
+  out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+  out[2] = static_cast<char>(0x80 | (code & 0x3F));
+  return 3;
+}
+
+// The log form of the character that starts at text[at] (at most 4 bytes at `out`); returns
+// its size and moves `at` past the bytes it stands for. A lead byte whose next byte is no
+// trail byte for it (a LF, the end of the text) is "\xNN" alone, and that next byte is then
+// read on its own, so no control byte hides inside a character.
+size_t NextLogChar(std::string_view text, size_t& at, char* out) {
+  unsigned char b = static_cast<unsigned char>(text[at++]);
+  char short_escape = b == '\t' ? 't' : b == '\n' ? 'n' : b == '\r' ? 'r' : b == '\\' ? '\\' : 0;
+  if (short_escape != 0) {
+    out[0] = '\\';
+    out[1] = short_escape;
+    return 2;
+  }
+  if (b >= 0x20 && b != 0x7F) {
+    if (int row = cp932::kLeadRow[b]; row != 0 && at < text.size()) {
+      int trail = static_cast<unsigned char>(text[at]) - cp932::kFirstTrail;
+      if (trail >= 0 && trail < cp932::kTrailCount) {
+        uint16_t code = cp932::kDouble[(row - 1) * cp932::kTrailCount + trail];
+        if (code != 0) {
+          ++at;
+          return PutUtf8(code, out);
+        }
+      }
+    }
+    if (cp932::kSingle[b] != 0) return PutUtf8(cp932::kSingle[b], out);
+  }
+  out[0] = '\\';
+  out[1] = 'x';
+  out[2] = kHexDigits[b >> 4];
+  out[3] = kHexDigits[b & 0x0F];
+  return 4;
+}
+
+bool PipeSignalPending() {
+  sigset_t pending;
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+// One write(2) of the whole line. SIGPIPE is blocked in this thread around the write and a
+// SIGPIPE the write raised is taken off the pending set before the old mask returns: a log
+// reader that went away must not end the process before its answer is complete. The program's
+// own signal dispositions stay as they are, so its answer writes behave as before.
+void WriteGuarded(const char* data, size_t size) {
+  sigset_t pipe_only, saved;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  if (pthread_sigmask(SIG_BLOCK, &pipe_only, &saved) != 0) return;
+  // A SIGPIPE that was already pending belongs to someone else and is left alone.
+  bool was_pending = PipeSignalPending();
+  ssize_t n;
+  do {
+    n = write(g_log_fd, data, size);
+  } while (n < 0 && errno == EINTR);
+  if (!was_pending && PipeSignalPending()) {
+    int taken;
+    sigwait(&pipe_only, &taken);  // pending, so it returns at once
+  }
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+}  // namespace
+
+void LogLine(std::string_view text) {
+  int saved_errno = errno;
+  char line[kMaxLogLineSize];
+  size_t size = static_cast<size_t>(PutPrefix(line) - line);
+  const size_t limit = kMaxLogLineSize - 1;  // the "\n" always fits
+  size_t cut_at = size;  // the last character end that still leaves room for the cut mark
+  for (size_t at = 0; at < text.size();) {
+    char one[4];
+    size_t n = NextLogChar(text, at, one);
+    if (size + n > limit) {
+      std::memcpy(line + cut_at, kCutMark.data(), kCutMark.size());
+      size = cut_at + kCutMark.size();
+      break;
+    }
+    std::memcpy(line + size, one, n);
+    size += n;
+    if (size + kCutMark.size() <= limit) cut_at = size;
+  }
+  line[size++] = '\n';
+  WriteGuarded(line, size);
+  errno = saved_errno;
+}
+
+void SetLogFdForTesting(int fd) { g_log_fd = fd < 0 ? STDERR_FILENO : fd; }
+
+}  // namespace shelfra

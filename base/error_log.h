@@ -1,0 +1,28 @@
+// The error log: one UTF-8 line per event on standard error, which the web server keeps in its
+// own error log.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace shelfra {
+
+// The longest line LogLine writes, its "\n" included: PIPE_BUF on Linux, so one write is
+// atomic and lines of requests that share the server's log never interleave.
+inline constexpr size_t kMaxLogLineSize = 4096;
+
+// Writes one line to standard error with a single write(2):
+//   "YYYY-MM-DD HH:MM:SS shelfra[<pid>]: <text>\n"   (the time in UTC)
+// `text` is Shift_JIS bytes; the line is UTF-8. Tab, LF and CR in the text become "\t", "\n",
+// "\r", a backslash becomes "\\", and every other control byte (below 0x20, and 0x7F) and every
+// byte that does not start a Shift_JIS character becomes "\xNN" (upper-case hex), so the line
+// stays one line. A line that would pass kMaxLogLineSize ends, after the last character that
+// fits, with "..." instead.
+// Never raises and never allocates; write errors (a closed or full standard error, a reader
+// that went away) are ignored, and a SIGPIPE it causes is discarded. errno is left as it was.
+void LogLine(std::string_view text);
+
+// Tests: lines go to `fd` instead of standard error; -1 restores standard error. Not owned.
+void SetLogFdForTesting(int fd);
+
+}  // namespace shelfra
