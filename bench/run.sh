@@ -15,7 +15,7 @@ tools="$build/bench-tools"
 
 "$root/scripts/setup.sh" sqlite3
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELFRA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target vovivavi >/dev/null
+cmake --build "$build" -j2 --target vovivavi shelfra-index >/dev/null
 
 mkdir -p "$tools"
 cxx_flags=(-O2 -std=c++20 -Wall -Wextra -Werror)

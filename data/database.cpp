@@ -2,10 +2,10 @@
 #include "data/database.h"
 
 #include <dirent.h>
-#include <unistd.h>
 
 #include <mutex>
 
+#include "base/error_log.h"
 #include "base/hooks.h"
 #include "base/text.h"
 #include "data/engine_error.h"
@@ -22,10 +22,7 @@ namespace {
 void CheckTablesBeforeSend() { CheckEngine(DbfFile::CheckAllUnchanged()); }
 
 // Index events go to the error log.
-void LogIndexEvent(std::string_view line) {
-  std::string text = "index: " + std::string(line) + "\n";
-  (void)!::write(2, text.data(), text.size());
-}
+void LogIndexEvent(std::string_view line) { LogLine("index: " + std::string(line)); }
 
 }  // namespace
 

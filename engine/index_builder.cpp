@@ -303,6 +303,57 @@ bool MergeRuns(int fd, const std::vector<Run>& runs, Writer& w, uint64_t base, s
   return true;
 }
 
+// The set of pairs one record holds, emptied for each record in constant time: a slot is in
+// the set when its stamp is the current record's. Open addressing, kept at most half full.
+class PairSet {
+ public:
+  PairSet() { Resize(12); }
+  void Clear() {
+    if (++stamp_ == 0) {  // the stamps wrapped around: forget them all
+      std::fill(stamps_.begin(), stamps_.end(), 0);
+      stamp_ = 1;
+    }
+    count_ = 0;
+  }
+  // True when `pair` was not in the set yet (it is now).
+  bool Insert(uint32_t pair) {
+    if (count_ * 2 >= pairs_.size()) Grow();
+    const size_t mask = pairs_.size() - 1;
+    size_t i = static_cast<size_t>((pair * 0x9E3779B1u) >> (32 - bits_));
+    while (stamps_[i] == stamp_) {
+      if (pairs_[i] == pair) return false;
+      i = (i + 1) & mask;
+    }
+    stamps_[i] = stamp_;
+    pairs_[i] = pair;
+    ++count_;
+    return true;
+  }
+
+ private:
+  void Resize(int bits) {
+    bits_ = bits;
+    pairs_.assign(size_t{1} << bits, 0);
+    stamps_.assign(size_t{1} << bits, 0);
+    stamp_ = 1;
+    count_ = 0;
+  }
+  // A record with more different pairs than the table holds: a table twice the size.
+  void Grow() {
+    std::vector<uint32_t> kept;
+    for (size_t i = 0; i < pairs_.size(); ++i) {
+      if (stamps_[i] == stamp_) kept.push_back(pairs_[i]);
+    }
+    Resize(bits_ + 1);
+    for (uint32_t pair : kept) Insert(pair);
+  }
+  std::vector<uint32_t> pairs_;
+  std::vector<uint32_t> stamps_;
+  uint32_t stamp_ = 1;
+  size_t count_ = 0;
+  int bits_ = 0;
+};
+
 // What the pass over the table collects besides the texts, which go straight into the file.
 struct Collected {
   std::vector<uint32_t> fields;      // table field of each slot
@@ -342,7 +393,7 @@ EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64
   const uint32_t length = file.RecordLength();
   std::vector<uint64_t> entries, scratch;
   entries.reserve(kRunEntries + 4096);
-  std::vector<uint32_t> pairs;
+  PairSet pairs;
   std::string folded;
   uint64_t side_offset = 0;
   EngineStatus scanned = file.ScanChunks([&](uint32_t first, uint32_t n, std::string_view chunk) {
@@ -355,7 +406,7 @@ EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64
         TFieldValue number = file.Decode(record, c.number_field);
         if (!number.is_null) c.numbers.push_back(IndexNumberEntry{number.number, first + i, 0});
       }
-      pairs.clear();
+      pairs.Clear();
       for (size_t s = 0; s < slot_count; ++s) {
         std::string_view text = file.Decode(record, static_cast<int>(c.fields[s])).text;
         folded.clear();
@@ -368,15 +419,14 @@ EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64
         w.Append(folded.data(), folded.size());
         c.spans[s].push_back(static_cast<uint32_t>(start));
         c.spans[s].push_back(static_cast<uint32_t>(start + folded.size()));
-        ForEachPair(folded, [&](uint32_t pair) { pairs.push_back(pair); });
+        ForEachPair(folded, [&](uint32_t pair) {
+          if (pairs.Insert(pair)) entries.push_back(static_cast<uint64_t>(pair) << 32 | ordinal);
+        });
         if (s == c.sort_slot) {
           c.key_starts.push_back(c.keys.size());
           AppendSortKey(text, c.keys);
         }
       }
-      std::sort(pairs.begin(), pairs.end());
-      pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-      for (uint32_t pair : pairs) entries.push_back(static_cast<uint64_t>(pair) << 32 | ordinal);
       if (entries.size() >= kRunEntries) {
         if (int err = SpillRun(entries, scratch, side, side_offset, c.runs); err != 0) {
           failure = std::string("cannot write the side file: ") + std::strerror(err);
