@@ -52,7 +52,7 @@ class TWebModule1 : public TWebModule {
   void DataSetPageProducer1HTMLTag(TComponent& sender, TTag tag, const std::string& tag_string, TStrings& tag_params,
                                    std::string& replace_text);
 
-  // Settings file: "Shelfra.ini" in the directory of the alias "Vadoz". Each call reads afresh.
+  // Settings file: "Shelfra.ini" in the directory of the alias "Vadoz". Each call sees the file as it is.
   std::string IniFileName();
   // True when the detail page zero-pads registration numbers (the padding key is exactly "True").
   bool TumeMoji();

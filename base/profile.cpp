@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <vector>
 #include <cerrno>
 
 #include "base/text.h"
@@ -17,16 +20,56 @@ namespace {
 // A settings file is a few lines; anything past this is not read.
 constexpr size_t kMaxProfileFileBytes = size_t{16} << 20;
 
+// What identifies one version of a file: an edit in place changes its change time, a file
+// renamed over it has another inode.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  struct timespec mtime = {};
+  struct timespec ctime = {};
+  bool operator==(const FileStamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+  }
+};
+
+FileStamp StampOf(const struct stat& st) { return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim}; }
+
+// The files read so far, kept while they are unchanged: a page looks up many keys of the same
+// one or two files, and each lookup then costs one stat instead of reading the file.
+struct CachedFile {
+  std::string path;
+  FileStamp stamp;
+  std::shared_ptr<const std::string> bytes;
+};
+constexpr size_t kCachedFiles = 4;
+
+std::mutex& CacheLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<CachedFile>& Cache() {
+  static std::vector<CachedFile> files;
+  return files;
+}
+
 // Reads the whole file (at most kMaxProfileFileBytes); nothing when it cannot be opened or
 // read, or when it is no regular file: a FIFO would wait for a writer (O_NONBLOCK keeps the
 // open itself from waiting) and a device such as /dev/zero never ends.
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+std::shared_ptr<const std::string> ReadWholeFile(const std::string& path) {
   struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    std::lock_guard<std::mutex> hold(CacheLock());
+    for (const CachedFile& f : Cache()) {
+      if (f.path == path && f.stamp == StampOf(st)) return f.bytes;
+    }
+  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return std::nullopt;
+    return nullptr;
   }
   std::string bytes;
   char buf[8192];
@@ -35,13 +78,25 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     if (n < 0) {
       if (errno == EINTR) continue;
       ::close(fd);
-      return std::nullopt;  // an I/O error: no readable file
+      return nullptr;  // an I/O error: no readable file
     }
     if (n == 0) break;
     bytes.append(buf, static_cast<size_t>(n));
   }
+  // Kept only when the file did not change while it was read.
+  struct stat after;
+  const bool steady = ::fstat(fd, &after) == 0 && StampOf(after) == StampOf(st);
   ::close(fd);
-  return bytes;
+  auto shared = std::make_shared<const std::string>(std::move(bytes));
+  if (steady) {
+    std::lock_guard<std::mutex> hold(CacheLock());
+    std::vector<CachedFile>& cache = Cache();
+    cache.erase(std::remove_if(cache.begin(), cache.end(), [&](const CachedFile& f) { return f.path == path; }),
+                cache.end());
+    if (cache.size() >= kCachedFiles) cache.erase(cache.begin());
+    cache.push_back(CachedFile{path, StampOf(st), shared});
+  }
+  return shared;
 }
 
 // Position of the last "]" of `line` that is not the trail byte of a double-byte character;
@@ -70,8 +125,8 @@ std::string_view Unquote(std::string_view value) {
 
 std::optional<std::string> FindPrivateProfileString(std::string_view section, std::string_view key,
                                                     const std::string& path) {
-  std::optional<std::string> file = ReadWholeFile(path);
-  if (!file) return std::nullopt;
+  std::shared_ptr<const std::string> file = ReadWholeFile(path);
+  if (file == nullptr) return std::nullopt;
   section = TrimBlanks(section);
   key = TrimBlanks(key);
 

@@ -1,5 +1,6 @@
-// Private-profile (INI) file reading: one value by section and key, read afresh from the file
-// on every call. Used by the settings file and the host configuration.
+// Private-profile (INI) file reading: one value by section and key, as the file is at the
+// time of the call (its text is kept between calls only while a stat finds the file
+// unchanged). Used by the settings file and the host configuration.
 #pragma once
 
 #include <optional>

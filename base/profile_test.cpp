@@ -107,6 +107,18 @@ TEST_F(ProfileTest, MissingFileGivesTheDefaultAndEditsShowAtOnce) {
   EXPECT_EQ(GetPrivateProfileString("A", "k", "DEF", path_), "1");
   Write("[A]\nk=2\n");
   EXPECT_EQ(GetPrivateProfileString("A", "k", "DEF", path_), "2");
+  // Another file of the same size and times renamed over it is another file.
+  struct stat st;
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  const std::string other = path_ + ".new";
+  std::FILE* f = std::fopen(other.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("[A]\nk=3\n", f);
+  std::fclose(f);
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+  ASSERT_EQ(std::rename(other.c_str(), path_.c_str()), 0);
+  EXPECT_EQ(GetPrivateProfileString("A", "k", "DEF", path_), "3");
 }
 
 TEST_F(ProfileTest, FilesThatAreNoRegularFileGiveTheDefaultWithoutWaiting) {
