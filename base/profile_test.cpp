@@ -1,6 +1,7 @@
 #include "base/profile.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
