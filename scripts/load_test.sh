@@ -9,13 +9,29 @@
 # them.
 #
 # Usage: scripts/load_test.sh [--short] [--books N] [--duration SECONDS] [--connections C]
-#                             [--threads T] [--exe PATH] [--report FILE]
-#   default   100,000 books, 30 seconds, 16 connections, 2 threads
-#   --short   2,000 books, 5 seconds, 8 connections (proves that the whole chain works)
-#   --exe     the program to serve (default build/vovivavi.exe, built by scripts/build.sh
-#             when it is missing)
-#   --report  where the Markdown report goes (default build-load/load-report.md)
-# Catalogues are generated once into build-load/catalogue-N/ and kept for later runs.
+#                             [--threads T] [--swap N | --no-index] [--exe PATH] [--report FILE]
+#   default    100,000 books, 30 seconds, 16 connections, 2 threads, the index on, 3 swaps
+#   --short    2,000 books, 5 seconds, 8 connections, no index (proves that the whole chain works)
+#   --swap N   serve with the search index on (a folder of the run's own) and replace the book
+#              table N times while wrk runs, evenly spread, each time by renaming a fresh
+#              byte-for-byte copy of it over it: every swap makes the index stale, so a request
+#              starts one build in a process of its own while the others scan, and the answers
+#              stay those the checks expect. Also fails on two builds of one table at once
+#              (the index folder is listed every 100 ms), on more builds than one plus one per
+#              swap, on any other index event in the program's standard error, on a 500
+#              answer in the access log other than the malformed escape, and on any file left
+#              in the index folder once the builds have ended (waited for, bounded). The report
+#              adds the server's latencies during builds and outside them.
+#              --swap 0: the index on, no swap. Works with --short too.
+#   --no-index the scan only, as --short does, at any size
+#   --exe      the program to serve (default build/vovivavi.exe, built by scripts/build.sh
+#              when it is missing)
+#   --report   where the Markdown report goes (default build-load/load-report.md); the
+#              program's standard error of the run goes beside it (<report>.program.log)
+#   --keep     keep the run's folder (logs, access log, folder listings, swap times, the
+#              index folder; not the served copy of the catalogue) and print where it is
+# Catalogues are generated once into build-load/catalogue-N/ and kept for later runs; a run
+# with the index serves links to (or copies of) their files from a folder of its own.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -23,22 +39,32 @@ books=100000
 duration=30
 connections=16
 threads=2
+swaps=default  # the number of table swaps, "" for no index; the default depends on --short
+short=0
+keep=0
 exe="$root/build/vovivavi.exe"
 work="$root/build-load"
 report=""
 while (($#)); do
   case "$1" in
-    --short) books=2000; duration=5; connections=8; shift ;;
+    --short) books=2000; duration=5; connections=8; short=1; shift ;;
     --books) books="${2:?}"; shift 2 ;;
     --duration) duration="${2:?}"; shift 2 ;;
     --connections) connections="${2:?}"; shift 2 ;;
     --threads) threads="${2:?}"; shift 2 ;;
+    --swap) swaps="${2:?}"; shift 2
+      [[ "$swaps" =~ ^[0-9]+$ ]] || { echo "load_test: --swap needs a count, not $swaps" >&2; exit 2; } ;;
+    --no-index) swaps=""; shift ;;
     --exe) exe="${2:?}"; shift 2 ;;
     --report) report="${2:?}"; shift 2 ;;
-    -h|--help) sed -n '2,20p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --keep) keep=1; shift ;;
+    -h|--help) sed -n '2,34p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "load_test: unknown argument $1" >&2; exit 2 ;;
   esac
 done
+if [ "$swaps" = default ]; then
+  if ((short)); then swaps=""; else swaps=3; fi
+fi
 report="${report:-$work/load-report.md}"
 
 "$root/scripts/setup.sh" lighttpd wrk
@@ -58,12 +84,49 @@ fi
 
 run_dir="$(mktemp -d "${TMPDIR:-/tmp}/shelfra-load.XXXXXX")"
 state="$run_dir/server"
+logs="$run_dir/logs"
+swapper=""
+watcher=""
+index_dir=""
+# Ends a helper of this run by its PID, when it still runs.
+end_helper() {
+  if [ -n "$1" ] && kill "$1" 2>/dev/null; then wait "$1" 2>/dev/null || true; fi
+}
 cleanup() {
+  end_helper "$swapper"
+  end_helper "$watcher"
   [ -f "$state" ] && "$root/scripts/serve.sh" --stop "$state" || true
-  rm -rf -- "$run_dir"
+  # A build the program started ends by itself (the run may have stopped early): its folder
+  # goes once it has, waited for up to a minute.
+  if [ -n "$index_dir" ]; then
+    for _ in $(seq 300); do compgen -G "$index_dir/*.idx.tmp.*" >/dev/null || break; sleep 0.2; done
+  fi
+  if ((keep)); then
+    rm -rf -- "$run_dir/catalogue"  # copies of the generated catalogue
+    echo "load_test: the run's folder is kept: $run_dir" >&2
+  else
+    rm -rf -- "$run_dir"
+  fi
 }
 trap cleanup EXIT
-"$root/scripts/serve.sh" --background "$state" --owner $$ --exe "$exe" "$data" auto
+
+# With the index, the catalogue is served from a folder of the run's own, so that its book
+# table can be replaced: links to the generated files (copies where no link can be made), and
+# a host configuration that names the index folder.
+book_table=$'\x90\x7d\x8f\x91.DBF'  # "図書.DBF" in Shift_JIS, as bench/gen_catalogue.py names it
+served="$data"
+if [ -n "$swaps" ]; then
+  served="$run_dir/catalogue"
+  index_dir="$run_dir/index"
+  mkdir "$served"
+  for f in "$data"/*; do
+    case "${f##*/}" in manifest.json|shelfra.conf) continue ;; esac
+    ln -- "$f" "$served/" 2>/dev/null || cp -- "$f" "$served/"
+  done
+  { cat "$data/shelfra.conf"; printf '[Index]\nDirectory=../index\n'; } >"$served/shelfra.conf"
+fi
+
+"$root/scripts/serve.sh" --background "$state" --owner $$ --exe "$exe" --logs "$logs" "$served" auto
 url="$(sed -n 's/^URL=//p' "$state")"
 port="$(sed -n 's/^PORT=//p' "$state")"
 
@@ -71,12 +134,92 @@ port="$(sed -n 's/^PORT=//p' "$state")"
 # catalogue's words and expected answers written in as Shift_JIS bytes.
 python3 "$root/scripts/load/make_wrk_script.py" "$data/manifest.json" "$url" "$run_dir" >"$run_dir/load.lua"
 
-echo "load_test: wrk -t$threads -c$connections -d${duration}s against $url ($books books)" >&2
+now() { date +%s.%N; }
+# Sleeps until the time T (seconds since the epoch).
+sleep_until() { sleep "$(awk -v t="$1" -v now="$(now)" 'BEGIN { w = t - now; printf "%.3f", (w > 0 ? w : 0) }')"; }
+
+# Replaces the book table $swaps times, evenly spread over the run, as an operator would: a
+# fresh copy of the generated table is written beside the served one, then renamed over it.
+# Each copy is written as soon as the swap before has been made, so that a slow disk does not
+# push the renames past the end of the run. Each line of $run_dir/swaps:
+# "swap I COPY_BEGAN COPY_WRITTEN RENAMED".
+swap_tables() {
+  local start="$1" i began written
+  for ((i = 1; i <= swaps; i++)); do
+    began="$(now)"
+    cp -- "$data/$book_table" "$served/.swap.new"
+    written="$(now)"
+    sleep_until "$(awk -v s="$start" -v d="$duration" -v i="$i" -v n="$swaps" 'BEGIN { printf "%.3f", s + d * i / (n + 1) }')"
+    mv -f -- "$served/.swap.new" "$served/$book_table"
+    echo "swap $i $began $written $(now)" >>"$run_dir/swaps"
+  done
+}
+
+if [ -n "$swaps" ]; then
+  # The index folder, listed every 100 ms until the run has settled (bounded all the same).
+  python3 "$root/scripts/load/watch_index.py" "$index_dir" "$run_dir/samples" "$run_dir/samples.stop" \
+    --interval 0.1 --limit $((duration + 600)) &
+  watcher=$!
+  # On a busy machine the interpreter may take seconds to start: wrk waits for its first listing.
+  for _ in $(seq 300); do [ -s "$run_dir/samples" ] && break; sleep 0.1; done
+  [ -s "$run_dir/samples" ] || { echo "load_test: the index folder watcher did not start" >&2; exit 1; }
+  start="$(now)"
+  echo "start $start" >"$run_dir/swaps"
+  swap_tables "$start" &
+  swapper=$!
+fi
+
+echo "load_test: wrk -t$threads -c$connections -d${duration}s against $url ($books books${swaps:+, index on, $swaps swaps})" >&2
 # A single search over the big catalogue takes a good part of a second on a busy machine; the
 # timeout only guards against a hung request.
 wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout 30s -s "$run_dir/load.lua" "http://127.0.0.1:$port/" \
   >"$run_dir/wrk.out" 2>&1 || { cat "$run_dir/wrk.out" >&2; exit 1; }
+main_end="$(now)"
 [ -f "$run_dir/results" ] || { cat "$run_dir/wrk.out" >&2; echo "load_test: wrk wrote no results" >&2; exit 1; }
+
+status=0
+settle_rounds=0
+settle_requests=0
+if [ -n "$swaps" ]; then
+  wait "$swapper" || { echo "load_test: a table swap failed" >&2; status=1; }
+  swapper=""
+  # Settling: the builds started during the run end by themselves; then short rounds of the same
+  # checked mix let the indexes become current and pass on what the builds reported, until a
+  # round starts no build and nothing is left to pass on. Bounded: 2 minutes plus 1 s per
+  # 1,000 books.
+  python3 "$root/scripts/load/make_wrk_script.py" "$data/manifest.json" "$url" "$run_dir/settle" >"$run_dir/settle.lua"
+  mkdir -p "$run_dir/settle"
+  deadline=$(($(date +%s) + 120 + books / 1000))
+  building() { grep -ac "building it" "$logs/program.log" || true; }
+  settled=0
+  while (($(date +%s) < deadline)); do
+    if compgen -G "$index_dir/*.idx.tmp.*" >/dev/null; then sleep 0.2; continue; fi
+    before="$(building)"
+    wrk -t1 -c1 -d1s --timeout 30s -s "$run_dir/settle.lua" "http://127.0.0.1:$port/" >"$run_dir/settle.out" 2>&1 \
+      || { cat "$run_dir/settle.out" >&2; status=1; break; }
+    settle_rounds=$((settle_rounds + 1))
+    settle_requests=$((settle_requests + $(sed -n 's/^requests=//p' "$run_dir/settle/results")))
+    for k in wrong socket_errors; do
+      if [ "$(sed -n "s/^$k=//p" "$run_dir/settle/results")" != 0 ]; then
+        echo "load_test: settling round $settle_rounds: $k is not 0" >&2
+        cat "$run_dir/settle/results" "$run_dir/settle/results.wrong" >&2 2>/dev/null || true
+        status=1
+      fi
+    done
+    if [ "$(building)" = "$before" ] && ! compgen -G "$index_dir/*.idx.tmp.*" >/dev/null \
+       && ! compgen -G "$index_dir/*.report*" >/dev/null; then
+      settled=1
+      break
+    fi
+  done
+  ((settled)) || { echo "load_test: the index did not settle within the time allowed" >&2; status=1; }
+  touch "$run_dir/samples.stop"
+  wait "$watcher" || true
+  watcher=""
+fi
+
+# Stopping the server writes out its access log.
+"$root/scripts/serve.sh" --stop "$state"
 
 get() { sed -n "s/^$1=//p" "$run_dir/results"; }
 requests="$(get requests)"
@@ -87,12 +230,23 @@ checked=0
 for k in form result list detail invalid error500 wrong; do checked=$((checked + $(get $k))); done
 mib="$(awk -v b="$(get bytes)" 'BEGIN { printf "%.1f", b / 1048576 }')"
 
+if [ -n "$swaps" ]; then
+  python3 "$root/scripts/load/index_report.py" --program-log "$logs/program.log" --samples "$run_dir/samples" \
+    --access-log "$logs/access.log" --swaps "$run_dir/swaps" --index-dir "$index_dir" \
+    --swap-count "$swaps" --main-end "$main_end" --interval 0.1 \
+    >"$run_dir/index-results" 2>"$run_dir/index-problems" || status=1
+fi
+ix() { sed -n "s/^$1=//p" "$run_dir/index-results"; }
+
+index_words="no search index"
+[ -z "$swaps" ] || index_words="search index on, $swaps swaps of the book table"
 mkdir -p "$(dirname "$report")"
+cp -- "$logs/program.log" "${report%.md}.program.log" 2>/dev/null || : >"${report%.md}.program.log"
 {
   echo "# Load run of $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo
   echo "lighttpd on 127.0.0.1, one CGI process per request; wrk, $threads threads, $connections connections," \
-       "${duration} s; catalogue of $books books (bench/gen_catalogue.py); $(nproc) cores."
+       "${duration} s; catalogue of $books books (bench/gen_catalogue.py); $(nproc) cores; $index_words."
   echo
   echo "| figure | value |"
   echo "|---|---|"
@@ -108,10 +262,34 @@ mkdir -p "$(dirname "$report")"
   echo "| expected 500 pages (malformed escape) | $(get error500) |"
   echo "| wrong or incomplete responses | $(get wrong) |"
   echo "| socket errors (timeouts) | $(get socket_errors) ($(get timeouts)) |"
+  if [ -n "$swaps" ]; then
+    echo
+    echo "The search index. Latencies below are the server's (lighttpd's access log, begin to end of" \
+         "each request that began during the wrk run); a request counts as during a build when it" \
+         "overlapped the time a temporary index file was in the index folder (listed every 100 ms)," \
+         "widened by 100 ms on each side."
+    echo
+    echo "| figure | value |"
+    echo "|---|---|"
+    echo "| book table swaps (rename of a fresh copy), renamed after | $(ix swaps_done): $(ix swap_at) |"
+    echo "| time to write each copy | $(ix swap_copy) |"
+    echo "| builds started: book table / lending table | $(ix builds_book) / $(ix builds_loans) |"
+    echo "| book table builds, as reported | $(ix built_book); $(ix index_bytes_book) bytes |"
+    echo "| builds seen in the folder listings: book table / all tables | $(ix builds_seen_book) / $(ix builds_seen_all) |"
+    echo "| most temporary files of one table at once | $(ix most_at_once) ($(ix samples) listings) |"
+    echo "| time with a build running | $(ix build_time) s of $(ix run_time) s |"
+    echo "| latency p50 / p90 / p99 / max, every request | $(ix latency_all) |"
+    echo "| latency p50 / p90 / p99 / max, during a build | $(ix latency_during) |"
+    echo "| latency p50 / p90 / p99 / max, no build running | $(ix latency_outside) |"
+    echo "| requests that began before a book table build and ended after it (builds seen in two listings or more) | $(ix spanning_a_build) ($(ix long_builds)) |"
+    echo "| 500 answers in the access log (other than the malformed escape) | $(ix status_500) ($(ix unexpected_500)) |"
+    echo "| other index events in the program's standard error | $(ix other_events) |"
+    echo "| settling rounds after the run (checked requests) | $settle_rounds ($settle_requests) |"
+    echo "| index folder at the end | $(ix final_files) |"
+  fi
 } >"$report"
 cat "$report"
 
-status=0
 if [ "$(get wrong)" != 0 ]; then
   echo "load_test: $(get wrong) wrong responses; the first one:" >&2
   cat "$run_dir/results.wrong" >&2 || true
@@ -124,6 +302,10 @@ if [ "$(get socket_errors)" != 0 ]; then
 fi
 if [ "$requests" = 0 ] || [ "$checked" != "$requests" ]; then
   echo "load_test: $checked responses checked of $requests requests" >&2
+  status=1
+fi
+if [ -s "$run_dir/index-problems" ]; then
+  sed 's/^/load_test: /' "$run_dir/index-problems" >&2
   status=1
 fi
 if ((status == 0)); then echo "load_test: every response complete and correct; report in $report"; fi
