@@ -18,9 +18,10 @@ inline constexpr char kIndexMagic[8] = {'S', 'H', 'L', 'F', 'I', 'D', 'X', '1'};
 inline constexpr uint32_t kIndexVersion = 3;
 inline constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 inline constexpr uint32_t kMaxSlots = 64;
-// Everything after the header is checked in blocks of this many bytes (a page: a request that
-// reads a few records checks little more than it reads), each with its CRC-32C.
-inline constexpr uint64_t kIndexBlockSize = uint64_t{1} << 12;
+// Everything after the header is checked in blocks of this many bytes, each with its CRC-32C:
+// small, because a search reads a few bytes in many places (the texts of its candidates) and
+// checks each block it touches whole.
+inline constexpr uint64_t kIndexBlockSize = 512;
 
 // The file starts with this header; every section after it starts at a multiple of 8. The
 // sections run from the end of the header (its size rounded up to 8) to `crc_offset`, where
@@ -58,7 +59,7 @@ struct IndexFileHeader {
   int64_t table_ctime_ns;         // 184, 8: and change time when the index was made
   uint64_t crc_offset;            // 192, 8: uint32 CRC-32C per block of the sections
   uint64_t block_count;           // 200, 8
-  uint32_t crc_table_crc;         // 208, 4: CRC-32C of the CRC table
+  uint32_t crc_table_crc;         // 208, 4: CRC-32C of the CRC table (for tools; readers check entries)
   uint32_t header_crc;            // 212, 4: CRC-32C of this header with this field zero
 };
 static_assert(sizeof(IndexFileHeader) == 216);

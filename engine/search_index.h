@@ -109,7 +109,7 @@ class SearchIndex {
   const char* data_ = nullptr;  // the mapped file's bytes
   size_t size_ = 0;
   uint64_t crc_offset_ = 0;            // the CRC table: one uint32 per block
-  mutable std::vector<uint8_t> verified_;  // per block: checked and sound
+  mutable std::vector<uint64_t> verified_;  // a bit per block: checked and sound
   mutable bool damaged_ = false;
   uint32_t live_count_ = 0;
   uint32_t sort_slot_ = 0;      // kNoSlot when there is no sort field
