@@ -1,7 +1,7 @@
 """Watches the search index folder during a load run: every INTERVAL seconds it lists the
 folder and writes one line to OUT, the time (seconds since the epoch) followed by the names of
 the temporary index files there at that moment ("<16 hex>.idx.tmp.<pid>.<n>", one for each build
-that is writing). A folder not made yet counts as empty. It ends when the file STOP appears,
+that is writing; the build's side file "<...>.<n>.pairs" is left out, being the same build's). A folder not made yet counts as empty. It ends when the file STOP appears,
 or after LIMIT seconds, whichever comes first.
 
 Usage: watch_index.py INDEX_DIR OUT STOP [--interval SECONDS] [--limit SECONDS]
@@ -11,6 +11,7 @@ import os
 import time
 
 TEMPORARY = ".idx.tmp."
+SIDE = ".pairs"
 
 
 def main():
@@ -27,7 +28,7 @@ def main():
     with open(args.out, "w", encoding="ascii", errors="backslashreplace", buffering=1) as out:
         while time.monotonic() < deadline and not os.path.exists(args.stop):
             try:
-                names = sorted(n for n in os.listdir(args.index_dir) if TEMPORARY in n)
+                names = sorted(n for n in os.listdir(args.index_dir) if TEMPORARY in n and not n.endswith(SIDE))
             except FileNotFoundError:
                 names = []
             out.write(" ".join(["%.3f" % time.time()] + names) + "\n")
