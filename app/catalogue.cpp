@@ -73,6 +73,12 @@ std::vector<TFieldDef> BookTableFieldDefs() {
   return defs;
 }
 
+std::vector<std::string_view> ResultListFields() {
+  return {r::kFieldRegistrationNo, r::kFieldClassCode, r::kFieldBookMark, r::kFieldVolumeMark,
+          r::kFieldTitle,          r::kFieldSeries,    r::kFieldAuthor,   r::kFieldPublisher,
+          r::kFieldYear,           r::kFieldPages,     r::kFieldSize};
+}
+
 SearchCriteria SearchCriteria::FromQuery(const TStrings& query) {
   SearchCriteria c;
   c.title1 = query.Values("title1");

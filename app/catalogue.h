@@ -25,6 +25,10 @@ std::string_view LendingFilter();
 // position 1). Names are Shift_JIS.
 std::vector<TFieldDef> BookTableFieldDefs();
 
+// The columns of the result list, in order: the registration number (the link to the detail
+// page), the call number's pieces, title, series, author, publisher, year, pages and size.
+std::vector<std::string_view> ResultListFields();
+
 // The criteria of a search as the search form sends them.
 struct SearchCriteria {
   std::string title1, title2, title3, author, keyword1, keyword2, keyword3, bunrui;

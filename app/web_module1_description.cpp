@@ -21,10 +21,7 @@ void TWebModule1::CreateComponents() {
   DataSetTableProducer1 = &Create<TDataSetTableProducer>("DataSetTableProducer1");
   DataSetTableProducer1->SetCaption(std::string(res::app::kResultCaption));
   DataSetTableProducer1->SetCaptionAlignment(THTMLCaptionAlignment::caTop);
-  for (std::string_view field : {res::app::kFieldRegistrationNo, res::app::kFieldClassCode, res::app::kFieldBookMark,
-                                 res::app::kFieldVolumeMark, res::app::kFieldTitle, res::app::kFieldSeries,
-                                 res::app::kFieldAuthor, res::app::kFieldPublisher, res::app::kFieldYear,
-                                 res::app::kFieldPages, res::app::kFieldSize}) {
+  for (std::string_view field : ResultListFields()) {
     DataSetTableProducer1->Columns().Add().SetFieldName(std::string(field));
   }
   for (std::string_view line : res::app::kResultHeader) DataSetTableProducer1->Header().Add(std::string(line));

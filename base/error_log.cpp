@@ -1,5 +1,5 @@
 // The error log: the line's prefix, Shift_JIS to UTF-8 through the generated cp932 table, and
-// the one guarded write.
+// the one guarded write; the same conversion of a whole text for the operator's commands.
 #include "base/error_log.h"
 
 #include <pthread.h>
@@ -154,6 +154,16 @@ void LogLine(std::string_view text) {
   line[size++] = '\n';
   WriteGuarded(line, size);
   errno = saved_errno;
+}
+
+std::string SjisToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  for (size_t at = 0; at < text.size();) {
+    char one[4];
+    out.append(one, NextLogChar(text, at, one));
+  }
+  return out;
 }
 
 void SetLogFdForTesting(int fd) { g_log_fd = fd < 0 ? STDERR_FILENO : fd; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace shelfra {
@@ -21,6 +22,11 @@ inline constexpr size_t kMaxLogLineSize = 4096;
 // Never raises and never allocates; write errors (a closed or full standard error, a reader
 // that went away) are ignored, and a SIGPIPE it causes is discarded. errno is left as it was.
 void LogLine(std::string_view text);
+
+// The UTF-8 form of the Shift_JIS `text` by LogLine's rules, escapes included, so that the
+// result is one line a terminal shows as it is; nothing is cut and no prefix is added. For
+// the operator's commands, which print Shift_JIS names and settings.
+std::string SjisToUtf8(std::string_view text);
 
 // Tests: lines go to `fd` instead of standard error; -1 restores standard error. Not owned.
 void SetLogFdForTesting(int fd);

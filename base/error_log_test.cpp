@@ -101,6 +101,23 @@ TEST(LogLineTest, LongTextIsCutAtACharacterAndMarked) {
   EXPECT_EQ(cut.substr(cut.size() - 7), "\\x01...");
 }
 
+TEST(SjisToUtf8Test, WholeTextAsTheLogWritesItNeverCut) {
+  const std::string_view cases[] = {
+      "",
+      "\x90\x7D\x8F\x91.DBF",   // the book table's name
+      "\x95\x5C\\x",            // a trail byte 0x5C, then a real backslash
+      "a\r\n\x01\x90",           // control bytes and a lead byte at the end
+      "\xB6\xDE\x80\xFF",        // half-width katakana, then no characters at all
+  };
+  for (std::string_view c : cases) EXPECT_EQ(SjisToUtf8(c), Logged(c)) << ::testing::PrintToString(std::string(c));
+
+  std::string long_text;
+  for (size_t i = 0; i < kMaxLogLineSize; ++i) long_text += "\x90\x7D";
+  const std::string utf8 = SjisToUtf8(long_text);
+  EXPECT_EQ(utf8.size(), kMaxLogLineSize * 3);
+  EXPECT_EQ(utf8.substr(0, 6), "\xE5\x9B\xB3\xE5\x9B\xB3");
+}
+
 TEST(LogLineTest, WriteFailuresAreIgnoredWithoutSignalOrErrno) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);

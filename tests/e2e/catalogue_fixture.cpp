@@ -76,6 +76,13 @@ void CatalogueFixture::WriteBooksWithSchema(std::string_view schema_utf8, std::s
   WriteTable(schema_path, "図書.DBF", csv_utf8);
 }
 
+void CatalogueFixture::WriteSample() {
+  std::string command = "python3 '" + SourceDir() + "/tools/catalogue/make_catalogue.py' --sample '" + directory_ +
+                        "' --date 2026-12-01";
+  int rc = std::system(command.c_str());
+  ASSERT_EQ(rc, 0) << command;
+}
+
 void CatalogueFixture::WriteSettings(std::string_view ini_utf8) {
   std::string crlf;
   for (char c : ini_utf8) {

@@ -24,6 +24,8 @@ class CatalogueFixture {
   void WriteLoans(std::string_view csv_utf8);
   // Writes the book table with a schema of its own (UTF-8 "name,type,length,decimals" rows).
   void WriteBooksWithSchema(std::string_view schema_utf8, std::string_view csv_utf8);
+  // Writes the bundled sample catalogue (both tables and Shelfra.ini) with the catalogue writer.
+  void WriteSample();
   // Writes Shelfra.ini from UTF-8 text, converted to Shift_JIS with CR LF line ends.
   void WriteSettings(std::string_view ini_utf8);
   // Appends raw lines to the host configuration (e.g. a [Locale] section).

@@ -10,25 +10,35 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
 
 namespace shelfra::testing {
 
-std::string ProgramPath() {
+std::string ProgramPath() { return BuiltProgramPath("vovivavi.exe"); }
+
+std::string BuiltProgramPath(std::string_view name) {
   const char* dir = std::getenv("SHELFRA_BINARY_DIR");
-  return std::string(dir ? dir : ".") + "/vovivavi.exe";
+  return std::string(dir ? dir : ".") + "/" + std::string(name);
 }
 
 CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input, int timeout_seconds) {
+  return RunProgram(ProgramPath(), {}, environment, input, timeout_seconds);
+}
+
+CgiResult RunProgram(const std::string& program_path, const std::vector<std::string>& arguments,
+                     const std::map<std::string, std::string>& environment, std::string_view input,
+                     int timeout_seconds) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
-  std::string program = ProgramPath();
+  std::string program = program_path;
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : environment) env_strings.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  char* argv[] = {program.data(), nullptr};
+  std::vector<std::string> argument_strings = arguments;
+  std::vector<char*> argv = {program.data()};
+  for (std::string& a : argument_strings) argv.push_back(a.data());
+  argv.push_back(nullptr);
 
   pid_t pid = fork();
   if (pid == 0) {
@@ -36,7 +46,7 @@ CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::str
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
-    execve(program.c_str(), argv, envp.data());
+    execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in_pipe[0]);

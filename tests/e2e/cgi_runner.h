@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace shelfra::testing {
 
@@ -17,8 +18,15 @@ struct CgiResult {
 
 // Path of build/vovivavi.exe, from SHELFRA_BINARY_DIR.
 std::string ProgramPath();
-// Runs the program with exactly `environment` and `input` on standard input. The process is
-// killed after `timeout_seconds` (then exit_code is -1 and signal SIGKILL).
+// Path of another program of the build tree (an operator's command), from SHELFRA_BINARY_DIR.
+std::string BuiltProgramPath(std::string_view name);
+// Runs `program` with `arguments` after its name, exactly `environment` and `input` on
+// standard input. The process is killed after `timeout_seconds` (then exit_code is -1 and
+// signal SIGKILL).
+CgiResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::map<std::string, std::string>& environment, std::string_view input = {},
+                     int timeout_seconds = 60);
+// Runs the CGI program (ProgramPath) as RunProgram does, without arguments.
 CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input = {},
                  int timeout_seconds = 60);
 
