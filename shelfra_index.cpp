@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/catalogue.h"
+#include "base/error_log.h"
 #include "base/exceptions.h"
 #include "data/database.h"
 #include "data/session.h"
@@ -24,8 +25,11 @@ constexpr std::string_view kUsage =
     "started is waited for up to SECONDS (default 600). Exit status: 0 when both indexes are\n"
     "current afterwards, 1 when one could not be built, 2 when there is nothing to build in.\n";
 
+// A line on a terminal: the program's texts and the table paths are Shift_JIS; terminals
+// read UTF-8.
 void Say(std::FILE* out, std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), out);
+  const std::string text = shelfra::SjisToUtf8(line);
+  std::fwrite(text.data(), 1, text.size(), out);
   std::fputc('\n', out);
 }
 
