@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -367,6 +368,43 @@ TEST_F(DataSetTest, ExtensionCaseOnDiskIsIgnored) {
   zosho_->SetTableName("lower.DBF");
   zosho_->Open();
   EXPECT_EQ(zosho_->FieldAt(0).StringValue(), "x");
+}
+
+TEST_F(DataSetTest, TableFoundUnderItsShiftJisOrUtf8NameShiftJisFirst) {
+  // Each file holds its own name in field K; the table opened tells which file was taken.
+  // UTF-8 names are the test source's own bytes.
+  struct Case {
+    std::vector<std::string> files;  // Shift_JIS names are converted with Sjis()
+    std::string taken;               // "" when none is found
+  } cases[] = {
+      {{Sjis("図書.DBF")}, Sjis("図書.DBF")},
+      {{Sjis("図書.dbf")}, Sjis("図書.dbf")},
+      {{"図書.DBF"}, "図書.DBF"},
+      {{"図書.Dbf"}, "図書.Dbf"},
+      {{"図書.DBF", Sjis("図書.DBF")}, Sjis("図書.DBF")},
+      {{"図書.DBF", Sjis("図書.dbf")}, Sjis("図書.dbf")},
+      {{"図書.dbf", "図書.DBF"}, "図書.DBF"},
+      {{"図書.DBF.bak", "図書", "図.DBF", "x図書.DBF"}, ""},
+  };
+  for (const Case& c : cases) {
+    for (const auto& entry : std::filesystem::directory_iterator(catalogue_.Dir())) {
+      if (entry.path().filename() != "shelfra.conf") std::filesystem::remove(entry.path());
+    }
+    for (const std::string& name : c.files) {
+      DbfBuilder b;
+      b.AddField("K", 'C', 20);
+      b.AddRecord({name});
+      catalogue_.Write(name, b);
+    }
+    zosho_->Close();
+    try {
+      zosho_->Open();
+      EXPECT_EQ(Utf8(zosho_->FieldAt(0).StringValue()), Utf8(c.taken)) << Utf8(c.files[0]);
+    } catch (const EDBEngineError& e) {
+      EXPECT_EQ(c.taken, "") << Utf8(c.files[0]);
+      EXPECT_EQ(Utf8(e.Message()), "テーブルファイル " + catalogue_.Dir() + "/図書.DBF が見つかりません");
+    }
+  }
 }
 
 struct EventLog : TDataSetObserver {
