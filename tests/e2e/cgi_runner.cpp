@@ -14,15 +14,26 @@
 
 namespace shelfra::testing {
 
-std::string ProgramPath() {
+namespace {
+std::string BinaryDir() {
   const char* dir = std::getenv("SHELFRA_BINARY_DIR");
-  return std::string(dir ? dir : ".") + "/vovivavi.exe";
+  return dir ? dir : ".";
 }
+}  // namespace
+
+std::string ProgramPath() { return BinaryDir() + "/vovivavi.exe"; }
+
+std::string IndexProgramPath() { return BinaryDir() + "/shelfra-index"; }
 
 CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input, int timeout_seconds) {
+  return RunProgram(ProgramPath(), environment, input, timeout_seconds);
+}
+
+CgiResult RunProgram(const std::string& path, const std::map<std::string, std::string>& environment,
+                     std::string_view input, int timeout_seconds) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
-  std::string program = ProgramPath();
+  std::string program = path;
   std::vector<std::string> env_strings;
   for (const auto& [name, value] : environment) env_strings.push_back(name + "=" + value);
   std::vector<char*> envp;

@@ -17,9 +17,14 @@ struct CgiResult {
 
 // Path of build/vovivavi.exe, from SHELFRA_BINARY_DIR.
 std::string ProgramPath();
+// Path of build/shelfra-index, the operator's index command, likewise.
+std::string IndexProgramPath();
 // Runs the program with exactly `environment` and `input` on standard input. The process is
 // killed after `timeout_seconds` (then exit_code is -1 and signal SIGKILL).
 CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input = {},
                  int timeout_seconds = 60);
+// RunCgi for another program of the build folder.
+CgiResult RunProgram(const std::string& program, const std::map<std::string, std::string>& environment,
+                     std::string_view input = {}, int timeout_seconds = 60);
 
 }  // namespace shelfra::testing
