@@ -28,7 +28,7 @@ constexpr std::string_view kUsage =
 // A line on a terminal: the program's texts and the table paths are Shift_JIS; terminals
 // read UTF-8.
 void Say(std::FILE* out, std::string_view line) {
-  const std::string text = shelfra::SjisToUtf8(line);
+  const std::string text = shelfra::ReadableUtf8(line);
   std::fwrite(text.data(), 1, text.size(), out);
   std::fputc('\n', out);
 }

@@ -50,7 +50,7 @@ constexpr std::string_view kDetailFields[] = {
 };
 
 // Shift_JIS text for a UTF-8 line.
-std::string U(std::string_view sjis) { return SjisToUtf8(sjis); }
+std::string U(std::string_view sjis) { return ReadableUtf8(sjis); }
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
@@ -298,7 +298,17 @@ const DbfFile* CatalogueChecker::Table(TDatabase& database, std::string_view lab
     }
     return nullptr;
   }
-  Ok(std::string(label) + " " + table + ": " + U(file->Path()));
+  // The file is found under its Shift_JIS name or, failing that, under the UTF-8 spelling,
+  // whose bytes are printed as they are.
+  const std::string& path = file->Path();
+  const std::string file_name = path.substr(path.rfind('/') + 1);
+  const bool utf8_name = !SameTextAscii(file_name, name) && SameTextAscii(file_name, U(name));
+  if (!utf8_name) {
+    Ok(std::string(label) + " " + table + ": " + U(path));
+  } else {
+    Ok(std::string(label) + " " + table + ": " + U(database.Directory()) + "/" + file_name);
+    Note(table + " is found under its UTF-8 name " + file_name + " (a file under the Shift_JIS name would be taken first)");
+  }
   // Format and language in one line; a note when either is not what the program expects.
   const std::string_view format = FormatName(file->Version());
   const uint8_t language = file->LanguageDriver();

@@ -1,5 +1,5 @@
-// The error log: the line's prefix, Shift_JIS to UTF-8 through the generated cp932 table, and
-// the one guarded write; the same conversion of a whole text for the operator's commands.
+// The error log: the line's prefix, Shift_JIS to UTF-8 (base/sjis_utf8) with escapes, and the
+// one guarded write; the same readable conversion of a whole text for the operator's commands.
 #include "base/error_log.h"
 
 #include <pthread.h>
@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cp932_table.h"
+#include "base/sjis_utf8.h"
 
 namespace shelfra {
 
@@ -55,23 +55,6 @@ char* PutPrefix(char* out) {
   return out + 3;
 }
 
-// The UTF-8 form of a 16-bit code point (at most 3 bytes); returns its size.
-size_t PutUtf8(uint16_t code, char* out) {
-  if (code < 0x80) {
-    out[0] = static_cast<char>(code);
-    return 1;
-  }
-  if (code < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (code >> 6));
-    out[1] = static_cast<char>(0x80 | (code & 0x3F));
-    return 2;
-  }
-  out[0] = static_cast<char>(0xE0 | (code >> 12));
-  out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-  out[2] = static_cast<char>(0x80 | (code & 0x3F));
-  return 3;
-}
-
 // The log form of the character that starts at text[at] (at most 4 bytes at `out`); returns
 // its size and moves `at` past the bytes it stands for. A lead byte whose next byte is no
 // trail byte for it (a LF, the end of the text) is "\xNN" alone, and that next byte is then
@@ -85,17 +68,11 @@ size_t NextLogChar(std::string_view text, size_t& at, char* out) {
     return 2;
   }
   if (b >= 0x20 && b != 0x7F) {
-    if (int row = cp932::kLeadRow[b]; row != 0 && at < text.size()) {
-      int trail = static_cast<unsigned char>(text[at]) - cp932::kFirstTrail;
-      if (trail >= 0 && trail < cp932::kTrailCount) {
-        uint16_t code = cp932::kDouble[(row - 1) * cp932::kTrailCount + trail];
-        if (code != 0) {
-          ++at;
-          return PutUtf8(code, out);
-        }
-      }
+    size_t size = 0;
+    if (uint16_t code = SjisCodeAt(text, at - 1, size); code != 0) {
+      at += size - 1;
+      return PutUtf8(code, out);
     }
-    if (cp932::kSingle[b] != 0) return PutUtf8(cp932::kSingle[b], out);
   }
   out[0] = '\\';
   out[1] = 'x';
@@ -156,7 +133,7 @@ void LogLine(std::string_view text) {
   errno = saved_errno;
 }
 
-std::string SjisToUtf8(std::string_view text) {
+std::string ReadableUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 2);
   for (size_t at = 0; at < text.size();) {

@@ -26,7 +26,7 @@ void LogLine(std::string_view text);
 // The UTF-8 form of the Shift_JIS `text` by LogLine's rules, escapes included, so that the
 // result is one line a terminal shows as it is; nothing is cut and no prefix is added. For
 // the operator's commands, which print Shift_JIS names and settings.
-std::string SjisToUtf8(std::string_view text);
+std::string ReadableUtf8(std::string_view text);
 
 // Tests: lines go to `fd` instead of standard error; -1 restores standard error. Not owned.
 void SetLogFdForTesting(int fd);

@@ -112,7 +112,7 @@ TEST(LogLineTest, LongTextIsCutAtACharacterAndMarked) {
   EXPECT_EQ(cut.substr(cut.size() - 7), "\\x01...");
 }
 
-TEST(SjisToUtf8Test, WholeTextAsTheLogWritesItNeverCut) {
+TEST(ReadableUtf8Test, WholeTextAsTheLogWritesItNeverCut) {
   const std::string_view cases[] = {
       "",
       "\x90\x7D\x8F\x91.DBF",   // the book table's name
@@ -120,11 +120,11 @@ TEST(SjisToUtf8Test, WholeTextAsTheLogWritesItNeverCut) {
       "a\r\n\x01\x90",           // control bytes and a lead byte at the end
       "\xB6\xDE\x80\xFF",        // half-width katakana, then no characters at all
   };
-  for (std::string_view c : cases) EXPECT_EQ(SjisToUtf8(c), Logged(c)) << ::testing::PrintToString(std::string(c));
+  for (std::string_view c : cases) EXPECT_EQ(ReadableUtf8(c), Logged(c)) << ::testing::PrintToString(std::string(c));
 
   std::string long_text;
   for (size_t i = 0; i < kMaxLogLineSize; ++i) long_text += "\x90\x7D";
-  const std::string utf8 = SjisToUtf8(long_text);
+  const std::string utf8 = ReadableUtf8(long_text);
   EXPECT_EQ(utf8.size(), kMaxLogLineSize * 3);
   EXPECT_EQ(utf8.substr(0, 6), "\xE5\x9B\xB3\xE5\x9B\xB3");
 }

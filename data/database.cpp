@@ -7,6 +7,7 @@
 
 #include "base/error_log.h"
 #include "base/hooks.h"
+#include "base/sjis_utf8.h"
 #include "base/text.h"
 #include "data/engine_error.h"
 #include "engine/dbf_file.h"
@@ -24,6 +25,15 @@ void CheckTablesBeforeSend() { CheckEngine(DbfFile::CheckAllUnchanged()); }
 // Index events go to the error log.
 void LogIndexEvent(std::string_view line) { LogLine("index: " + std::string(line)); }
 
+// True when `name` is `wanted` with the extension (after the last '.') in any ASCII case and
+// everything before it byte for byte.
+bool SameButExtensionCase(std::string_view name, std::string_view wanted) {
+  const size_t dot = wanted.rfind('.');
+  if (dot == std::string_view::npos || name.size() != wanted.size()) return false;
+  return name.substr(0, dot + 1) == wanted.substr(0, dot + 1) &&
+         SameTextAscii(name.substr(dot + 1), wanted.substr(dot + 1));
+}
+
 }  // namespace
 
 TDatabase::TDatabase(TComponent* owner, std::string alias_name, std::string directory,
@@ -37,25 +47,39 @@ TDatabase::~TDatabase() = default;
 
 std::string TDatabase::ResolvePath(std::string_view file_name) const {
   std::string exact = directory_ + "/" + std::string(file_name);
-  size_t dot = file_name.rfind('.');
-  if (dot == std::string_view::npos) return exact;
+  // Files copied from a machine that names files in UTF-8 (a zip archive, a share) arrive with
+  // the UTF-8 spelling of the name; the Shift_JIS name the program uses wins over it.
+  std::string utf8;
+  if (!SjisToUtf8(file_name, utf8) || utf8 == file_name) utf8.clear();
+  if (file_name.find('.') == std::string_view::npos && utf8.empty()) return exact;
   DIR* dir = ::opendir(directory_.c_str());
   if (dir == nullptr) return exact;
+  // Ranks, best first: the exact name; the extension in another ASCII case (".dbf" for
+  // ".DBF"); the UTF-8 spelling; that with the extension in another ASCII case. Of names of
+  // one rank, the first the directory lists.
+  constexpr int kNone = 4;
+  int best = kNone;
   std::string found;
   while (const dirent* entry = ::readdir(dir)) {
     std::string_view name(entry->d_name);
+    int rank = kNone;
     if (name == file_name) {
-      found.clear();
-      break;
+      rank = 0;
+    } else if (SameButExtensionCase(name, file_name)) {
+      rank = 1;
+    } else if (!utf8.empty() && name == utf8) {
+      rank = 2;
+    } else if (!utf8.empty() && SameButExtensionCase(name, utf8)) {
+      rank = 3;
     }
-    // Same stem byte for byte; the extension may differ in ASCII case (".dbf" for ".DBF").
-    if (found.empty() && name.size() == file_name.size() && name.substr(0, dot + 1) == file_name.substr(0, dot + 1) &&
-        SameTextAscii(name.substr(dot + 1), file_name.substr(dot + 1))) {
+    if (rank < best) {
+      best = rank;
       found = std::string(name);
+      if (rank == 0) break;
     }
   }
   ::closedir(dir);
-  return found.empty() ? exact : directory_ + "/" + found;
+  return best == 0 || best == kNone ? exact : directory_ + "/" + found;
 }
 
 const DbfFile& TDatabase::OpenTableFile(std::string_view file_name) {

@@ -26,10 +26,12 @@ class TDatabase : public TComponent {
   const std::string& Directory() const { return directory_; }
   int UseCount() const { return use_count_; }
 
-  // The table file `file_name` of the directory, read on first use and kept until the
-  // database closes, so every dataset of the alias reads the same bytes. When no file has
-  // exactly that name, one whose name differs only in the ASCII case of its extension is
-  // taken. Raises EDBEngineError naming the file when it is missing or no table. The first
+  // The table file `file_name` (Shift_JIS) of the directory, read on first use and kept until
+  // the database closes, so every dataset of the alias reads the same bytes. The file is the
+  // first of these that exists: that name; that name with the extension in another ASCII case
+  // (".dbf"); its UTF-8 spelling; that spelling with the extension in another ASCII case.
+  // Raises EDBEngineError naming the file (by its Shift_JIS name when none exists) when it is
+  // missing or no table. The first
   // table opened in the process also sets up the last check before an answer goes out: a
   // table that changed while it was read ends the request with EDBEngineError.
   const DbfFile& OpenTableFile(std::string_view file_name);

@@ -155,6 +155,9 @@ TField& TDataSet::CreateField(std::string name, TFieldType type, int size) {
     case TFieldType::ftDate:
       field = &Create<TDateField>("", *this, std::move(name), type, size, field_no);
       break;
+    case TFieldType::ftDateTime:
+      field = &Create<TDateTimeField>("", *this, std::move(name), type, size, field_no);
+      break;
     case TFieldType::ftBoolean:
       field = &Create<TBooleanField>("", *this, std::move(name), type, size, field_no);
       break;

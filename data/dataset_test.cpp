@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ namespace shelfra {
 namespace {
 
 using testing::DbfBuilder;
+using testing::LittleEndian;
 using testing::Sjis;
 using testing::TempCatalogue;
 using testing::Utf8;
@@ -58,6 +61,37 @@ DbfBuilder LendingTable() {
   b.AddRecord({"5", "F", "20040630"});
   b.AddRecord({"6", "F", "20040701"}, /*deleted=*/true);
   b.AddRecord({"1234", "f", "20041231"});
+  return b;
+}
+
+// The eight bytes of a T field: Julian day number, then milliseconds since midnight.
+std::string DateTimeBytes(int year, int month, int day, int32_t milliseconds) {
+  return LittleEndian(static_cast<uint64_t>(DayNumber(year, month, day) + 1721425), 4) +
+         LittleEndian(static_cast<uint64_t>(milliseconds), 4);
+}
+
+// A Visual FoxPro book table: 登録日時 T (nullable), 登録番号 I, 書名 C (nullable), 価格 Y,
+// 比率 B, 貸出中 L (nullable), and the null flags (bits: 登録日時 0, 書名 1, 貸出中 2).
+DbfBuilder FoxProBookTable() {
+  DbfBuilder b;
+  b.SetVersion(0x30);
+  b.AddField(Sjis("登録日時"), 'T', 8, 0, 0x02)
+      .AddField(Sjis("登録番号"), 'I', 4)
+      .AddField(Sjis("書名"), 'C', 20, 0, 0x02)
+      .AddField(Sjis("価格"), 'Y', 8, 4)
+      .AddField(Sjis("比率"), 'B', 8)
+      .AddField(Sjis("貸出中"), 'L', 1, 0, 0x02)
+      .AddField("_NullFlags", '0', 1, 0, 0x05);
+  auto record = [&](const std::string& stamp, int32_t number, const std::string& title, int64_t price, double ratio,
+                    char on_loan, uint8_t nulls) {
+    std::string padded = title + std::string(20 - title.size(), ' ');
+    b.AddRawRecord(" " + stamp + LittleEndian(static_cast<uint32_t>(number), 4) + padded +
+                   LittleEndian(static_cast<uint64_t>(price), 8) + LittleEndian(std::bit_cast<uint64_t>(ratio), 8) +
+                   std::string(1, on_loan) + std::string(1, static_cast<char>(nulls)));
+  };
+  record(DateTimeBytes(2026, 12, 9, 47107000), 123, Sjis("こころ"), 15005000, 0.25, 'T', 0);
+  record(std::string(8, '\0'), -7, "stale", 0, -1.5, 'T', 0x06);  // 書名 and 貸出中 null
+  record(DateTimeBytes(2000, 1, 1, 0), 2147483647, Sjis("猫"), -1, 1e10, 'F', 0);
   return b;
 }
 
@@ -159,6 +193,70 @@ TEST_F(DataSetTest, LocaleSettingsShapeDatesAndDecimals) {
   SetLocaleForTesting(LocaleSettings{'.', '/', "yyyy/MM/dd"});
   zosho_->MoveNext();
   EXPECT_EQ(zosho_->FieldNamed(Sjis("登録日")).StringValue(), "2000/01/05");
+}
+
+TEST_F(DataSetTest, FoxProFieldsReadLikeTheTypesTheyStandFor) {
+  catalogue_.Write(Sjis("図書.DBF"), FoxProBookTable());
+  zosho_->Open();
+  ASSERT_EQ(zosho_->FieldCount(), 6);  // the null flags are no field
+  EXPECT_EQ(zosho_->FieldAt(1).FieldName(), Sjis("登録番号"));
+  const TFieldType types[] = {TFieldType::ftDateTime, TFieldType::ftInteger, TFieldType::ftString,
+                              TFieldType::ftFloat,    TFieldType::ftFloat,   TFieldType::ftBoolean};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(zosho_->FieldAt(i).DataType(), types[i]) << i;
+  // Each record's fields as text, in the default locale (m/d/yy) and in yyyy/mm/dd.
+  struct Case {
+    std::vector<std::string> texts;
+    std::string stamp_ymd;
+  } cases[] = {
+      {{"12/9/26 13:05:07", "123", "こころ", "1500.5", "0.25", "True"}, "2026/12/09 13:05:07"},
+      {{"", "-7", "", "0", "-1.5", ""}, ""},
+      {{"1/1/00 0:00:00", "2147483647", "猫", "-0.0001", "10000000000", "False"}, "2000/01/01 0:00:00"},
+  };
+  for (const Case& c : cases) {
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Utf8(zosho_->FieldAt(i).DisplayText()), c.texts[static_cast<size_t>(i)]) << i;
+    SetLocaleForTesting(LocaleSettings{'.', '/', "yyyy/mm/dd"});
+    EXPECT_EQ(zosho_->FieldAt(0).StringValue(), c.stamp_ymd);
+    SetLocaleForTesting(LocaleSettings{});
+    zosho_->MoveNext();
+  }
+  zosho_->First();
+  EXPECT_EQ(zosho_->FieldAt(1).IntegerValue(), 123);
+  EXPECT_DOUBLE_EQ(zosho_->FieldAt(0).FloatValue(), 46365 + 47107.0 / 86400);  // days since 1899-12-30
+  EXPECT_THROW(zosho_->FieldAt(0).IntegerValue(), EDatabaseError);
+  zosho_->MoveNext();
+  EXPECT_TRUE(zosho_->FieldAt(2).IsNull());
+  EXPECT_TRUE(zosho_->FieldAt(5).IsNull());
+  EXPECT_FALSE(zosho_->FieldAt(3).IsNull());  // a currency of zero is zero
+}
+
+TEST_F(DataSetTest, SeekOnAnIntegerFieldFindsTheNumberAndChecksTheRange) {
+  catalogue_.Write(Sjis("図書.DBF"), FoxProBookTable());
+  zosho_->Open();
+  EXPECT_TRUE(zosho_->SeekEqual(Sjis("登録番号"), {-7}));
+  EXPECT_EQ(zosho_->FieldAt(4).StringValue(), "-1.5");
+  EXPECT_TRUE(zosho_->SeekEqual(Sjis("登録番号"), {2147483647.0}));
+  EXPECT_FALSE(zosho_->SeekEqual(Sjis("登録番号"), {123.5}));
+  EXPECT_THROW(zosho_->SeekEqual(Sjis("登録番号"), {2147483648.0}), EDatabaseError);
+  EXPECT_THROW(zosho_->SeekEqual(Sjis("登録日時"), {1}), EDatabaseError);  // no seek on dates
+}
+
+TEST_F(DataSetTest, NullLogicalOfTheLendingTableCountsAsNotReturned) {
+  DbfBuilder b;
+  b.SetVersion(0x30);
+  b.AddField(Sjis("登録番号"), 'I', 4, 0, 0x02)
+      .AddField(Sjis("返却済"), 'L', 1, 0, 0x02)
+      .AddField(Sjis("返却予定日"), 'D', 8, 0, 0x02)
+      .AddField("_NullFlags", '0', 1, 0, 0x05);
+  b.AddRawRecord(" " + LittleEndian(7, 4) + "T" + "20040110" + '\0');
+  b.AddRawRecord(" " + LittleEndian(7, 4) + "T" + "20040315" + '\x02');  // 返却済 null: still out
+  b.AddRawRecord(" " + LittleEndian(8, 4) + "F" + "20040401" + '\x04');  // due date null
+  catalogue_.Write(Sjis("貸出返却.DBF"), b);
+  kashi_->Open();
+  EXPECT_EQ(Numbers(*kashi_), (std::vector<std::string>{"7", "8"}));
+  ASSERT_TRUE(kashi_->SeekEqual(Sjis("登録番号"), {7}));
+  EXPECT_EQ(kashi_->FieldNamed(Sjis("返却予定日")).StringValue(), "3/15/04");
+  ASSERT_TRUE(kashi_->SeekEqual(Sjis("登録番号"), {8}));
+  EXPECT_EQ(kashi_->FieldNamed(Sjis("返却予定日")).StringValue(), "");
 }
 
 TEST_F(DataSetTest, OnGetTextDecidesTheDisplayText) {
@@ -367,6 +465,43 @@ TEST_F(DataSetTest, ExtensionCaseOnDiskIsIgnored) {
   zosho_->SetTableName("lower.DBF");
   zosho_->Open();
   EXPECT_EQ(zosho_->FieldAt(0).StringValue(), "x");
+}
+
+TEST_F(DataSetTest, TableFoundUnderItsShiftJisOrUtf8NameShiftJisFirst) {
+  // Each file holds its own name in field K; the table opened tells which file was taken.
+  // UTF-8 names are the test source's own bytes.
+  struct Case {
+    std::vector<std::string> files;  // Shift_JIS names are converted with Sjis()
+    std::string taken;               // "" when none is found
+  } cases[] = {
+      {{Sjis("図書.DBF")}, Sjis("図書.DBF")},
+      {{Sjis("図書.dbf")}, Sjis("図書.dbf")},
+      {{"図書.DBF"}, "図書.DBF"},
+      {{"図書.Dbf"}, "図書.Dbf"},
+      {{"図書.DBF", Sjis("図書.DBF")}, Sjis("図書.DBF")},
+      {{"図書.DBF", Sjis("図書.dbf")}, Sjis("図書.dbf")},
+      {{"図書.dbf", "図書.DBF"}, "図書.DBF"},
+      {{"図書.DBF.bak", "図書", "図.DBF", "x図書.DBF"}, ""},
+  };
+  for (const Case& c : cases) {
+    for (const auto& entry : std::filesystem::directory_iterator(catalogue_.Dir())) {
+      if (entry.path().filename() != "shelfra.conf") std::filesystem::remove(entry.path());
+    }
+    for (const std::string& name : c.files) {
+      DbfBuilder b;
+      b.AddField("K", 'C', 20);
+      b.AddRecord({name});
+      catalogue_.Write(name, b);
+    }
+    zosho_->Close();
+    try {
+      zosho_->Open();
+      EXPECT_EQ(Utf8(zosho_->FieldAt(0).StringValue()), Utf8(c.taken)) << Utf8(c.files[0]);
+    } catch (const EDBEngineError& e) {
+      EXPECT_EQ(c.taken, "") << Utf8(c.files[0]);
+      EXPECT_EQ(Utf8(e.Message()), "テーブルファイル " + catalogue_.Dir() + "/図書.DBF が見つかりません");
+    }
+  }
 }
 
 struct EventLog : TDataSetObserver {

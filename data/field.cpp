@@ -99,14 +99,21 @@ std::string TDateTimeField::StringValue() const {
   TFieldValue v = Value();
   if (v.is_null) return {};
   const LocaleSettings& locale = Locale();
-  return DateToText(v.date, locale.short_date_format, Separator(locale.date_separator));
+  return DateTimeToText(v.date, v.time, locale.short_date_format, Separator(locale.date_separator));
 }
 
 int32_t TDateTimeField::IntegerValue() const { AccessError("Integer"); }
 
 double TDateTimeField::FloatValue() const {
   TFieldValue v = Value();
-  return v.is_null ? 0 : static_cast<double>(v.date - kDateTimeEpoch);
+  return v.is_null ? 0 : static_cast<double>(v.date - kDateTimeEpoch) + v.time / 86400000.0;
+}
+
+std::string TDateField::StringValue() const {
+  TFieldValue v = Value();
+  if (v.is_null) return {};
+  const LocaleSettings& locale = Locale();
+  return DateToText(v.date, locale.short_date_format, Separator(locale.date_separator));
 }
 
 std::string TBooleanField::StringValue() const {

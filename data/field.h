@@ -1,5 +1,6 @@
 // TField and its typed descendants: one field of a dataset's current record, with the text
-// rules of the pages (string, float general format, smallint, date pattern, logical).
+// rules of the pages (string, float general format, smallint, date pattern, date-time,
+// logical).
 #pragma once
 
 #include <cstdint>
@@ -107,21 +108,24 @@ class TFloatField : public TNumericField {
   std::string DisplayRule() const override;
 };
 
-// A date shown in the locale's short date pattern. IntegerValue raises EDatabaseError
-// "field '<name>' cannot be accessed as Integer".
+// ftDateTime: the date in the locale's short date pattern, a blank and the time as "h:nn:ss"
+// (DateTimeToText). IntegerValue raises EDatabaseError "field '<name>' cannot be accessed as
+// Integer".
 class TDateTimeField : public TField {
  public:
   using TField::TField;
   std::string StringValue() const override;
   int32_t IntegerValue() const override;
-  // Days since 1899-12-30, the usual date-time count; 0 for a blank field.
+  // Days since 1899-12-30, the usual date-time count, the time as the fraction of a day; 0
+  // for a blank field.
   double FloatValue() const override;
 };
 
-// ftDate.
+// ftDate: the date alone, in the locale's short date pattern.
 class TDateField : public TDateTimeField {
  public:
   using TDateTimeField::TDateTimeField;
+  std::string StringValue() const override;
 };
 
 // ftBoolean: "True" or "False". IntegerValue and FloatValue raise EDatabaseError.

@@ -1,4 +1,4 @@
-// Float, integer and date text of field values.
+// Float, integer, date and date-time text of field values.
 #include "data/field_text.h"
 
 #include <charconv>
@@ -132,6 +132,13 @@ std::string DateToText(int32_t day_number, std::string_view pattern, std::string
     }
   }
   return out;
+}
+
+std::string DateTimeToText(int32_t day_number, int32_t milliseconds, std::string_view pattern,
+                           std::string_view date_separator) {
+  const int32_t seconds = milliseconds / 1000;
+  return DateToText(day_number, pattern, date_separator) +
+         Format(" %d:%.2d:%.2d", {seconds / 3600, seconds / 60 % 60, seconds % 60});
 }
 
 double TextToDouble(std::string_view text) {

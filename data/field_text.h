@@ -1,5 +1,5 @@
-// The text rules of field values: the general float format, float-to-integer rounding and
-// dates in a short date pattern.
+// The text rules of field values: the general float format, float-to-integer rounding, and
+// dates and date-times in a short date pattern.
 #pragma once
 
 #include <cstdint>
@@ -30,5 +30,11 @@ double TextToDouble(std::string_view text);
 // (three or more m as "mm"); "dd"/"d" likewise the day; "/" the date separator; text in single
 // or double quotes as it stands, without the quotes; any other character as it stands.
 std::string DateToText(int32_t day_number, std::string_view pattern, std::string_view date_separator);
+
+// A date-time: DateToText of the day, one blank, then the time as "h:nn:ss" (the hour without a
+// leading zero, minutes and seconds with two digits; milliseconds are not shown, not rounded):
+// "2026/12/09 0:05:07". Requires: 0 <= milliseconds < 86400000.
+std::string DateTimeToText(int32_t day_number, int32_t milliseconds, std::string_view pattern,
+                           std::string_view date_separator);
 
 }  // namespace shelfra

@@ -118,5 +118,22 @@ TEST(DateTextTest, ShortDatePatterns) {
   }
 }
 
+TEST(DateTextTest, DateTimesAddTheTimeWithoutLeadingZeroOnTheHour) {
+  const int32_t dec9 = DayNumber(2026, 12, 9);
+  struct Case {
+    int32_t milliseconds;
+    std::string pattern;
+    std::string expected;
+  } cases[] = {
+      {0, "m/d/yy", "12/9/26 0:00:00"},
+      {47107000, "yyyy/mm/dd", "2026/12/09 13:05:07"},
+      {3723999, "yyyy/mm/dd", "2026/12/09 1:02:03"},  // milliseconds dropped, not rounded
+      {86399999, "m/d/yy", "12/9/26 23:59:59"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DateTimeToText(dec9, c.milliseconds, c.pattern, "/"), c.expected) << c.milliseconds;
+  }
+}
+
 }  // namespace
 }  // namespace shelfra

@@ -2,6 +2,9 @@
 // and without it, and nothing is written unless an index directory is configured.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -86,41 +89,68 @@ TEST_F(IndexUseTest, QueryWritesAnIndexOnlyWhenADirectoryIsConfigured) {
 
 
 TEST_F(IndexUseTest, SeekByNumberFindsWhatTheScanFinds) {
-  // Numbers repeat, some records are deleted, some loans returned (filtered out), some blank.
-  testing::TempCatalogue catalogue;
-  testing::DbfBuilder b;
-  b.AddField(Sjis("登録番号"), 'N', 10, 1).AddField(Sjis("返却済"), 'L', 1).AddField("TAG", 'C', 6);
-  std::mt19937 rng(7);
-  for (int i = 0; i < 300; ++i) {
-    std::string number = rng() % 15 == 0 ? "" : std::to_string(rng() % 40) + (rng() % 9 == 0 ? ".5" : "");
-    b.AddRecord({number, rng() % 3 == 0 ? "T" : "F", "r" + std::to_string(i)}, rng() % 8 == 0);
-  }
-  catalogue.Write("L.DBF", b);
-  auto seek_all = [&] {
-    TComponent owner(nullptr);
-    TTable& table = owner.Create<TTable>("T1");
-    table.SetDatabaseName("Vadoz");
-    table.SetTableName("L.DBF");
-    table.SetFilter(Sjis("返却済 <> True"));
-    table.SetFiltered(true);
-    table.Open();
-    std::vector<std::string> found;
-    for (int n = -1; n <= 41; ++n) {
-      bool hit = table.SeekEqual(Sjis("登録番号"), {TSeekValue(n)});
-      found.push_back(std::to_string(n) + (hit ? ":" + table.FieldNamed("TAG").StringValue() : ":-"));
+  // Numbers repeat, some records are deleted, some loans returned (filtered out), some numbers
+  // blank: an N field with halves; an I field whose blank ones are null by the null flags (over
+  // a stored 5); a B field whose blank ones are not-a-number.
+  for (char kind : {'N', 'I', 'B'}) {
+    testing::TempCatalogue catalogue;
+    testing::DbfBuilder b;
+    if (kind == 'N') b.AddField(Sjis("登録番号"), 'N', 10, 1);
+    if (kind == 'I') b.SetVersion(0x30).AddField(Sjis("登録番号"), 'I', 4, 0, 0x02);
+    if (kind == 'B') b.SetVersion(0x30).AddField(Sjis("登録番号"), 'B', 8);
+    b.AddField(Sjis("返却済"), 'L', 1).AddField("TAG", 'C', 6);
+    if (kind == 'I') b.AddField("_NullFlags", '0', 1, 0, 0x05);
+    std::mt19937 rng(7);
+    for (int i = 0; i < 300; ++i) {
+      const bool blank = rng() % 15 == 0;
+      const int whole = static_cast<int>(rng() % 40);
+      const bool half = kind != 'I' && rng() % 9 == 0;
+      const std::string flag = rng() % 3 == 0 ? "T" : "F";
+      const std::string tag = "r" + std::to_string(i);
+      const bool deleted = rng() % 8 == 0;
+      std::string number;
+      if (kind == 'N') number = blank ? "" : std::to_string(whole) + (half ? ".5" : "");
+      if (kind == 'N') {
+        b.AddRecord({number, flag, tag}, deleted);
+        continue;
+      }
+      if (kind == 'I') number = testing::LittleEndian(blank ? 5 : static_cast<uint32_t>(whole), 4);
+      if (kind == 'B') {
+        number = testing::LittleEndian(std::bit_cast<uint64_t>(blank ? std::nan("") : whole + (half ? 0.5 : 0)), 8);
+      }
+      std::string record = (deleted ? "*" : " ") + number + flag + tag + std::string(6 - tag.size(), ' ');
+      if (kind == 'I') record += blank ? '\x01' : '\0';
+      b.AddRawRecord(record);
     }
-    bool half = table.SeekEqual(Sjis("登録番号"), {TSeekValue(12.5)});
-    found.push_back(half ? table.FieldNamed("TAG").StringValue() : "-");
-    return found;
-  };
-  const std::vector<std::string> scanned = seek_all();
-  {
-    std::ofstream config(catalogue.Dir() + "/shelfra.conf", std::ios::app);
-    config << "[Index]\nDirectory=" << catalogue.Dir() << "/cache\n";
+    catalogue.Write("L.DBF", b);
+    auto seek_all = [&] {
+      TComponent owner(nullptr);
+      TTable& table = owner.Create<TTable>("T1");
+      table.SetDatabaseName("Vadoz");
+      table.SetTableName("L.DBF");
+      table.SetFilter(Sjis("返却済 <> True"));
+      table.SetFiltered(true);
+      table.Open();
+      std::vector<std::string> found;
+      for (int n = -1; n <= 41; ++n) {
+        bool hit = table.SeekEqual(Sjis("登録番号"), {TSeekValue(n)});
+        found.push_back(std::to_string(n) + (hit ? ":" + table.FieldNamed("TAG").StringValue() : ":-"));
+      }
+      bool half = table.SeekEqual(Sjis("登録番号"), {TSeekValue(12.5)});
+      found.push_back(half ? table.FieldNamed("TAG").StringValue() : "-");
+      return found;
+    };
+    const std::vector<std::string> scanned = seek_all();
+    EXPECT_NE(std::count_if(scanned.begin(), scanned.end(), [](const std::string& s) { return s.back() != '-'; }), 0)
+        << kind;
+    {
+      std::ofstream config(catalogue.Dir() + "/shelfra.conf", std::ios::app);
+      config << "[Index]\nDirectory=" << catalogue.Dir() << "/cache\n";
+    }
+    EXPECT_EQ(seek_all(), scanned) << kind;  // makes the index, then seeks through it
+    EXPECT_TRUE(std::filesystem::exists(catalogue.Dir() + "/cache")) << kind;
+    EXPECT_EQ(seek_all(), scanned) << kind;
   }
-  EXPECT_EQ(seek_all(), scanned);  // makes the index, then seeks through it
-  EXPECT_TRUE(std::filesystem::exists(catalogue.Dir() + "/cache"));
-  EXPECT_EQ(seek_all(), scanned);
 }
 
 }  // namespace

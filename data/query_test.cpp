@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -103,6 +105,46 @@ TEST_F(QueryTest, TableNamesResolveToDbfFiles) {
   EXPECT_EQ(Run({"select * from lower"}), (Numbers{"x", "y"}));
   EXPECT_EQ(Run({"select * from \"lower.DBF\";"}), (Numbers{"x", "y"}));
   EXPECT_EQ(Run({"select * from lower.dbf where k = 'y'"}), (Numbers{"y"}));
+}
+
+TEST_F(QueryTest, FoxProFieldsCompareAndSortLikeTheTypesTheyStandFor) {
+  // K names the record; 番号 I, 日時 T (a null one), 値 B (one not-a-number), null flags.
+  auto stamp = [](int day, int32_t milliseconds) {
+    return testing::LittleEndian(static_cast<uint64_t>(2461384 + day), 4) +
+           testing::LittleEndian(static_cast<uint64_t>(milliseconds), 4);
+  };
+  auto number = [](int32_t n) { return testing::LittleEndian(static_cast<uint32_t>(n), 4); };
+  auto dbl = [](double d) { return testing::LittleEndian(std::bit_cast<uint64_t>(d), 8); };
+  DbfBuilder b;
+  b.SetVersion(0x30);
+  b.AddField("K", 'C', 1)
+      .AddField(Sjis("番号"), 'I', 4)
+      .AddField(Sjis("日時"), 'T', 8, 0, 0x02)
+      .AddField(Sjis("値"), 'B', 8)
+      .AddField("_NullFlags", '0', 1, 0, 0x05);
+  b.AddRawRecord(" a" + number(30) + stamp(0, 43200000) + dbl(2) + '\0');
+  b.AddRawRecord(" b" + number(-5) + stamp(0, 0) + dbl(std::nan("")) + '\0');
+  b.AddRawRecord(" c" + number(30) + stamp(-1, 86399999) + dbl(-1) + '\x01');  // 日時 null
+  b.AddRawRecord(" d" + number(2147483647) + stamp(1, 0) + dbl(1e300) + '\0');
+  b.AddRawRecord(" e" + number(-2147483647 - 1) + stamp(-1, 86399999) + dbl(0) + '\0');
+  catalogue_.Write("fox.dbf", b);
+  struct Case {
+    std::string statement;
+    Numbers expected;
+  } cases[] = {
+      {"select * from fox order by 番号", {"e", "b", "a", "c", "d"}},
+      {"select * from fox order by 番号 desc, K desc", {"d", "c", "a", "b", "e"}},
+      {"select * from fox order by 日時", {"c", "e", "b", "a", "d"}},  // a null first, then by day and time
+      {"select * from fox order by 値", {"c", "e", "a", "d", "b"}},    // not-a-number last
+      {"select * from fox where 番号 = 30", {"a", "c"}},
+      {"select * from fox where 番号 = '30'", {"a", "c"}},
+      {"select * from fox where 番号 < 0", {"b", "e"}},
+      {"select * from fox where 番号 >= 2147483647", {"d"}},
+      {"select * from fox where 日時 is null", {"c"}},
+      {"select * from fox where 値 = 2 or 値 < 0", {"a", "c"}},
+      {"select * from fox where 値 <> 2", {"b", "c", "d", "e"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Run({c.statement}), c.expected) << c.statement;
 }
 
 TEST_F(QueryTest, RefusedStatementsNameTheTokenAndItsPlace) {

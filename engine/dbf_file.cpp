@@ -1,7 +1,9 @@
-// DbfFile: header parsing, reading records and value decoding.
+// DbfFile: header parsing, reading records and value decoding, the null flags of Visual FoxPro
+// tables included.
 #include "engine/dbf_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -25,6 +27,17 @@ uint32_t ReadLe32(const unsigned char* p) {
 }
 
 uint32_t ReadLe16(const unsigned char* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8; }
+
+uint64_t ReadLe64(const unsigned char* p) { return ReadLe32(p) | static_cast<uint64_t>(ReadLe32(p + 4)) << 32; }
+
+// The Julian day number of 0001-01-01, day 1 of DayNumber.
+constexpr int64_t kJulianDayOfDayOne = 1721426;
+constexpr uint32_t kMillisecondsPerDay = 86400000;
+
+// The type byte of the null flags of a Visual FoxPro table, and the descriptor flag of a
+// field that may be null.
+constexpr char kNullFlagsType = '0';
+constexpr uint8_t kFlagNullable = 0x02;
 
 // A number as dBase writes it: blanks around, then [+|-] digits [. digits] [(e|E) [+|-] digits],
 // with at least one digit before the exponent. Overflow ("*****") and anything else fail.
@@ -63,7 +76,22 @@ TFieldType MapType(char dbf_type, int length, int decimals) {
     case 'D': return TFieldType::ftDate;
     case 'L': return TFieldType::ftBoolean;
     case 'M': return TFieldType::ftMemo;
+    case 'I': return TFieldType::ftInteger;
+    case 'B': return length == 8 ? TFieldType::ftFloat : TFieldType::ftMemo;
+    case 'Y': return TFieldType::ftFloat;
+    case 'T': return TFieldType::ftDateTime;
+    case 'V': return TFieldType::ftString;
     default: return TFieldType::ftUnknown;
+  }
+}
+
+// The length a field of this type must have; 0 when any length will do.
+int FixedLength(char dbf_type) {
+  switch (dbf_type) {
+    case 'D': case 'Y': case 'T': return 8;
+    case 'L': return 1;
+    case 'I': return 4;
+    default: return 0;
   }
 }
 
@@ -71,8 +99,9 @@ TFieldType MapType(char dbf_type, int length, int decimals) {
 struct RawDescriptor {
   std::string name;
   char type;
-  int length;    // byte 16
-  int decimals;  // byte 17
+  int length;     // byte 16
+  int decimals;   // byte 17
+  uint8_t flags;  // byte 18
   // A character field's length with the decimals byte as its high byte (long character fields).
   int LongLength() const { return type == 'C' ? length + decimals * 256 : length; }
 };
@@ -164,10 +193,12 @@ EngineStatus DbfFile::Parse() {
     if (d[pos] == kTerminator) break;
     const char* name = data + pos;
     raw.push_back(RawDescriptor{std::string(name, strnlen(name, 11)), static_cast<char>(d[pos + 11]),
-                                d[pos + 16], d[pos + 17]});
+                                d[pos + 16], d[pos + 17], d[pos + 18]});
     pos += kDescriptorSize;
   }
-  if (raw.empty()) return Corrupt(EngineFault::kTableNoFields);
+  if (std::all_of(raw.begin(), raw.end(), [](const RawDescriptor& r) { return r.type == kNullFlagsType; })) {
+    return Corrupt(EngineFault::kTableNoFields);
+  }
 
   // A character field with a non-zero decimals byte is either a long character field (the
   // byte is the length's high byte) or a writer's stray decimals. Take the reading whose
@@ -182,6 +213,7 @@ EngineStatus DbfFile::Parse() {
 
   int offset = 1;
   fields_.reserve(raw.size());
+  std::string null_flags_name;
   for (const RawDescriptor& r : raw) {
     DbfField f;
     f.name = r.name;
@@ -191,14 +223,37 @@ EngineStatus DbfFile::Parse() {
     f.decimals = long_char ? 0 : r.decimals;
     f.offset = offset;
     f.type = MapType(f.dbf_type, f.length, f.decimals);
-    if (f.length == 0 || (f.dbf_type == 'D' && f.length != 8) || (f.dbf_type == 'L' && f.length != 1)) {
+    f.flags = r.flags;
+    const int fixed = FixedLength(f.dbf_type);
+    if (f.length == 0 || (fixed != 0 && f.length != fixed)) {
       return Corrupt(EngineFault::kTableBadFieldLength, f.name, f.length);
     }
     if (static_cast<size_t>(offset) + static_cast<size_t>(f.length) > record_length_) {
       return Corrupt(EngineFault::kTableFieldPastRecord, f.name, record_length_);
     }
     offset += f.length;
+    // The null flags take their place in the record but are no field of the table.
+    if (f.dbf_type == kNullFlagsType) {
+      if (null_flags_offset_ < 0) {
+        null_flags_offset_ = f.offset;
+        null_flags_length_ = f.length;
+        null_flags_name = f.name;
+      }
+      continue;
+    }
     fields_.push_back(std::move(f));
+  }
+  if (null_flags_offset_ >= 0) {
+    // Bits in table order, from the lowest bit of the first byte on: a varying field's length
+    // bit, then the null bit of each nullable field.
+    int bits = 0;
+    for (DbfField& f : fields_) {
+      if (f.dbf_type == 'V' || f.dbf_type == 'Q') f.length_bit = bits++;
+      if (f.flags & kFlagNullable) f.null_bit = bits++;
+    }
+    if (bits > 8 * null_flags_length_) {
+      return Corrupt(EngineFault::kTableBadFieldLength, null_flags_name, null_flags_length_);
+    }
   }
 
   // A table whose records stop before the header's count is truncated (a copy cut short): its
@@ -221,10 +276,17 @@ int DbfFile::FieldIndex(std::string_view name) const {
   return -1;
 }
 
+bool DbfFile::NullFlag(std::string_view record, int bit) const {
+  const auto byte = static_cast<unsigned char>(record[static_cast<size_t>(null_flags_offset_ + bit / 8)]);
+  return (byte >> (bit % 8)) & 1;
+}
+
 TFieldValue DbfFile::Decode(std::string_view record, int field) const {
   const DbfField& f = fields_[static_cast<size_t>(field)];
   std::string_view raw(record.data() + f.offset, static_cast<size_t>(f.length));
+  const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
   TFieldValue v;
+  if (f.null_bit >= 0 && NullFlag(record, f.null_bit)) return v;
   switch (f.dbf_type) {
     case 'C': {
       size_t zero = raw.find('\0');
@@ -285,6 +347,45 @@ TFieldValue DbfFile::Decode(std::string_view record, int field) const {
           break;
       }
       break;
+    case 'I':
+      v.is_null = false;
+      v.number = static_cast<int32_t>(ReadLe32(bytes));
+      break;
+    case 'Y':
+      v.is_null = false;
+      v.number = static_cast<double>(static_cast<int64_t>(ReadLe64(bytes))) / 10000;
+      break;
+    case 'T': {
+      // Eight zero bytes are the empty date-time; some writers leave blanks instead.
+      if (raw.find_first_not_of('\0') == std::string_view::npos ||
+          raw.find_first_not_of(' ') == std::string_view::npos) {
+        return v;
+      }
+      const int64_t day = static_cast<int64_t>(static_cast<int32_t>(ReadLe32(bytes))) - (kJulianDayOfDayOne - 1);
+      const uint32_t milliseconds = ReadLe32(bytes + 4);
+      if (day < 1 || day > DayNumber(9999, 12, 31) || milliseconds >= kMillisecondsPerDay) return v;
+      v.is_null = false;
+      v.date = static_cast<int32_t>(day);
+      v.time = static_cast<int32_t>(milliseconds);
+      break;
+    }
+    case 'V':
+    case 'Q': {
+      size_t size = raw.size();
+      if (f.length_bit >= 0 && NullFlag(record, f.length_bit)) {
+        size = std::min<size_t>(bytes[raw.size() - 1], raw.size() - 1);
+      }
+      v.is_null = false;
+      v.text = raw.substr(0, size);
+      break;
+    }
+    case 'B':
+      if (f.type == TFieldType::ftFloat) {
+        v.is_null = false;
+        v.number = std::bit_cast<double>(ReadLe64(bytes));
+        break;
+      }
+      [[fallthrough]];  // the binary memo of dBase: its block number, like M
     default:
       v.text = TrimBlanks(raw);
       v.is_null = v.text.empty();

@@ -1,5 +1,5 @@
-// DbfFile: read-only access to one dBase III-style table file (.DBF), read once per process;
-// the one rule for which names are .DBF tables.
+// DbfFile: read-only access to one dBase III-style table file (.DBF), FoxPro and Visual FoxPro
+// field types included, read once per process; the one rule for which names are .DBF tables.
 #pragma once
 
 #include <cstdint>
@@ -27,14 +27,27 @@ namespace shelfra {
 //   D           ftDate     (length 8, "YYYYMMDD")
 //   L           ftBoolean  (length 1)
 //   M           ftMemo     (the block number as its raw text; the memo file is not read)
+//   I           ftInteger  (length 4: a little-endian signed 32-bit integer)
+//   B           ftFloat    (length 8: a little-endian IEEE double); of another length it is the
+//                          binary memo of dBase and read like M
+//   Y           ftFloat    (length 8: a little-endian signed 64-bit count of ten-thousandths)
+//   T           ftDateTime (length 8: a little-endian 32-bit Julian day number, then 32-bit
+//                          milliseconds since midnight)
+//   V           ftString   (varchar: the bytes of the stored length, see Decode)
+//   Q           ftUnknown  (varbinary: likewise)
 //   any other   ftUnknown  (the raw bytes as text)
+// The null flags of a Visual FoxPro table (type '0', named _NullFlags, after the last field) are
+// no field of the table: Fields() leaves them out, and they only make values null (see Decode).
 struct DbfField {
   std::string name;     // bytes up to the first zero of the 11-byte name, Shift_JIS kept
-  char dbf_type = 'C';  // 'C', 'N', 'F', 'D', 'L', 'M', ...
+  char dbf_type = 'C';  // 'C', 'N', 'F', 'D', 'L', 'M', 'I', 'B', 'Y', 'T', ...
   int length = 0;       // bytes in the record
   int decimals = 0;
   int offset = 0;       // from the start of the record (the deletion flag is byte 0)
   TFieldType type = TFieldType::ftString;  // the mapped field type
+  uint8_t flags = 0;    // descriptor byte 18: 0x01 system, 0x02 nullable, 0x04 binary
+  int null_bit = -1;    // the bit of the null flags that makes the value null; -1 for none
+  int length_bit = -1;  // V, Q: the bit of the null flags saying the last byte holds the length
 };
 
 // Opens and decodes a table. The file's bytes come from a MappedFile; the records stay in
@@ -47,8 +60,9 @@ class DbfFile {
   // read (or is no regular file), kStatusTableCorrupt when it is malformed: shorter than its
   // header, no 0x0D terminator after the field descriptors within the header length, no
   // fields, a field of length 0 (or a date field not 8 bytes long, a logical one not 1 byte
-  // long), fields running past the record length, or fewer whole records than the header
-  // counts (a copy cut short). Bytes after the counted records (the 0x1A end mark, or
+  // long, an I not 4, a Y or T not 8; null flags with fewer bits than the fields need, named
+  // as their field), fields running past the record length, or fewer whole records than the
+  // header counts (a copy cut short). Bytes after the counted records (the 0x1A end mark, or
   // anything else) are ignored.
   static EngineStatus Open(const std::string& path, std::unique_ptr<DbfFile>& out);
   DbfFile(const DbfFile&) = delete;
@@ -103,19 +117,31 @@ class DbfFile {
   // not parse. The text points into `record`. Allocates nothing.
   // Requires: `record` comes from Record() or ReadRecords(), 0 <= field < Fields().size().
   //   C     the bytes before the first zero byte, trailing blanks dropped, and a lead byte
-  //         left without its second byte at the end dropped too; never null.
+  //         left without its second byte at the end dropped too; not null by its bytes.
   //   N, F  blanks around, then an optional sign, digits with an optional point and an optional
   //         exponent ("e" or "E", optional sign, digits); anything else is null.
   //   D     "YYYYMMDD" of a real proleptic Gregorian date from year 1 gives `date`, its
   //         DayNumber; anything else is null.
   //   L     T, t, Y, y true; F, f, N, n false; anything else ('?', blank) null.
+  //   I     the integer; B the double as stored (infinities and not-a-number too); Y the count
+  //         divided by 10000. Not null by their bytes: every byte pattern is a number.
+  //   T     `date` and `time` (milliseconds) of a day from 0001-01-01 to 9999-12-31 and a time
+  //         below 24 hours; anything else is null, eight zero bytes or blanks (an empty
+  //         date-time) among them.
+  //   V, Q  the bytes of the field, or when its length bit is set the first n of them, n being
+  //         its last byte (at most the length less one); not null by its bytes.
   //   M and other types: the bytes with blanks around dropped; null when nothing is left.
+  // In a table with null flags, a field whose null bit is set is null whatever its bytes
+  // (its text empty). A field takes bits of the null flags in table order: a V or Q field its
+  // length bit, then each field marked nullable (flag 0x02) its null bit. Without null flags
+  // the descriptor flags are not read (older writers leave other bytes there).
   TFieldValue Decode(std::string_view record, int field) const;
 
  private:
   DbfFile() = default;
   EngineStatus Parse();  // reads the header; fails as Open describes
   EngineStatus Corrupt(EngineFault fault, std::string name = {}, int64_t first = 0, int64_t second = 0) const;
+  bool NullFlag(std::string_view record, int bit) const;  // bit `bit` of the record's null flags
 
   std::unique_ptr<MappedFile> file_;
   std::string_view header_;  // inside the file's bytes
@@ -125,6 +151,8 @@ class DbfFile {
   uint8_t version_ = 0;
   uint8_t language_driver_ = 0;
   const char* records_ = nullptr;  // inside the file's bytes
+  int null_flags_offset_ = -1;     // the null flags in the record; -1 when the table has none
+  int null_flags_length_ = 0;
 };
 
 // The file of a table named `table` in a statement, by the one rule of which names are

@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -18,7 +22,16 @@ namespace shelfra {
 namespace {
 
 using testing::DbfBuilder;
+using testing::LittleEndian;
 using testing::Sjis;
+
+// The eight bytes of a T field: Julian day number, then milliseconds since midnight.
+std::string DateTimeBytes(int64_t julian_day, uint32_t milliseconds) {
+  return LittleEndian(static_cast<uint64_t>(julian_day), 4) + LittleEndian(milliseconds, 4);
+}
+
+// The Julian day number of a date.
+int64_t JulianDay(int year, int month, int day) { return DayNumber(year, month, day) + int64_t{1721425}; }
 
 class DbfFileTest : public ::testing::Test {
  protected:
@@ -71,7 +84,7 @@ TEST_F(DbfFileTest, ReadsHeaderFieldsAndRecords) {
       .AddField(Sjis("禁帯出"), 'L', 1)
       .AddField("PRICE", 'N', 10, 2)
       .AddField("MEMO", 'M', 10)
-      .AddField("INT", 'I', 4);
+      .AddField("ODD", 'X', 4);
   b.SetLanguageDriver(0x13);
   b.AddRecord({"20040315", "123", Sjis("吾輩は猫である"), "T", "1500.50", "         7", "abcd"});
   b.AddRecord({"", "", "", "", "", "", ""}, true);
@@ -92,7 +105,7 @@ TEST_F(DbfFileTest, ReadsHeaderFieldsAndRecords) {
       {Sjis("登録日"), 'D', 8, 1, TFieldType::ftDate},       {Sjis("登録番号"), 'N', 10, 9, TFieldType::ftFloat},
       {Sjis("書名"), 'C', 20, 19, TFieldType::ftString},     {Sjis("禁帯出"), 'L', 1, 39, TFieldType::ftBoolean},
       {"PRICE", 'N', 10, 40, TFieldType::ftFloat},           {"MEMO", 'M', 10, 50, TFieldType::ftMemo},
-      {"INT", 'I', 4, 60, TFieldType::ftUnknown},
+      {"ODD", 'X', 4, 60, TFieldType::ftUnknown},
   };
   for (size_t i = 0; i < 7; ++i) {
     const DbfField& field = f->Fields()[i];
@@ -358,6 +371,23 @@ TEST_F(DbfFileTest, MalformedFilesAreRefusedNamingTheFileAndTheFault) {
     b.AddField("L", 'L', 2);
     cases.push_back({"wide logical", b.Bytes(), F::kTableBadFieldLength, "L", 2});
   }
+  for (auto [type, length] : {std::pair{'I', 8}, std::pair{'Y', 4}, std::pair{'T', 10}}) {
+    DbfBuilder b;
+    b.AddField("F", type, length);
+    cases.push_back({"fixed length", b.Bytes(), F::kTableBadFieldLength, "F", length});
+  }
+  {
+    // Nine nullable fields need nine bits; one byte of null flags holds eight.
+    DbfBuilder b;
+    for (char name = 'A'; name <= 'I'; ++name) b.AddField(std::string(1, name), 'C', 1, 0, 0x02);
+    b.AddField("_NullFlags", '0', 1, 0, 0x05);
+    cases.push_back({"null flags too short", b.Bytes(), F::kTableBadFieldLength, "_NullFlags", 1});
+  }
+  {
+    DbfBuilder b;
+    b.AddField("_NullFlags", '0', 1, 0, 0x05);
+    cases.push_back({"null flags alone", b.Bytes(), F::kTableNoFields, "", 0});
+  }
   {
     DbfBuilder b;
     b.AddField("A", 'C', 200, 200).SetRecordLength(100);  // neither reading fits
@@ -388,6 +418,259 @@ TEST_F(DbfFileTest, MissingUnreadableOrSpecialFilesAreRefusedNamingTheFile) {
   EXPECT_EQ(s.code, kStatusTableUnreadable);
   EXPECT_EQ(s.subject, path_);
   EXPECT_EQ(file, nullptr);
+}
+
+TEST_F(DbfFileTest, MapsFoxProTypes) {
+  struct Case {
+    char type;
+    int length;
+    TFieldType expected;
+  } cases[] = {
+      {'I', 4, TFieldType::ftInteger}, {'B', 8, TFieldType::ftFloat},  {'B', 10, TFieldType::ftMemo},
+      {'Y', 8, TFieldType::ftFloat},   {'T', 8, TFieldType::ftDateTime}, {'V', 10, TFieldType::ftString},
+      {'Q', 10, TFieldType::ftUnknown}, {'G', 4, TFieldType::ftUnknown},
+  };
+  DbfBuilder b;
+  for (const Case& c : cases) b.AddField("F", c.type, c.length, c.type == 'Y' ? 4 : 0);
+  auto f = OpenBytes(b.Bytes());
+  ASSERT_NE(f, nullptr);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(f->Fields()[i].type, cases[i].expected) << cases[i].type << cases[i].length;
+  }
+}
+
+TEST_F(DbfFileTest, DecodesFoxProBinaryNumbers) {
+  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  auto dbl = [](double d) { return LittleEndian(std::bit_cast<uint64_t>(d), 8); };
+  struct Case {
+    char type;
+    std::string stored;
+    double expected;
+  } cases[] = {
+      {'I', LittleEndian(0, 4), 0},
+      {'I', LittleEndian(123, 4), 123},
+      {'I', LittleEndian(0xFFFFFFFF, 4), -1},
+      {'I', LittleEndian(0x80000000, 4), -2147483648.0},
+      {'I', LittleEndian(0x7FFFFFFF, 4), 2147483647},
+      {'I', "    ", 0x20202020},  // blanks are bytes of a number like any other
+      {'B', dbl(0.25), 0.25},
+      {'B', dbl(-1e300), -1e300},
+      {'B', std::string(8, '\0'), 0},
+      {'B', dbl(kInf), kInf},
+      {'B', dbl(kNan), kNan},
+      {'Y', LittleEndian(15005000, 8), 1500.5},
+      {'Y', LittleEndian(~uint64_t{0}, 8), -0.0001},
+      {'Y', std::string(8, '\0'), 0},
+      {'Y', LittleEndian(uint64_t{1} << 63, 8), -922337203685477.5808},
+  };
+  for (const Case& c : cases) {
+    std::vector<TFieldValue> v = DecodeAll(c.type, static_cast<int>(c.stored.size()), 0, {c.stored});
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_FALSE(v[0].is_null) << c.type << " " << c.expected;
+    if (std::isnan(c.expected)) {
+      EXPECT_TRUE(std::isnan(v[0].number)) << c.type;
+    } else {
+      EXPECT_DOUBLE_EQ(v[0].number, c.expected) << c.type << " " << c.expected;
+    }
+  }
+}
+
+TEST_F(DbfFileTest, DecodesDateTimes) {
+  struct Case {
+    std::string stored;
+    std::optional<std::pair<int32_t, int32_t>> expected;  // day number, milliseconds
+  } cases[] = {
+      {DateTimeBytes(2461384, 47107000), std::pair{DayNumber(2026, 12, 9), 47107000}},  // 13:05:07
+      {DateTimeBytes(2461384, 0), std::pair{DayNumber(2026, 12, 9), 0}},
+      {DateTimeBytes(1721426, 0), std::pair{1, 0}},  // 0001-01-01
+      {DateTimeBytes(JulianDay(9999, 12, 31), 86399999), std::pair{DayNumber(9999, 12, 31), 86399999}},
+      {DateTimeBytes(1721425, 0), std::nullopt},
+      {DateTimeBytes(JulianDay(9999, 12, 31) + 1, 0), std::nullopt},
+      {DateTimeBytes(2461384, 86400000), std::nullopt},
+      {DateTimeBytes(0, 1000), std::nullopt},
+      {DateTimeBytes(-5, 0), std::nullopt},
+      {std::string(8, '\0'), std::nullopt},  // the empty date-time
+      {std::string(8, ' '), std::nullopt},    // as some writers leave it
+  };
+  for (const Case& c : cases) {
+    std::vector<TFieldValue> v = DecodeAll('T', 8, 0, {c.stored});
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(v[0].is_null, !c.expected.has_value()) << ::testing::PrintToString(c.stored);
+    if (c.expected) {
+      EXPECT_EQ(v[0].date, c.expected->first) << ::testing::PrintToString(c.stored);
+      EXPECT_EQ(v[0].time, c.expected->second) << ::testing::PrintToString(c.stored);
+    }
+  }
+}
+
+// A field value as the tests compare it: "null"; a number in its shortest form ("1500.5",
+// "-0", "1e+10"); a date "YYYY-MM-DD" and a date-time "YYYY-MM-DD hh:mm:ss.mmm"; a logical
+// "T" or "F"; else the text's bytes.
+std::string Shown(const DbfFile& f, std::string_view record, int field) {
+  TFieldValue v = f.Decode(record, field);
+  if (v.is_null) return "null";
+  char buf[64];
+  switch (f.Fields()[static_cast<size_t>(field)].type) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+    case TFieldType::ftFloat:
+      return std::string(buf, std::to_chars(buf, buf + sizeof buf, v.number).ptr);
+    case TFieldType::ftDate:
+    case TFieldType::ftDateTime: {
+      int y = 0, m = 0, d = 0;
+      DayNumberToDate(v.date, y, m, d);
+      int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+      if (f.Fields()[static_cast<size_t>(field)].type == TFieldType::ftDateTime) {
+        n += std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), " %02d:%02d:%02d.%03d", v.time / 3600000,
+                           v.time / 60000 % 60, v.time / 1000 % 60, v.time % 1000);
+      }
+      return std::string(buf, static_cast<size_t>(n));
+    }
+    case TFieldType::ftBoolean:
+      return v.flag ? "T" : "F";
+    default:
+      return std::string(v.text);
+  }
+}
+
+TEST_F(DbfFileTest, NullFlagsMakeValuesNullAndGiveVaryingLengths) {
+  // Bits: A null 0; V length 1, V null 2; I null 3. N is not nullable and B2 is binary (0x04),
+  // which takes no bit.
+  DbfBuilder b;
+  b.SetVersion(0x30);
+  b.AddField("A", 'C', 4, 0, 0x02)
+      .AddField("N", 'N', 4)
+      .AddField("V", 'V', 6, 0, 0x02)
+      .AddField("I", 'I', 4, 0, 0x02)
+      .AddField("B2", 'C', 2, 0, 0x04)
+      .AddField("_NullFlags", '0', 1, 0, 0x05);
+  const std::string i7 = LittleEndian(7, 4);
+  struct Case {
+    std::string v_bytes;
+    uint8_t flags;
+    std::vector<std::string> expected;  // A, N, V, I, B2
+  } cases[] = {
+      {"xyz   ", 0x00, {"abcd", "12", "xyz   ", "7", "ok"}},
+      {"xyz   ", 0x01, {"null", "12", "xyz   ", "7", "ok"}},
+      {std::string("xy\0\0\0\x02", 6), 0x02, {"abcd", "12", "xy", "7", "ok"}},
+      {std::string("\0\0\0\0\0\0", 6), 0x02, {"abcd", "12", "", "7", "ok"}},
+      {std::string("xy\0\0\0\x09", 6), 0x02, {"abcd", "12", std::string("xy\0\0\0", 5), "7", "ok"}},  // at most 5
+      {"xyz   ", 0x04, {"abcd", "12", "null", "7", "ok"}},
+      {"xyz   ", 0x08, {"abcd", "12", "xyz   ", "null", "ok"}},
+      {"xyz   ", 0xF0, {"abcd", "12", "xyz   ", "7", "ok"}},  // bits no field takes
+      {"xyz   ", 0x0F, {"null", "12", "null", "null", "ok"}},
+  };
+  for (const Case& c : cases) {
+    b.AddRawRecord(" abcd  12" + c.v_bytes + i7 + "ok" + std::string(1, static_cast<char>(c.flags)));
+  }
+  auto f = OpenBytes(b.Bytes());
+  ASSERT_NE(f, nullptr) << testing::Describe(status_);
+  ASSERT_EQ(f->Fields().size(), 5u);  // the null flags are no field
+  EXPECT_EQ(f->FieldIndex("_NullFlags"), -1);
+  EXPECT_EQ(f->Fields()[4].offset, 19);
+  EXPECT_EQ(f->RecordLength(), 22u);
+  for (size_t r = 0; r < std::size(cases); ++r) {
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(Shown(*f, f->Record(static_cast<uint32_t>(r)), i), cases[r].expected[static_cast<size_t>(i)])
+          << "record " << r << " field " << f->Fields()[static_cast<size_t>(i)].name;
+    }
+  }
+}
+
+TEST_F(DbfFileTest, DescriptorFlagsWithoutNullFlagsAreNotRead) {
+  // dBase III leaves byte 18 of a descriptor to other uses; without null flags nothing is null.
+  DbfBuilder b;
+  b.AddField("A", 'C', 4, 0, 0x02).AddField("I", 'I', 4, 0, 0x02);
+  b.AddRawRecord(" abcd" + LittleEndian(5, 4));
+  auto f = OpenBytes(b.Bytes());
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(Shown(*f, f->Record(0), 0), "abcd");
+  EXPECT_EQ(Shown(*f, f->Record(0), 1), "5");
+}
+
+// Tables of the FoxPro family written by independent programs (see engine/testdata/README.md):
+// their fields, then each record as deleted or not and its values as Shown.
+TEST(DbfFileFixtureTest, ReadsFoxProTablesWrittenByOtherPrograms) {
+  struct Field {
+    std::string name;  // UTF-8
+    char dbf_type;
+    int length;
+    TFieldType type;
+  };
+  struct Record {
+    bool deleted;
+    std::vector<std::string> values;  // UTF-8
+  };
+  struct Fixture {
+    const char* file;
+    uint8_t version;
+    std::vector<Field> fields;
+    std::vector<Record> records;
+  };
+  using T = TFieldType;
+  const Fixture fixtures[] = {
+      {"vfp_fixture.dbf",  // python3-dbf: null flags after the fields, nulls in records 1 and 2
+       0x30,
+       {{"TITLE", 'C', 20, T::ftString},
+        {"REGNO", 'I', 4, T::ftInteger},
+        {"STAMP", 'T', 8, T::ftDateTime},
+        {"DUE", 'D', 8, T::ftDate},
+        {"ONLOAN", 'L', 1, T::ftBoolean},
+        {"PRICE", 'Y', 8, T::ftFloat},
+        {"RATIO", 'B', 8, T::ftFloat}},
+       {{false, {"吾輩は猫である", "1234", "2026-12-09 13:05:07.000", "2026-12-20", "T", "1500.5", "0.25"}},
+        {false, {"null", "-7", "null", "null", "null", "0", "-1.5"}},
+        {false, {"ｺｺﾛ", "null", "2000-01-01 00:00:00.000", "1999-12-31", "F", "-1e-04", "1e+10"}},
+        {true,
+         {"消えた本", "2147483646", "0001-01-01 23:59:59.000", "0001-01-01", "T", "922337203685477.6", "-0"}}}},
+      {"dbffile_fixture.dbf",  // dbffile: no null flags; empty values written as blanks or zeros
+       0x30,
+       {{"登録番号", 'I', 4, T::ftInteger},
+        {"書名", 'C', 20, T::ftString},
+        {"価格", 'Y', 8, T::ftFloat},
+        {"比率", 'B', 8, T::ftFloat},
+        {"登録日時", 'T', 8, T::ftDateTime},
+        {"登録日", 'D', 8, T::ftDate},
+        {"禁帯出", 'L', 1, T::ftBoolean},
+        {"分類", 'N', 4, T::ftSmallint}},
+       {{false, {"1234", "吾輩は猫である", "1500.5", "0.25", "2026-12-09 13:05:07.000", "2004-03-15", "T", "913"}},
+        {false, {"-2147483648", "", "0", "0", "null", "null", "null", "null"}},
+        {false, {"2147483647", "ｺｺﾛ", "-1e-04", "-1e+300", "2000-01-01 00:00:00.000", "1999-12-31", "F", "-5"}}}},
+      {"foxpro2_fixture.dbf",  // XBase: FoxPro 2.x with memo; numbers written left-aligned
+       0xF5,
+       {{"TITLE", 'C', 20, T::ftString},
+        {"PRICE", 'N', 8, T::ftInteger},
+        {"RATIO", 'F', 12, T::ftFloat},
+        {"REGDATE", 'D', 8, T::ftDate},
+        {"ONLOAN", 'L', 1, T::ftBoolean},
+        {"NOTE", 'M', 10, T::ftMemo}},
+       {{false, {"坊っちゃん", "1500", "0.125", "1906-04-01", "T", "1"}},
+        {false, {"Plain", "null", "-2.5", "null", "null", "null"}}}},
+  };
+  const char* source = std::getenv("SHELFRA_SOURCE_DIR");
+  ASSERT_NE(source, nullptr) << "SHELFRA_SOURCE_DIR is not set (run through ctest)";
+  for (const Fixture& x : fixtures) {
+    auto f = testing::OpenTable(std::string(source) + "/engine/testdata/" + x.file);
+    ASSERT_NE(f, nullptr) << x.file;
+    EXPECT_EQ(f->Version(), x.version) << x.file;
+    ASSERT_EQ(f->Fields().size(), x.fields.size()) << x.file;
+    for (size_t i = 0; i < x.fields.size(); ++i) {
+      const DbfField& field = f->Fields()[i];
+      EXPECT_EQ(field.name, Sjis(x.fields[i].name)) << x.file << " " << i;
+      EXPECT_EQ(field.dbf_type, x.fields[i].dbf_type) << x.file << " " << x.fields[i].name;
+      EXPECT_EQ(field.length, x.fields[i].length) << x.file << " " << x.fields[i].name;
+      EXPECT_EQ(field.type, x.fields[i].type) << x.file << " " << x.fields[i].name;
+    }
+    ASSERT_EQ(f->RecordCount(), x.records.size()) << x.file;
+    for (uint32_t r = 0; r < f->RecordCount(); ++r) {
+      EXPECT_EQ(DbfFile::IsDeleted(f->Record(r)), x.records[r].deleted) << x.file << " record " << r;
+      for (size_t i = 0; i < x.fields.size(); ++i) {
+        EXPECT_EQ(Shown(*f, f->Record(r), static_cast<int>(i)), Sjis(x.records[r].values[i]))
+            << x.file << " record " << r << " " << x.fields[i].name;
+      }
+    }
+  }
 }
 
 // A table written by an independent program (see engine/testdata/README.md).

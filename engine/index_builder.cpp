@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -403,8 +404,12 @@ EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64
       const uint32_t ordinal = static_cast<uint32_t>(c.records.size());
       c.records.push_back(first + i);
       if (c.number_field >= 0) {
+        // A not-a-number (a stored double) equals no number sought and has no place in the
+        // sorted list.
         TFieldValue number = file.Decode(record, c.number_field);
-        if (!number.is_null) c.numbers.push_back(IndexNumberEntry{number.number, first + i, 0});
+        if (!number.is_null && !std::isnan(number.number)) {
+          c.numbers.push_back(IndexNumberEntry{number.number, first + i, 0});
+        }
       }
       pairs.Clear();
       for (size_t s = 0; s < slot_count; ++s) {

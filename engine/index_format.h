@@ -12,10 +12,11 @@
 namespace shelfra {
 
 // The magic names the kind of file and never changes (its "1" is part of the name); the
-// version counts the revisions of the layout below, and an index of another version is
-// never used.
+// version counts the revisions of the layout below and of what it holds for a table's bytes
+// (4: the null flags of Visual FoxPro tables and their number types), and an index of another
+// version is never used.
 inline constexpr char kIndexMagic[8] = {'S', 'H', 'L', 'F', 'I', 'D', 'X', '1'};
-inline constexpr uint32_t kIndexVersion = 3;
+inline constexpr uint32_t kIndexVersion = 4;
 inline constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 inline constexpr uint32_t kMaxSlots = 64;
 // Everything after the header is checked in blocks of this many bytes, each with its CRC-32C:

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "engine/dbf_file.h"
 #include "engine/sql_lexer.h"
@@ -29,6 +30,7 @@ ValueCategory CategoryOf(TFieldType type) {
     case TFieldType::ftFloat:
       return ValueCategory::kNumber;
     case TFieldType::ftDate:
+    case TFieldType::ftDateTime:
       return ValueCategory::kDate;
     case TFieldType::ftBoolean:
       return ValueCategory::kBool;
@@ -54,6 +56,7 @@ Scalar FieldScalar(const DbfFile& file, std::string_view record, int field, Valu
       break;
     case ValueCategory::kDate:
       s.date = v.date;
+      s.time = v.time;
       break;
     case ValueCategory::kNull:
       s.blank = true;
@@ -68,11 +71,18 @@ int CompareScalars(ValueCategory category, const Scalar& a, const Scalar& b) {
     case ValueCategory::kText:
       return CompareText(a.text, b.text);
     case ValueCategory::kNumber:
+      // A stored double may be not-a-number: it comes after every other number and equals
+      // only itself, so that the order stays total.
+      if (std::isnan(a.number) || std::isnan(b.number)) {
+        return std::isnan(a.number) == std::isnan(b.number) ? 0 : (std::isnan(a.number) ? 1 : -1);
+      }
       return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
     case ValueCategory::kBool:
       return static_cast<int>(a.flag) - static_cast<int>(b.flag);
     case ValueCategory::kDate:
-      return a.date < b.date ? -1 : (a.date > b.date ? 1 : 0);
+      // A date is a date-time at midnight.
+      if (a.date != b.date) return a.date < b.date ? -1 : 1;
+      return a.time < b.time ? -1 : (a.time > b.time ? 1 : 0);
     case ValueCategory::kNull:
       break;
   }

@@ -27,13 +27,15 @@ struct Scalar {
   std::string_view text;
   bool flag = false;
   int32_t date = 0;
+  int32_t time = 0;  // milliseconds since midnight; 0 for a date
 };
 
 // The value of field `field` of `record`, read as `category`.
 Scalar FieldScalar(const DbfFile& file, std::string_view record, int field, ValueCategory category);
 // Total order used by comparisons and sorting: a blank value comes before every other
 // value and equals only a blank value; texts compare by CompareText (folded, so "=" takes
-// hiragana for katakana of either width and full-width ASCII for ASCII).
+// hiragana for katakana of either width and full-width ASCII for ASCII); a not-a-number comes
+// after every other number; dates and date-times by day, then time (a date is at midnight).
 int CompareScalars(ValueCategory category, const Scalar& a, const Scalar& b);
 
 // One ORDER BY key bound to a field of the table.

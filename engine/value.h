@@ -7,15 +7,16 @@
 
 namespace shelfra {
 
-enum class TFieldType { ftUnknown, ftString, ftSmallint, ftInteger, ftFloat, ftDate, ftBoolean, ftMemo };
+enum class TFieldType { ftUnknown, ftString, ftSmallint, ftInteger, ftFloat, ftDate, ftBoolean, ftMemo, ftDateTime };
 
 // The raw value of one field of a record, as the engine hands it over. `text` points into the
 // record's bytes and stays valid as long as they do.
 struct TFieldValue {
   bool is_null = true;
   std::string_view text;  // ftString, ftMemo, ftUnknown: the bytes
-  double number = 0;      // ftFloat, ftSmallint, ftInteger
-  int32_t date = 0;       // ftDate: a day number (DayNumber)
+  double number = 0;      // ftFloat, ftSmallint, ftInteger (not-a-number only from a stored double)
+  int32_t date = 0;       // ftDate, ftDateTime: a day number (DayNumber)
+  int32_t time = 0;       // ftDateTime: milliseconds since midnight, 0 to 86399999
   bool flag = false;      // ftBoolean
 };
 

@@ -99,9 +99,11 @@ def filter_():
 
 
 def dbf():
-    fixture = ROOT / "data" / "testdata" / "xbase_fixture.dbf"
-    if fixture.exists():
-        write("dbf_fuzzer", "xbase_fixture.dbf", fixture.read_bytes())
+    # Tables of other writers: dBase III, FoxPro 2.x, and Visual FoxPro with null flags.
+    for name in ("xbase_fixture.dbf", "foxpro2_fixture.dbf", "vfp_fixture.dbf", "dbffile_fixture.dbf"):
+        fixture = ROOT / "engine" / "testdata" / name
+        if fixture.exists():
+            write("dbf_fuzzer", name, fixture.read_bytes())
     with tempfile.TemporaryDirectory() as tmp:
         tmp = Path(tmp)
         books = (ROOT / "sample" / "books.csv").read_text(encoding="utf-8").splitlines()

@@ -26,6 +26,9 @@ class CatalogueFixture {
   void WriteBooksWithSchema(std::string_view schema_utf8, std::string_view csv_utf8);
   // Writes the bundled sample catalogue (both tables and Shelfra.ini) with the catalogue writer.
   void WriteSample();
+  // Writes the table named `table_utf8` (its file named in Shift_JIS) with the schema file
+  // `schema_path` from CSV rows.
+  void WriteTable(const std::string& schema_path, std::string_view table_utf8, std::string_view csv_utf8);
   // Writes Shelfra.ini from UTF-8 text, converted to Shift_JIS with CR LF line ends.
   void WriteSettings(std::string_view ini_utf8);
   // Appends raw lines to the host configuration (e.g. a [Locale] section).
@@ -37,7 +40,6 @@ class CatalogueFixture {
   CgiResult Get(std::string_view path_info, std::string_view query) const;
 
  private:
-  void WriteTable(const std::string& schema_path, std::string_view table_utf8, std::string_view csv_utf8);
   std::string directory_;
   std::string config_path_;
 };

@@ -13,12 +13,14 @@
 
 namespace shelfra::testing {
 
-std::string ProgramPath() { return BuiltProgramPath("vovivavi.exe"); }
-
 std::string BuiltProgramPath(std::string_view name) {
   const char* dir = std::getenv("SHELFRA_BINARY_DIR");
   return std::string(dir ? dir : ".") + "/" + std::string(name);
 }
+
+std::string ProgramPath() { return BuiltProgramPath("vovivavi.exe"); }
+
+std::string IndexProgramPath() { return BuiltProgramPath("shelfra-index"); }
 
 CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input, int timeout_seconds) {
   return RunProgram(ProgramPath(), {}, environment, input, timeout_seconds);

@@ -27,7 +27,12 @@ CgiResult RunProgram(const std::string& program, const std::vector<std::string>&
                      const std::map<std::string, std::string>& environment, std::string_view input = {},
                      int timeout_seconds = 60);
 // Runs the CGI program (ProgramPath) as RunProgram does, without arguments.
+// Path of build/shelfra-index, the operator's index command.
+std::string IndexProgramPath();
 CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input = {},
                  int timeout_seconds = 60);
+// RunCgi for another program of the build folder.
+CgiResult RunProgram(const std::string& program, const std::map<std::string, std::string>& environment,
+                     std::string_view input = {}, int timeout_seconds = 60);
 
 }  // namespace shelfra::testing

@@ -8,14 +8,20 @@
 namespace shelfra::testing {
 
 namespace {
-void PutLe(std::string& out, size_t at, uint32_t value, int bytes) {
+void PutLe(std::string& out, size_t at, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out[at + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 }  // namespace
 
-DbfBuilder& DbfBuilder::AddField(std::string_view name, char type, int length, int decimals) {
+std::string LittleEndian(uint64_t value, int bytes) {
+  std::string out(static_cast<size_t>(bytes), '\0');
+  PutLe(out, 0, value, bytes);
+  return out;
+}
+
+DbfBuilder& DbfBuilder::AddField(std::string_view name, char type, int length, int decimals, uint8_t flags) {
   if (name.size() > 11) ADD_FAILURE() << "DbfBuilder: field name longer than 11 bytes";
-  fields_.push_back(Field{std::string(name.substr(0, 11)), type, length, decimals});
+  fields_.push_back(Field{std::string(name.substr(0, 11)), type, length, decimals, flags});
   return *this;
 }
 
@@ -66,6 +72,7 @@ std::string DbfBuilder::Bytes() const {
     d[11] = f.type;
     d[16] = static_cast<char>(f.length & 0xFF);
     d[17] = static_cast<char>(f.type == 'C' && f.length > 255 ? (f.length >> 8) : f.decimals);
+    d[18] = static_cast<char>(f.flags);
     out += d;
   }
   out += terminator_;

@@ -22,15 +22,19 @@ namespace shelfra::testing {
 //   10-11  record length: 1 + the field lengths
 //   29     language byte (0x00)        the other bytes of the first 32 are zero
 //   32...  one 32-byte descriptor per field: name (11 bytes, zero-padded), type (byte 11),
-//          length (16), decimals (17); a 'C' field longer than 255 stores the high byte of its
-//          length in byte 17
+//          length (16), decimals (17), flags (18, Visual FoxPro: 0x01 system, 0x02 nullable);
+//          a 'C' field longer than 255 stores the high byte of its length in byte 17
 //   then   the terminator 0x0D; the records (deletion flag ' ' or '*', then the values); the end
 //          mark 0x1A
 // Each Set... override replaces one computed value; the rest stays computed.
+// The `bytes` low bytes of `value`, lowest first: the binary values of I, B, Y and T fields
+// (LittleEndian(std::bit_cast<uint64_t>(0.25), 8) for a B field holding 0.25).
+std::string LittleEndian(uint64_t value, int bytes);
+
 class DbfBuilder {
  public:
   // Adds a field. `name` is written as given (bytes, at most 11).
-  DbfBuilder& AddField(std::string_view name, char type, int length, int decimals = 0);
+  DbfBuilder& AddField(std::string_view name, char type, int length, int decimals = 0, uint8_t flags = 0);
   // Adds a record of one value per field, formatted for the field: 'N' and 'F' right-aligned
   // with blanks in front, every other type left-aligned with blanks after. A value longer than
   // its field fails the test and is cut. Missing trailing values are blank.
@@ -62,6 +66,7 @@ class DbfBuilder {
     char type;
     int length;
     int decimals;
+    uint8_t flags;
   };
   std::vector<Field> fields_;
   std::vector<std::string> records_;  // each as written
