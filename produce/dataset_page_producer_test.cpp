@@ -43,7 +43,7 @@ TEST_F(DataSetPageProducerTest, HandlerSeesThePresetTextAndHasTheLastWord) {
                                std::string& replace_text) {
     log += tag_string + "=" + replace_text + ";";
     if (tag_string == "BARCODE") replace_text.clear();
-    if (tag_string == "Title") replace_text = "T";
+    if (tag_string == "Title") replace_text = 'T';
   };
   dataset_.Open();
   EXPECT_EQ(producer_.ProduceFromString("<#ISBN>,<#BARCODE>,<#Title>,<#ISBN a>"), "4-00-1,,T,");

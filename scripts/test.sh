@@ -5,12 +5,14 @@
 #      search index with the book table replaced three times while it runs,
 #   3. a smoke run of every fuzz target (libFuzzer),
 #   4. the unit and whole-program tests under AddressSanitizer and UndefinedBehaviorSanitizer,
-#   5. the unit and whole-program tests (CTest).
+#   5. Release builds of the programs with g++ and with clang, warnings as errors,
+#   6. installing with cmake --install and from the Debian package, each served and checked,
+#   7. the unit and whole-program tests (CTest).
 # Each step runs even when an earlier one failed; the exit code says whether all passed.
 #
 # Usage: scripts/test.sh [--quick]
-#   --quick   only builds and runs step 5, for the edit-build-test loop: no package
-#             installs, no browser, load, fuzz or sanitizer runs
+#   --quick   only builds and runs step 7, for the edit-build-test loop: installs nothing,
+#             and skips the browser, load, fuzz, sanitizer, release-build and package steps
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -41,6 +43,8 @@ step "$root/scripts/load_test.sh" --short
 step "$root/scripts/load_test.sh" --short --swap 3 --report "$root/build-load/load-report-swap.md"
 step "$root/scripts/fuzz.sh"
 step "$root/scripts/sanitize.sh"
+step "$root/scripts/release_build.sh"
+step "$root/scripts/package_test.sh"
 
 cd "$root/build"
 ctest --output-on-failure -j"$(nproc)" --timeout 600 || status=1

@@ -100,7 +100,8 @@ std::string DecodeEscapes(std::string_view text) {
       int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
       int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
       if (hi < 0 || lo < 0) {
-        std::string bad = "$" + std::string(text.substr(i + 1, 2));
+        std::string bad = "$";
+        bad.append(text.substr(i + 1, 2));
         throw EConvertError(Format(res::base::kNotAnInteger, {bad}));
       }
       out.push_back(static_cast<char>(hi * 16 + lo));

@@ -65,7 +65,7 @@ PathMask::PathMask(std::string_view pattern) : pattern_(pattern) {
       if (!closed) throw Exception(Format(res::web::kInvalidMask, {pattern, static_cast<int>(n)}));
     } else if (IsSjisLeadByte(c) && i + 1 < n) {
       e.kind = Element::kDoubleByte;
-      e.bytes.assign(pattern.substr(i, 2));
+      e.bytes = std::string(pattern.substr(i, 2));
       i += 2;
     } else {
       e.bytes.assign(1, static_cast<char>(c));

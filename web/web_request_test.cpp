@@ -49,7 +49,7 @@ TEST(CgiRequestTest, NamedVariablesReadTheirOwnEnvironmentVariable) {
                {kServerPort, "SERVER_PORT"},       {kHttpAuthorization, "HTTP_AUTHORIZATION"}};
   for (const Case& c : cases) {
     FakeCgiEnvironment env;
-    env.variables[c.name] = "7";
+    env.variables.emplace(c.name, "7");
     TCGIRequest request(env);
     EXPECT_EQ(request.VariableText(c.variable), "7") << c.name;
   }
@@ -108,7 +108,9 @@ TEST(CgiRequestTest, HugeQueryStringsSplitInLinearTime) {
   // A 1 MB query of 100,000 fields, and one field of 1 MB: every entry kept, in order, and
   // fast (a quadratic splitter would take minutes here).
   std::string many;
-  for (int i = 0; i < 100000; ++i) many += "f" + std::to_string(i % 10) + "=" + std::string(3, 'a' + i % 26) + "&";
+  for (int i = 0; i < 100000; ++i) {
+    many.append("f").append(std::to_string(i % 10)).append("=").append(3, 'a' + i % 26).append("&");
+  }
   many.resize(1 << 20, 'z');
   FakeCgiEnvironment env;
   env.variables["QUERY_STRING"] = many;

@@ -209,7 +209,7 @@ TEST_F(HostileTest, TableOf255FieldsIsRead) {
   std::string schema = "name,type,length,decimals\n";
   std::string schema_books = ReadFile(SourceDir() + "/tools/catalogue/schema/books.csv");
   schema += schema_books.substr(schema_books.find('\n') + 1);
-  for (int i = 41; i < 255; ++i) schema += "X" + std::to_string(i) + ",C,1,0\n";
+  for (int i = 41; i < 255; ++i) schema.append("X").append(std::to_string(i)).append(",C,1,0\n");
   catalogue_.WriteBooksWithSchema(schema, kBooks);
   ASSERT_EQ(static_cast<unsigned char>(ReadFile(books_path_)[9]), (32 + 32 * 255 + 1) >> 8);
   CgiResult r = Get("", "title1=" + std::string("%82%B1%82%B1%82%EB"));  // "kokoro"
