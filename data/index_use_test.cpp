@@ -106,7 +106,7 @@ TEST_F(IndexUseTest, SeekByNumberFindsWhatTheScanFinds) {
       const int whole = static_cast<int>(rng() % 40);
       const bool half = kind != 'I' && rng() % 9 == 0;
       const std::string flag = rng() % 3 == 0 ? "T" : "F";
-      const std::string tag = "r" + std::to_string(i);
+      const std::string tag = std::string("r").append(std::to_string(i));
       const bool deleted = rng() % 8 == 0;
       std::string number;
       if (kind == 'N') number = blank ? "" : std::to_string(whole) + (half ? ".5" : "");
@@ -134,7 +134,7 @@ TEST_F(IndexUseTest, SeekByNumberFindsWhatTheScanFinds) {
       std::vector<std::string> found;
       for (int n = -1; n <= 41; ++n) {
         bool hit = table.SeekEqual(Sjis("登録番号"), {TSeekValue(n)});
-        found.push_back(std::to_string(n) + (hit ? ":" + table.FieldNamed("TAG").StringValue() : ":-"));
+        found.push_back(std::to_string(n) + ":" + (hit ? table.FieldNamed("TAG").StringValue() : "-"));
       }
       bool half = table.SeekEqual(Sjis("登録番号"), {TSeekValue(12.5)});
       found.push_back(half ? table.FieldNamed("TAG").StringValue() : "-");
