@@ -85,7 +85,7 @@ bool IsRawText(TFieldType t) { return t == TFieldType::ftMemo || t == TFieldType
 // The field's type as its descriptor gives it: "C 254", "N 10", "N 8.2".
 std::string TypeText(const DbfField& f) {
   std::string text = U(std::string(1, f.dbf_type)) + " " + IntToStr(f.length);
-  if (f.decimals > 0) text += "." + IntToStr(f.decimals);
+  if (f.decimals > 0) text.append(".").append(IntToStr(f.decimals));
   return text;
 }
 
