@@ -26,6 +26,7 @@
 #include "data/table.h"
 #include "engine/engine_test_support.h"
 #include "engine/index_keeper.h"
+#include "tests/support/book_tables.h"
 #include "tests/support/sjis.h"
 
 namespace shelfra {
@@ -33,29 +34,10 @@ namespace {
 
 using testing::Sjis;
 
-// A field of the catalogue writer's schema, its name in UTF-8.
-struct SchemaField {
-  std::string name;
-  char type;
-  int length;
-  int decimals;
-};
+using testing::SchemaField;
 
 std::vector<SchemaField> Schema(const std::string& file) {
-  const char* source = std::getenv("SHELFRA_SOURCE_DIR");
-  std::ifstream csv(std::string(source != nullptr ? source : ".") + "/tools/catalogue/schema/" + file);
-  std::vector<SchemaField> fields;
-  std::string line;
-  std::getline(csv, line);  // the column names
-  while (std::getline(csv, line)) {
-    std::stringstream cells(line);
-    std::string name, type, length, decimals;
-    std::getline(cells, name, ',');
-    std::getline(cells, type, ',');
-    std::getline(cells, length, ',');
-    std::getline(cells, decimals, ',');
-    fields.push_back(SchemaField{name, type[0], std::stoi(length), std::stoi(decimals)});
-  }
+  std::vector<SchemaField> fields = testing::WriterSchema(file);
   EXPECT_FALSE(fields.empty()) << file;
   return fields;
 }

@@ -119,22 +119,11 @@ TEST(CatalogueTest, EverySearchShapeGivesTheScansAnswerThroughTheIndex) {
 }
 
 TEST(CatalogueTest, StoredFieldDefinitionsAreWhatTheReaderMakesOfTheWritersSchema) {
-  // The catalogue writer's schema of the book table: name,type,length,decimals (UTF-8).
-  const char* source = std::getenv("SHELFRA_SOURCE_DIR");
-  ASSERT_NE(source, nullptr);
-  std::ifstream csv(std::string(source) + "/tools/catalogue/schema/books.csv");
-  std::string line;
-  std::getline(csv, line);  // the column names
+  // The catalogue writer's schema of the book table.
   testing::DbfBuilder b;
-  while (std::getline(csv, line)) {
-    std::stringstream parts(line);
-    std::string name, type, length, decimals;
-    std::getline(parts, name, ',');
-    std::getline(parts, type, ',');
-    std::getline(parts, length, ',');
-    std::getline(parts, decimals, ',');
-    b.AddField(Sjis(name), type[0], std::stoi(length), std::stoi(decimals));
-  }
+  const std::vector<testing::SchemaField> schema = testing::WriterSchema("books.csv");
+  ASSERT_FALSE(schema.empty());
+  for (const testing::SchemaField& f : schema) b.AddField(Sjis(f.name), f.type, f.length, f.decimals);
   testing::TempCatalogue catalogue;
   catalogue.Write(std::string(BookTableName()), b);
   TComponent owner(nullptr);

@@ -1,7 +1,10 @@
 // The shared book tables of the tests.
 #include "tests/support/book_tables.h"
 
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -85,6 +88,24 @@ DbfBuilder RandomBookTable(unsigned seed, int records) {
     b.AddRecord(values, rng() % 10 == 0);
   }
   return b;
+}
+
+std::vector<SchemaField> WriterSchema(const std::string& file) {
+  const char* source = std::getenv("SHELFRA_SOURCE_DIR");
+  std::ifstream csv(std::string(source != nullptr ? source : ".") + "/tools/catalogue/schema/" + file);
+  std::vector<SchemaField> fields;
+  std::string line;
+  std::getline(csv, line);  // the column names
+  while (std::getline(csv, line)) {
+    std::stringstream cells(line);
+    std::string name, type, length, decimals;
+    std::getline(cells, name, ',');
+    std::getline(cells, type, ',');
+    std::getline(cells, length, ',');
+    std::getline(cells, decimals, ',');
+    fields.push_back(SchemaField{name, type[0], std::stoi(length), std::stoi(decimals)});
+  }
+  return fields;
 }
 
 }  // namespace shelfra::testing
