@@ -122,6 +122,8 @@ SearchIndexFields CatalogueIndexFields() {
   }
   fields.sort = r::kFieldTitleReading;
   fields.number = r::kFieldRegistrationNo;
+  // The result list is written from the index's copies of its fields.
+  for (std::string_view name : ResultListFields()) fields.shown.emplace_back(name);
   return fields;
 }
 

@@ -48,8 +48,8 @@ struct SearchCriteria {
 std::vector<std::string> SearchStatementLines(const SearchCriteria& criteria);
 
 // What the search index of a catalogue table holds: the fields the search statement tests
-// and the class code, the title reading it sorts by, and the registration number the detail
-// page seeks.
+// and the class code, the title reading it sorts by, the registration number the detail
+// page seeks, and the result list's fields, so the list is written without reading the table.
 SearchIndexFields CatalogueIndexFields();
 
 }  // namespace shelfra

@@ -29,6 +29,7 @@ TWebModule1::~TWebModule1() { DestroyComponents(); }
 
 void TWebModule1::WebModule1WebActionItem1Action(TComponent& /*sender*/, TWebRequest& request,
                                                  TWebResponse& response, bool& /*handled*/) {
+  detail_link_prefix_.clear();
   const SearchCriteria criteria = SearchCriteria::FromQuery(request.QueryValues());
   if (criteria.Empty()) {
     response.SetContent(PageProducer1->ProduceContent());
@@ -49,6 +50,7 @@ void TWebModule1::WebModule1WebActionItem1Action(TComponent& /*sender*/, TWebReq
 
 void TWebModule1::WebModule1alListAction(TComponent& /*sender*/, TWebRequest& /*request*/, TWebResponse& response,
                                          bool& /*handled*/) {
+  detail_link_prefix_.clear();
   response.SetContent(DataSetTableProducer1->ProduceContent());
 }
 
@@ -67,7 +69,17 @@ void TWebModule1::DataSetTableProducer1FormatCell(TComponent& /*sender*/, int ce
                                                   THTMLVAlign& /*valign*/, std::string& /*custom_attrs*/,
                                                   std::string& cell_data) {
   if (cell_column == 0 && cell_row > 0) {
-    cell_data = Format("<A HREF=\"%s/Detail?NO=%s\">%s</A>", {CurrentRequest()->VariableText(kScriptName), cell_data, cell_data});
+    // <A HREF="<script name>/Detail?NO=<number>"><number></A>, composed in a string kept from
+    // row to row.
+    if (detail_link_prefix_.empty()) {
+      detail_link_prefix_ = "<A HREF=\"" + CurrentRequest()->VariableText(kScriptName) + "/Detail?NO=";
+    }
+    detail_link_.assign(detail_link_prefix_);
+    detail_link_ += cell_data;
+    detail_link_ += "\">";
+    detail_link_ += cell_data;
+    detail_link_ += "</A>";
+    cell_data.swap(detail_link_);
   }
 }
 

@@ -67,6 +67,9 @@ class TWebModule1 : public TWebModule {
   int ReadSettingInteger(std::string_view section, std::string_view key, int default_value);
   std::string RegistrationNumberText();
   std::string LendingStatus();
+
+  std::string detail_link_prefix_;  // "<A HREF=\"<script name>/Detail?NO=" of the current list
+  std::string detail_link_;         // the cell being composed
 };
 
 }  // namespace shelfra

@@ -95,9 +95,9 @@ const DbfFile& TDatabase::OpenTableFile(std::string_view file_name) {
   return *files_.back();
 }
 
-const SearchIndex* TDatabase::SearchIndexFor(const DbfFile& file) {
+std::shared_ptr<const SearchIndex> TDatabase::SearchIndexFor(const DbfFile& file) {
   for (const IndexEntry& entry : indexes_) {
-    if (entry.file == &file) return entry.index.get();
+    if (entry.file == &file) return entry.index;
   }
   const std::string directory = IndexDirectory();
   std::unique_ptr<SearchIndex> index;
@@ -107,7 +107,7 @@ const SearchIndex* TDatabase::SearchIndexFor(const DbfFile& file) {
     index = IndexForRequest(file, *index_fields_, directory);
   }
   indexes_.push_back(IndexEntry{&file, std::move(index)});
-  return indexes_.back().index.get();
+  return indexes_.back().index;
 }
 
 void TDatabase::CheckIndex(const DbfFile& file) {

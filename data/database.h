@@ -41,8 +41,8 @@ class TDatabase : public TComponent {
   // (IndexForRequest: when there is none yet, one is made in a process of its own while this
   // request scans), holding the session's index fields. nullptr without that setting or when
   // there is no current index; without the setting nothing is written. Looked up once per
-  // file. Owned by the database. Raises nothing.
-  const SearchIndex* SearchIndexFor(const DbfFile& file);
+  // file. Shared by the database and the datasets reading it. Raises nothing.
+  std::shared_ptr<const SearchIndex> SearchIndexFor(const DbfFile& file);
   // After the index of `file` was used: when it turned out damaged, has it made again and
   // uses it no more.
   void CheckIndex(const DbfFile& file);
@@ -58,7 +58,7 @@ class TDatabase : public TComponent {
   std::vector<std::unique_ptr<DbfFile>> files_;  // owned
   struct IndexEntry {
     const DbfFile* file;                  // not owned: one of files_
-    std::unique_ptr<SearchIndex> index;  // owned; null when none could be had
+    std::shared_ptr<SearchIndex> index;  // null when none could be had
   };
   std::vector<IndexEntry> indexes_;
 };

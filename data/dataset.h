@@ -61,6 +61,9 @@ class TDataSet : public TComponent {
   // Number of records the dataset yields (after filtering); -1 when it cannot be counted.
   // Raises EDatabaseError when the dataset is closed.
   virtual int CountRecords();
+  // The records from the current one to the last when the dataset knows their number without
+  // reading them; -1 when it does not (the default).
+  virtual int64_t RecordsAhead() const { return -1; }
   // Moves to the first record, in dataset order and among those passing the filter, whose
   // fields (names separated by ";", blanks round each ignored) equal the values, one value per
   // name. Not found: returns false and the current record stays. Raises EDatabaseError when

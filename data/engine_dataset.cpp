@@ -38,10 +38,15 @@ TEngineDataSet::TEngineDataSet(TComponent* owner) : TDataSet(owner) {}
 
 TEngineDataSet::~TEngineDataSet() = default;
 
-void TEngineDataSet::OpenCursor(const DbfFile& file, std::vector<uint32_t> answer, bool natural_order) {
+void TEngineDataSet::OpenCursor(const DbfFile& file, std::vector<uint32_t> answer, bool natural_order,
+                                TShownRows shown) {
   file_ = &file;
   answer_ = std::move(answer);
   natural_ = natural_order;
+  shown_ = std::move(shown);
+  if (shown_.index != nullptr && (natural_ || shown_.ordinals.size() != answer_.size())) shown_ = TShownRows{};
+  shown_fields_.assign(shown_.index != nullptr ? file.Fields().size() : 0, std::string_view());
+  shown_position_ = SIZE_MAX;
   has_current_ = false;
   position_ = 0;
   for (const DbfField& f : file.Fields()) {
@@ -58,6 +63,9 @@ void TEngineDataSet::CloseCursor() {
   has_current_ = false;
   position_ = 0;
   buffered_record_ = UINT32_MAX;
+  shown_ = TShownRows{};
+  shown_fields_.clear();
+  shown_position_ = SIZE_MAX;
 }
 
 size_t TEngineDataSet::CursorSize() const {
@@ -80,7 +88,25 @@ std::string_view TEngineDataSet::RecordBytes(size_t position) const {
   return buffered_view_;
 }
 
+bool TEngineDataSet::ShownRowAt(size_t position) const {
+  if (shown_.index == nullptr) return false;
+  if (position == shown_position_) return true;
+  shown_position_ = SIZE_MAX;
+  if (shown_.index->ShownRow(*file_, shown_.ordinals[position], shown_fields_, shown_null_flags_)) {
+    shown_position_ = position;
+    return true;
+  }
+  // A damaged row: the table answers from now on, and the index is made again.
+  std::function<void()> on_damaged = std::move(shown_.on_damaged);
+  shown_ = TShownRows{};
+  if (on_damaged) on_damaged();
+  return false;
+}
+
 bool TEngineDataSet::Visible(size_t position) const {
+  // An answer list holds live records that passed the statement; the table cannot have
+  // changed since without the request failing (CheckIntact, and the check before sending).
+  if (!natural_ && !(filter_ && Filtered())) return position < answer_.size();
   std::string_view record = RecordBytes(position);
   if (DbfFile::IsDeleted(record)) return false;
   return !(filter_ && Filtered()) || filter_->Holds(record);
@@ -88,6 +114,9 @@ bool TEngineDataSet::Visible(size_t position) const {
 
 TFieldValue TEngineDataSet::GetFieldValue(int field_no) const {
   if (!has_current_ || file_ == nullptr) return TFieldValue{};
+  if (shown_.index != nullptr && shown_.index->Shows(field_no) && ShownRowAt(position_)) {
+    return file_->DecodeValue(field_no, shown_fields_[static_cast<size_t>(field_no)], shown_null_flags_);
+  }
   TFieldValue value = file_->Decode(RecordBytes(position_), field_no);
   CheckEngine(file_->CheckIntact());  // a value read from pages the file no longer has is no value
   return value;
@@ -103,6 +132,11 @@ int TEngineDataSet::CountRecords() {
   }
   CheckEngine(file_->CheckIntact());
   return count;
+}
+
+int64_t TEngineDataSet::RecordsAhead() const {
+  if (natural_ || (filter_ && Filtered()) || !has_current_) return -1;
+  return static_cast<int64_t>(answer_.size() - position_);
 }
 
 bool TEngineDataSet::InternalFirst() {

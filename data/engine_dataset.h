@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,14 @@ namespace shelfra {
 class DbfFile;
 class SearchIndex;
 
+// The shown rows of an answer the search index gave: the index, the live record ordinals of
+// the answer's records (in the same order) and what to do once the index turns out damaged.
+struct TShownRows {
+  std::shared_ptr<const SearchIndex> index;
+  std::vector<uint32_t> ordinals;
+  std::function<void()> on_damaged;
+};
+
 class TEngineDataSet : public TDataSet {
  public:
   explicit TEngineDataSet(TComponent* owner);
@@ -26,12 +35,17 @@ class TEngineDataSet : public TDataSet {
   TFieldValue GetFieldValue(int field_no) const override;
   // The records the dataset yields: deleted ones left out, the filter applied when Filtered.
   int CountRecords() override;
+  // Known for an answer list without an active filter.
+  int64_t RecordsAhead() const override;
 
  protected:
   // Attaches the cursor: all records of `file` in natural order, or (with `answer`) the listed
   // record numbers in that order; creates one field per field of the file and compiles a
-  // non-empty Filter. Requires: `file` outlives the cursor (until CloseCursor).
-  void OpenCursor(const DbfFile& file, std::vector<uint32_t> answer, bool natural_order);
+  // non-empty Filter. With `shown` (an answer list the index gave), the fields the index
+  // shows are read from its shown rows and the table's records are not read for them; should
+  // a row turn out damaged, the table is read from then on and `on_damaged` called once.
+  // Requires: `file` outlives the cursor (until CloseCursor).
+  void OpenCursor(const DbfFile& file, std::vector<uint32_t> answer, bool natural_order, TShownRows shown = {});
   void CloseCursor();
 
   bool InternalNext() override;
@@ -52,6 +66,9 @@ class TEngineDataSet : public TDataSet {
   uint32_t RecordAt(size_t position) const;
   // The record at cursor `position` exists, is not deleted and passes an active filter.
   bool Visible(size_t position) const;
+  // Makes the shown row of cursor `position` the one at hand; false when the shown rows
+  // cannot give it.
+  bool ShownRowAt(size_t position) const;
   // The bytes of the record at cursor `position`. A natural-order cursor reads the mapped
   // file; an answer list, whose records come in any order, reads each record once with
   // pread into a buffer (one system call costs less than faulting in the pages around it).
@@ -73,6 +90,10 @@ class TEngineDataSet : public TDataSet {
   mutable std::string record_buffer_;     // the answer record last read by RecordBytes
   mutable uint32_t buffered_record_ = UINT32_MAX;  // its number; UINT32_MAX when none
   mutable std::string_view buffered_view_;         // its bytes (in record_buffer_ or the file's)
+  mutable TShownRows shown_;                       // index empty when there are none
+  mutable std::vector<std::string_view> shown_fields_;  // the row at hand, by field (ShownRow)
+  mutable std::string_view shown_null_flags_;
+  mutable size_t shown_position_ = SIZE_MAX;       // its cursor position; SIZE_MAX when none
 };
 
 }  // namespace shelfra

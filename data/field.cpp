@@ -42,16 +42,29 @@ std::string TField::DisplayText() const {
   return DisplayRule();
 }
 
+void TField::GetDisplayText(std::string& text) const {
+  if (OnGetText) {
+    text.clear();
+    OnGetText(const_cast<TField&>(*this), text, true);
+    return;
+  }
+  DisplayRuleInto(text);
+}
+
 void TField::AccessError(std::string_view type_name) const {
   throw EDatabaseError(Format(res::data::kFieldAccessError, {field_name_, type_name}));
 }
 
-std::string TStringField::StringValue() const {
+std::string_view TStringField::Text() const {
   TFieldValue v = Value();
   if (v.is_null) return {};
   std::string_view text = v.text.substr(0, v.text.find('\0'));
-  return std::string(text.substr(0, kMaxStringBytes));
+  return text.substr(0, kMaxStringBytes);
 }
+
+std::string TStringField::StringValue() const { return std::string(Text()); }
+
+void TStringField::DisplayRuleInto(std::string& text) const { text.assign(Text()); }
 
 int32_t TStringField::IntegerValue() const { return StrToInt(StringValue()); }
 

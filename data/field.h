@@ -36,6 +36,9 @@ class TField : public TComponent {
   virtual std::string StringValue() const = 0;
   // OnGetText's text when a handler is set, else the type's display rule.
   std::string DisplayText() const;
+  // DisplayText into `text` (replacing what it held), reusing its storage: a list writes every
+  // cell through one string.
+  void GetDisplayText(std::string& text) const;
   // The value as a signed 32-bit integer. Raises EDatabaseError when the type has none.
   virtual int32_t IntegerValue() const = 0;
   // The value as a double. Raises EDatabaseError when the type has none.
@@ -46,6 +49,9 @@ class TField : public TComponent {
 
  protected:
   virtual std::string DisplayRule() const { return StringValue(); }
+  // DisplayRule into `text`; a type whose texts are short enough to need no storage of their
+  // own keeps the default.
+  virtual void DisplayRuleInto(std::string& text) const { text = DisplayRule(); }
   TFieldValue Value() const;  // the current record's raw value
   // Raises EDatabaseError "field '<name>' cannot be accessed as <type_name>".
   [[noreturn]] void AccessError(std::string_view type_name) const;
@@ -71,6 +77,12 @@ class TStringField : public TField {
   // The text read as a number, the locale's decimal separator standing for the point.
   // Raises EConvertError when it is none.
   double FloatValue() const override;
+
+ protected:
+  void DisplayRuleInto(std::string& text) const override;
+
+ private:
+  std::string_view Text() const;  // StringValue's bytes
 };
 
 class TNumericField : public TField {

@@ -14,6 +14,7 @@
 #include "data/session.h"
 #include "data/table.h"
 #include "engine/engine_test_support.h"
+#include "engine/index_format.h"
 #include "engine/index_keeper.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/sjis.h"
@@ -151,6 +152,74 @@ TEST_F(IndexUseTest, SeekByNumberFindsWhatTheScanFinds) {
     EXPECT_TRUE(std::filesystem::exists(catalogue.Dir() + "/cache")) << kind;
     EXPECT_EQ(seek_all(), scanned) << kind;
   }
+}
+
+TEST_F(IndexUseTest, ListsShownFromTheIndexAreTheTablesAndADamagedRowFallsBack) {
+  // Every type a list may show, as the index keeps it: texts with trailing blanks, a zero
+  // byte, a lead byte cut off at the end; numbers, dates, logicals blank or not; an integer
+  // whose null flag is set over a stored 5.
+  testing::TempCatalogue catalogue;
+  testing::DbfBuilder b;
+  b.SetVersion(0x30).AddField(Sjis("書名"), 'C', 12).AddField(Sjis("書名ｶﾅ"), 'C', 6);
+  b.AddField(Sjis("登録番号"), 'I', 4, 0, 0x02).AddField("PRICE", 'N', 8, 2).AddField("DAY", 'D', 8);
+  b.AddField("LENT", 'L', 1).AddField("_NullFlags", '0', 1, 0, 0x05);
+  const std::string titles[] = {Sjis("ねこ"), Sjis("ねこ ") + std::string(1, '\0') + "x", "ab" + Sjis("ね").substr(0, 1), ""};
+  std::mt19937 rng(11);
+  for (int i = 0; i < 400; ++i) {
+    std::string title = titles[rng() % 4];
+    title.resize(12, ' ');
+    std::string reading = std::string(1, static_cast<char>('A' + rng() % 5));
+    reading.resize(6, ' ');
+    const bool null_number = rng() % 7 == 0;
+    std::string price = rng() % 5 == 0 ? std::string(8, ' ') : "   12.50";
+    std::string day = rng() % 4 == 0 ? std::string(8, ' ') : "20261209";
+    std::string lent = rng() % 3 == 0 ? "?" : "T";
+    b.AddRawRecord((rng() % 9 == 0 ? "*" : " ") + title + reading +
+                   testing::LittleEndian(null_number ? 5 : static_cast<uint32_t>(i), 4) + price + day + lent +
+                   (null_number ? '\x01' : '\0'));
+  }
+  catalogue.Write("books.DBF", b);
+  SearchIndexFields fields = Session().IndexFields();
+  for (const char* name : {"書名", "登録番号", "PRICE", "DAY", "LENT", "NOSUCH"}) fields.shown.push_back(Sjis(name));
+  Session().SetIndexFields(fields);
+  const std::string statement = Sjis("select * from books where 書名 like \"%ね%\" order by 書名ｶﾅ");
+  auto list = [&] {
+    TComponent owner(nullptr);
+    TQuery& query = owner.Create<TQuery>("QueryZosho");
+    query.SetDatabaseName("Vadoz");
+    query.AddSQL(statement);
+    query.Open();
+    std::string rows;
+    for (; !query.AtEnd(); query.MoveNext()) {
+      for (int f = 0; f < query.FieldCount(); ++f) rows += "|" + query.FieldAt(f).DisplayText();
+      rows += "\n";
+    }
+    return rows;
+  };
+  const std::string scanned = list();
+  {
+    std::ofstream config(catalogue.Dir() + "/shelfra.conf", std::ios::app);
+    config << "[Index]\nDirectory=" << catalogue.Dir() << "/cache\n";
+  }
+  EXPECT_EQ(list(), scanned);  // makes the index
+  EXPECT_EQ(list(), scanned);  // through it
+  std::string index_path;
+  for (const auto& e : std::filesystem::directory_iterator(catalogue.Dir() + "/cache")) {
+    if (e.path().extension() == ".idx") index_path = e.path();
+  }
+  ASSERT_FALSE(index_path.empty());
+  // A changed byte in the middle of the shown rows: the rows from it on come from the table,
+  // the list is the same, and the index is made again.
+  IndexFileHeader h;
+  {
+    std::fstream f(index_path, std::ios::in | std::ios::out | std::ios::binary);
+    f.read(reinterpret_cast<char*>(&h), sizeof h);
+    ASSERT_GT(h.row_text_size, 100u);
+    f.seekp(static_cast<std::streamoff>(h.row_text_offset + h.row_text_size / 2));
+    f.put('\x7f');
+  }
+  EXPECT_EQ(list(), scanned);
+  EXPECT_FALSE(std::filesystem::exists(index_path));
 }
 
 }  // namespace

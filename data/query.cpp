@@ -125,10 +125,18 @@ void TQuery::InternalOpen() {
   CheckEngine(DbfTableFileName(statement_->TableName(), false, file_name));
   const DbfFile& file = database.OpenTableFile(file_name);
   std::vector<uint32_t> answer;
-  CheckEngine(statement_->Execute(file, database.SearchIndexFor(file), answer));
+  TShownRows shown;
+  shown.index = database.SearchIndexFor(file);
+  bool from_index = false;
+  CheckEngine(statement_->Execute(file, shown.index.get(), answer, &from_index, &shown.ordinals));
   database.CheckIndex(file);
   CheckEngine(file.CheckIntact());  // an answer read from pages the file no longer has is no answer
-  OpenCursor(file, std::move(answer), false);
+  if (from_index) {
+    shown.on_damaged = [&database, &file] { database.CheckIndex(file); };
+  } else {
+    shown = TShownRows{};
+  }
+  OpenCursor(file, std::move(answer), false, std::move(shown));
 }
 
 void TQuery::InternalClose() {

@@ -34,7 +34,7 @@ void TTable::InternalOpen() {
 
 const SearchIndex* TTable::SeekIndex() {
   if (database_ == nullptr || table_file_ == nullptr) return nullptr;
-  return database_->SearchIndexFor(*table_file_);
+  return database_->SearchIndexFor(*table_file_).get();
 }
 
 void TTable::SeekIndexUsed() {

@@ -276,17 +276,29 @@ int DbfFile::FieldIndex(std::string_view name) const {
   return -1;
 }
 
-bool DbfFile::NullFlag(std::string_view record, int bit) const {
-  const auto byte = static_cast<unsigned char>(record[static_cast<size_t>(null_flags_offset_ + bit / 8)]);
+namespace {
+
+bool NullFlag(std::string_view null_flags, int bit) {
+  const auto byte = static_cast<unsigned char>(null_flags[static_cast<size_t>(bit / 8)]);
   return (byte >> (bit % 8)) & 1;
 }
 
+}  // namespace
+
 TFieldValue DbfFile::Decode(std::string_view record, int field) const {
   const DbfField& f = fields_[static_cast<size_t>(field)];
-  std::string_view raw(record.data() + f.offset, static_cast<size_t>(f.length));
+  std::string_view null_flags;
+  if (null_flags_offset_ >= 0) {
+    null_flags = record.substr(static_cast<size_t>(null_flags_offset_), static_cast<size_t>(null_flags_length_));
+  }
+  return DecodeValue(field, std::string_view(record.data() + f.offset, static_cast<size_t>(f.length)), null_flags);
+}
+
+TFieldValue DbfFile::DecodeValue(int field, std::string_view raw, std::string_view null_flags) const {
+  const DbfField& f = fields_[static_cast<size_t>(field)];
   const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
   TFieldValue v;
-  if (f.null_bit >= 0 && NullFlag(record, f.null_bit)) return v;
+  if (f.null_bit >= 0 && NullFlag(null_flags, f.null_bit)) return v;
   switch (f.dbf_type) {
     case 'C': {
       size_t zero = raw.find('\0');
@@ -372,7 +384,7 @@ TFieldValue DbfFile::Decode(std::string_view record, int field) const {
     case 'V':
     case 'Q': {
       size_t size = raw.size();
-      if (f.length_bit >= 0 && NullFlag(record, f.length_bit)) {
+      if (f.length_bit >= 0 && NullFlag(null_flags, f.length_bit)) {
         size = std::min<size_t>(bytes[raw.size() - 1], raw.size() - 1);
       }
       v.is_null = false;

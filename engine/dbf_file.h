@@ -82,6 +82,9 @@ class DbfFile {
     return std::string_view(records_ + static_cast<size_t>(index) * record_length_, record_length_);
   }
   static bool IsDeleted(std::string_view record) { return !record.empty() && record[0] == '*'; }
+  // Where the null flags lie in a record (-1 when the table has none) and their length.
+  int NullFlagsOffset() const { return null_flags_offset_; }
+  int NullFlagsLength() const { return null_flags_length_; }
   // The header as read at opening: the fixed part, the field descriptors and what follows up
   // to the first record.
   std::string_view HeaderBytes() const { return header_; }
@@ -136,12 +139,16 @@ class DbfFile {
   // length bit, then each field marked nullable (flag 0x02) its null bit. Without null flags
   // the descriptor flags are not read (older writers leave other bytes there).
   TFieldValue Decode(std::string_view record, int field) const;
+  // Decode of field `field` from its bytes `raw` and the record's null flags `null_flags`
+  // (NullFlagsLength() bytes; empty when the table has none). A character field's bytes may
+  // lack the blanks that end them in the record. Requires: any other field's `raw` is its
+  // whole length.
+  TFieldValue DecodeValue(int field, std::string_view raw, std::string_view null_flags) const;
 
  private:
   DbfFile() = default;
   EngineStatus Parse();  // reads the header; fails as Open describes
   EngineStatus Corrupt(EngineFault fault, std::string name = {}, int64_t first = 0, int64_t second = 0) const;
-  bool NullFlag(std::string_view record, int bit) const;  // bit `bit` of the record's null flags
 
   std::unique_ptr<MappedFile> file_;
   std::string_view header_;  // inside the file's bytes

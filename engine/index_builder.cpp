@@ -1,8 +1,10 @@
 // SearchIndex::Build: one pass over the table writes the folded texts straight into the file
-// and collects the record numbers, sort keys, numbers and character pairs; the pairs are
-// sorted in bounded runs spilled to a side file and merged into the record lists at the end,
-// so memory stays bounded whatever the table's size.
+// (those of short fields are gathered and written after the others), the shown rows into a
+// side file copied in after them, and collects the record numbers, sort keys, numbers and
+// character pairs; the pairs are sorted in bounded runs spilled to another side file and
+// merged into the record lists at the end, so memory stays bounded whatever the table's size.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +32,41 @@ namespace {
 // (pair, record) entries sorted at a time before they are spilled as a run: 8 bytes each,
 // twice over while sorting, so 64 MB.
 constexpr size_t kRunEntries = size_t{1} << 22;
+
+// Slots of fields this short keep their texts together, after the others, so that a search
+// testing only them (the class code) reads and checks a few pages rather than every record's
+// texts. They are collected in memory: a few bytes a record.
+constexpr int kCompactSlotLength = 32;
+
+// Buffered appending to a side file of the build; the first failure is kept.
+class SideFile {
+ public:
+  explicit SideFile(int fd) : fd_(fd) {}
+  uint64_t Size() const { return size_ + buffer_.size(); }
+  int Error() const { return error_; }
+  void Append(std::string_view bytes) {
+    buffer_.append(bytes);
+    if (buffer_.size() >= (1u << 20)) Flush();
+  }
+  void Flush() {
+    size_t done = 0;
+    while (error_ == 0 && done < buffer_.size()) {
+      ssize_t n = ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done, static_cast<off_t>(size_ + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) error_ = errno;
+      else if (n == 0) error_ = EIO;
+      else done += static_cast<size_t>(n);
+    }
+    size_ += buffer_.size();
+    buffer_.clear();
+  }
+
+ private:
+  int fd_;
+  uint64_t size_ = 0;
+  std::string buffer_;
+  int error_ = 0;
+};
 
 // Buffered writing of the index file, tracking the offset, the first failure and the CRC of
 // every block of the sections.
@@ -362,6 +399,10 @@ struct Collected {
   int number_field = -1;
   std::vector<uint32_t> records;     // record number of each live record
   std::vector<std::vector<uint32_t>> spans;  // per slot: start and end of each live record's text
+  std::vector<std::string> compact;  // per slot: the texts of a compact slot (else empty)
+  std::vector<bool> is_compact;
+  std::vector<uint32_t> shown;       // table field of each shown field
+  std::vector<uint32_t> rows;        // start and end of each live record's shown row, in the rows file
   std::vector<IndexNumberEntry> numbers;
   std::string keys;                  // sort keys of the sort slot, one after the other
   std::vector<uint64_t> key_starts;
@@ -383,19 +424,47 @@ void ChooseFields(const DbfFile& file, const SearchIndexFields& wanted, Collecte
     c.number_field = -1;
   }
   c.spans.resize(c.fields.size());
+  c.compact.resize(c.fields.size());
+  for (uint32_t field : c.fields) c.is_compact.push_back(file.Fields()[field].length <= kCompactSlotLength);
+  for (const std::string& name : wanted.shown) {
+    const int field = file.FieldIndex(name);
+    if (field < 0 || c.shown.size() == kMaxShownFields) continue;
+    if (std::find(c.shown.begin(), c.shown.end(), static_cast<uint32_t>(field)) != c.shown.end()) continue;
+    c.shown.push_back(static_cast<uint32_t>(field));
+  }
+}
+
+// Appends the shown row of `record`, laid out as the file's layout says.
+void AppendShownRow(const DbfFile& file, const std::vector<uint32_t>& shown, std::string_view record,
+                    std::string& row) {
+  for (uint32_t field : shown) {
+    const DbfField& f = file.Fields()[field];
+    std::string_view bytes = record.substr(static_cast<size_t>(f.offset), static_cast<size_t>(f.length));
+    if (f.dbf_type == 'C') {
+      while (!bytes.empty() && bytes.back() == ' ') bytes.remove_suffix(1);
+    }
+    const unsigned char length[2] = {static_cast<unsigned char>(bytes.size() & 0xFF),
+                                     static_cast<unsigned char>(bytes.size() >> 8)};
+    row.append(reinterpret_cast<const char*>(length), 2);
+    row.append(bytes);
+  }
+  if (file.NullFlagsOffset() >= 0) {
+    row.append(record.substr(static_cast<size_t>(file.NullFlagsOffset()), static_cast<size_t>(file.NullFlagsLength())));
+  }
 }
 
 // The pass over the table: each live record's folded texts appended to `w` (from `text_start`
 // on), its sort key, number and character pairs collected, the pairs spilled in sorted runs to
 // the side file `side`. `failure` says why the index cannot be made, when it cannot.
 EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64_t text_start, int side,
-                            std::string& failure) {
+                            SideFile& rows, std::string& failure) {
   const size_t slot_count = c.fields.size();
   const uint32_t length = file.RecordLength();
   std::vector<uint64_t> entries, scratch;
   entries.reserve(kRunEntries + 4096);
   PairSet pairs;
   std::string folded;
+  std::string row;
   uint64_t side_offset = 0;
   EngineStatus scanned = file.ScanChunks([&](uint32_t first, uint32_t n, std::string_view chunk) {
     for (uint32_t i = 0; i < n; ++i) {
@@ -416,12 +485,17 @@ EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64
         std::string_view text = file.Decode(record, static_cast<int>(c.fields[s])).text;
         folded.clear();
         AppendFolded(text, folded);
-        const uint64_t start = w.Offset() - text_start;
+        // A compact slot's spans count from the start of its own texts until they are written.
+        const uint64_t start = c.is_compact[s] ? c.compact[s].size() : w.Offset() - text_start;
         if (start + folded.size() > UINT32_MAX) {
           failure = "the folded texts exceed 4 GB";
           return false;
         }
-        w.Append(folded.data(), folded.size());
+        if (c.is_compact[s]) {
+          c.compact[s] += folded;
+        } else {
+          w.Append(folded.data(), folded.size());
+        }
         c.spans[s].push_back(static_cast<uint32_t>(start));
         c.spans[s].push_back(static_cast<uint32_t>(start + folded.size()));
         ForEachPair(folded, [&](uint32_t pair) {
@@ -431,6 +505,18 @@ EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64
           c.key_starts.push_back(c.keys.size());
           AppendSortKey(text, c.keys);
         }
+      }
+      if (!c.shown.empty()) {
+        row.clear();
+        AppendShownRow(file, c.shown, record, row);
+        const uint64_t start = rows.Size();
+        if (start + row.size() > UINT32_MAX) {
+          failure = "the shown rows exceed 4 GB";
+          return false;
+        }
+        rows.Append(row);
+        c.rows.push_back(static_cast<uint32_t>(start));
+        c.rows.push_back(static_cast<uint32_t>(start + row.size()));
       }
       if (entries.size() >= kRunEntries) {
         if (int err = SpillRun(entries, scratch, side, side_offset, c.runs); err != 0) {
@@ -445,6 +531,8 @@ EngineStatus CollectRecords(const DbfFile& file, Collected& c, Writer& w, uint64
   if (int err = SpillRun(entries, scratch, side, side_offset, c.runs); err != 0) {
     failure = std::string("cannot write the side file: ") + std::strerror(err);
   }
+  rows.Flush();
+  if (rows.Error() != 0) failure = std::string("cannot write the side file: ") + std::strerror(rows.Error());
   return {};
 }
 
@@ -467,10 +555,32 @@ void SortOrder(Collected& c, std::vector<uint32_t>& order, std::vector<uint32_t>
   for (uint32_t k = 0; k < live; ++k) rank[order[k]] = k;
 }
 
+// Appends the rows of the side file `fd` (`size` bytes; `spans` their start and end, by live
+// record) to `w` in `order`, and makes `spans` tell where they are now. False when the side
+// file cannot be read.
+bool CopyRowsInOrder(int fd, uint64_t size, const std::vector<uint32_t>& order, std::vector<uint32_t>& spans,
+                     Writer& w) {
+  if (size == 0) return true;
+  void* map = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
+  if (map == MAP_FAILED) return false;
+  const char* bytes = static_cast<const char*>(map);
+  uint32_t at = 0;
+  for (uint32_t o : order) {
+    const uint32_t start = spans[2 * size_t{o}];
+    const uint32_t length = spans[2 * size_t{o} + 1] - start;
+    w.Append(bytes + start, length);
+    spans[2 * size_t{o}] = at;
+    spans[2 * size_t{o} + 1] = at + length;
+    at += length;
+  }
+  ::munmap(map, static_cast<size_t>(size));
+  return true;
+}
+
 std::string Because(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
 
 // Writes the whole file to `fd` in one pass over the table; `failure` says why not.
-EngineStatus WriteIndex(int fd, int side, const DbfFile& file, Collected& c, std::string& failure) {
+EngineStatus WriteIndex(int fd, int side, int rows_fd, const DbfFile& file, Collected& c, std::string& failure) {
   IndexFileHeader h{};
   std::memcpy(h.magic, kIndexMagic, sizeof kIndexMagic);
   h.version = kIndexVersion;
@@ -497,12 +607,36 @@ EngineStatus WriteIndex(int fd, int side, const DbfFile& file, Collected& c, std
   w.Append(full_path.data(), full_path.size());
   w.Pad();
   const uint64_t text_start = w.Offset();
-  if (EngineStatus s = CollectRecords(file, c, w, text_start, side, failure); !s.Ok() || !failure.empty()) return s;
+  SideFile rows_file(rows_fd);
+  if (EngineStatus s = CollectRecords(file, c, w, text_start, side, rows_file, failure); !s.Ok() || !failure.empty()) {
+    return s;
+  }
+  // The compact slots' texts follow the others, each slot's together.
+  for (size_t s = 0; s < c.fields.size(); ++s) {
+    if (!c.is_compact[s]) continue;
+    const uint64_t base = w.Offset() - text_start;
+    if (base + c.compact[s].size() > UINT32_MAX) {
+      failure = "the folded texts exceed 4 GB";
+      return {};
+    }
+    w.Append(c.compact[s].data(), c.compact[s].size());
+    for (uint32_t& at : c.spans[s]) at += static_cast<uint32_t>(base);
+    std::string().swap(c.compact[s]);
+  }
   const uint64_t text_size = w.Offset() - text_start;
   w.Pad();
   h.live_count = static_cast<uint32_t>(c.records.size());
   std::vector<uint32_t> order, rank;
   SortOrder(c, order, rank);
+  // The shown rows, copied from their side file in sort order: a sorted answer reads them
+  // front to back.
+  h.row_text_offset = w.Offset();
+  h.row_text_size = rows_file.Size();
+  if (!CopyRowsInOrder(rows_fd, rows_file.Size(), order, c.rows, w)) {
+    failure = "cannot read the side file back";
+    return {};
+  }
+  w.Pad();
   h.records_offset = w.Section(c.records);
   h.order_offset = w.Section(order);
   h.rank_offset = w.Section(rank);
@@ -512,6 +646,10 @@ EngineStatus WriteIndex(int fd, int side, const DbfFile& file, Collected& c, std
     std::vector<uint32_t>().swap(c.spans[s]);
   }
   h.slots_offset = w.Section(entries);
+  h.shown_count = static_cast<uint32_t>(c.shown.size());
+  h.shown_offset = w.Section(c.shown);
+  h.rows_offset = w.Section(c.rows);
+  std::vector<uint32_t>().swap(c.rows);
   h.posting_bytes_offset = w.Offset();
   std::vector<IndexPosting> postings;
   if (!MergeRuns(side, c.runs, w, h.posting_bytes_offset, postings)) {
@@ -551,24 +689,26 @@ EngineStatus SearchIndex::Build(const DbfFile& file, const SearchIndexFields& fi
   failure.clear();
   Collected c;
   ChooseFields(file, fields, c);
-  if (c.fields.empty() && c.number_field < 0) {
+  if (c.fields.empty() && c.number_field < 0 && c.shown.empty()) {
     failure = "the table has none of the fields an index holds";
     return {};
   }
   // The temporary files first, so that a directory that cannot be written costs nothing more.
-  // Both carry the temporary prefix, so a later build removes them if this one dies.
+  // All carry the temporary prefix, so a later build removes them if this one dies.
   static std::atomic<unsigned> serial{0};
-  Temporary temp, side;
+  Temporary temp, side, rows;
   temp.path = path + std::string(kIndexTemporaryInfix) + std::to_string(::getpid()) + "." +
               std::to_string(serial.fetch_add(1));
   side.path = temp.path + ".pairs";
+  rows.path = temp.path + ".rows";
   temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   side.fd = temp.fd < 0 ? -1 : ::open(side.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (temp.fd < 0 || side.fd < 0) {
+  rows.fd = side.fd < 0 ? -1 : ::open(rows.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (temp.fd < 0 || side.fd < 0 || rows.fd < 0) {
     failure = Because("cannot create the temporary file", errno);
     return {};
   }
-  EngineStatus s = WriteIndex(temp.fd, side.fd, file, c, failure);
+  EngineStatus s = WriteIndex(temp.fd, side.fd, rows.fd, file, c, failure);
   if (!s.Ok() || !failure.empty()) return s;
   if (::close(temp.fd) != 0) failure = Because("cannot write the index", errno);
   temp.fd = -1;

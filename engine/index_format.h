@@ -13,10 +13,10 @@ namespace shelfra {
 
 // The magic names the kind of file and never changes (its "1" is part of the name); the
 // version counts the revisions of the layout below and of what it holds for a table's bytes
-// (4: the null flags of Visual FoxPro tables and their number types), and an index of another
-// version is never used.
+// (4: the null flags of Visual FoxPro tables and their number types; 5: the shown rows), and an
+// index of another version is never used.
 inline constexpr char kIndexMagic[8] = {'S', 'H', 'L', 'F', 'I', 'D', 'X', '1'};
-inline constexpr uint32_t kIndexVersion = 4;
+inline constexpr uint32_t kIndexVersion = 5;
 inline constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 inline constexpr uint32_t kMaxSlots = 64;
 // Everything after the header is checked in blocks of this many bytes, each with its CRC-32C:
@@ -61,9 +61,15 @@ struct IndexFileHeader {
   uint64_t crc_offset;            // 192, 8: uint32 CRC-32C per block of the sections
   uint64_t block_count;           // 200, 8
   uint32_t crc_table_crc;         // 208, 4: CRC-32C of the CRC table (for tools; readers check entries)
-  uint32_t header_crc;            // 212, 4: CRC-32C of this header with this field zero
+  uint32_t shown_count;           // 212, 4: fields whose bytes the shown rows keep
+  uint64_t shown_offset;          // 216, 8: uint32 table position of each of them
+  uint64_t rows_offset;           // 224, 8: uint32 start and end of each live record's shown row,
+  uint64_t row_text_offset;       // 232, 8:   counted from here (the rows, record after record)
+  uint64_t row_text_size;         // 240, 8
+  uint32_t reserved2;             // 248, 4
+  uint32_t header_crc;            // 252, 4: CRC-32C of this header with this field zero
 };
-static_assert(sizeof(IndexFileHeader) == 216);
+static_assert(sizeof(IndexFileHeader) == 256);
 
 // The temporary file of a build is "<index path><infix><pid>.<serial>".
 inline constexpr std::string_view kIndexTemporaryInfix = ".tmp.";
@@ -83,9 +89,18 @@ struct IndexSlotEntry {
   uint32_t field;          // 0, 4: the table field's position
   uint32_t reserved;       // 4, 4
   uint64_t starts_offset;  // 8, 8: uint32 start and end of each live record's text, from text_offset
-  uint64_t text_offset;    // 16, 8: the folded texts (of all slots, record by record)
+  uint64_t text_offset;    // 16, 8: the folded texts (of all slots, record by record, then those
+                           //        of fields of at most 32 bytes, slot by slot)
   uint64_t text_size;      // 24, 8
 };
+
+// A shown row keeps the bytes a result list shows of one live record (the rows of all records
+// lie together in sort order, apart from the texts a search reads): for each shown field, in
+// their order, its length as a little-endian uint16 and its bytes (a character field without
+// its trailing blanks, any other field whole), then the record's null flags when the table
+// has them. Blank-padding each field back to its length where it
+// stands in a record gives the bytes the table holds there.
+inline constexpr uint32_t kMaxShownFields = 64;
 
 // The record list of one pair of folded characters.
 struct IndexPosting {

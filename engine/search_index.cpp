@@ -64,6 +64,39 @@ bool SearchIndex::SlotText(const Slot& slot, uint32_t ordinal, std::string_view&
   return true;
 }
 
+bool SearchIndex::ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<std::string_view>& by_field,
+                           std::string_view& null_flags) const {
+  uint32_t a = 0;
+  uint32_t b = 0;
+  if (!Word(rows_offset_, uint64_t{2} * ordinal, a) || !Word(rows_offset_, uint64_t{2} * ordinal + 1, b)) return false;
+  if (a > b || b > row_text_size_) {
+    damaged_ = true;
+    return false;
+  }
+  if (!Verified(row_text_offset_ + a, b - a)) return false;
+  std::string_view row(data_ + row_text_offset_ + a, b - a);
+  bool sound = true;
+  for (int field : shown_) {
+    const DbfField& f = file.Fields()[static_cast<size_t>(field)];
+    size_t length = SIZE_MAX;
+    if (row.size() >= 2) length = static_cast<unsigned char>(row[0]) | size_t{static_cast<unsigned char>(row[1])} << 8;
+    const bool fits = f.dbf_type == 'C' ? length <= static_cast<size_t>(f.length) : length == static_cast<size_t>(f.length);
+    if (!fits || row.size() - 2 < length) {
+      sound = false;
+      break;
+    }
+    by_field[static_cast<size_t>(field)] = row.substr(2, length);
+    row.remove_prefix(2 + length);
+  }
+  const size_t flags = file.NullFlagsOffset() >= 0 ? static_cast<size_t>(file.NullFlagsLength()) : 0;
+  if (!sound || row.size() != flags) {
+    damaged_ = true;  // sound blocks, a row of another shape: made by something else
+    return false;
+  }
+  null_flags = row;
+  return true;
+}
+
 std::string SearchIndex::PathFor(const DbfFile& file, const std::string& directory) {
   static const char kHex[] = "0123456789abcdef";
   uint64_t h = Fnv1a(FullPath(file.Path()));
@@ -158,6 +191,22 @@ std::string SearchIndex::Load(const DbfFile& file) {
     }
     slots_.push_back(Slot{static_cast<int>(e.field), e.starts_offset, e.text_offset, e.text_size});
   }
+  if (h.shown_count > kMaxShownFields || !in_sections(h.shown_offset, 4 * uint64_t{h.shown_count}) ||
+      !Verified(h.shown_offset, 4 * uint64_t{h.shown_count}) ||
+      (h.shown_count > 0 && (!in_sections(h.rows_offset, 8 * live) || !in_sections(h.row_text_offset, h.row_text_size)))) {
+    return "damaged (its sections)";
+  }
+  shows_.assign(file.Fields().size(), false);
+  for (uint32_t k = 0; k < h.shown_count; ++k) {
+    uint32_t field;
+    std::memcpy(&field, data_ + h.shown_offset + 4 * k, sizeof field);
+    if (field >= file.Fields().size() || shows_[field]) return "made for other fields";
+    shown_.push_back(static_cast<int>(field));
+    shows_[field] = true;
+  }
+  rows_offset_ = h.rows_offset;
+  row_text_offset_ = h.row_text_offset;
+  row_text_size_ = h.row_text_size;
   postings_offset_ = h.postings_offset;
   posting_count_ = h.posting_count;
   posting_bytes_offset_ = h.posting_bytes_offset;
@@ -276,7 +325,7 @@ bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondit
 }
 
 bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std::vector<SqlSortField>& sort,
-                      std::vector<uint32_t>& rows) const {
+                      std::vector<uint32_t>& rows, std::vector<uint32_t>* ordinals) const {
   if (damaged_) return false;
   if (where != nullptr) {
     std::vector<int> fields;
@@ -299,9 +348,17 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
   if (!pairs.empty()) {
     if (!Candidates(pairs, *where, hits)) return false;
     if (by_rank) {
-      if (!Verified(rank_offset_, uint64_t{4} * live_count_)) return false;
-      const auto* rank = reinterpret_cast<const uint32_t*>(data_ + rank_offset_);
-      std::sort(hits.begin(), hits.end(), [rank](uint32_t a, uint32_t b) { return rank[a] < rank[b]; });
+      // Only the ranks of the hits are read (and their blocks checked): a rare word reads a
+      // few blocks, not the whole list.
+      std::vector<uint64_t> keyed;
+      keyed.reserve(hits.size());
+      for (uint32_t hit : hits) {
+        uint32_t rank = 0;
+        if (hit >= live_count_ || !Word(rank_offset_, hit, rank)) return false;
+        keyed.push_back(uint64_t{rank} << 32 | hit);
+      }
+      std::sort(keyed.begin(), keyed.end());
+      for (size_t k = 0; k < keyed.size(); ++k) hits[k] = static_cast<uint32_t>(keyed[k]);
     }
   } else {
     const uint64_t order = by_rank ? order_offset_ : 0;
@@ -313,6 +370,7 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
     }
   }
 
+  if (ordinals != nullptr) *ordinals = hits;
   const uint32_t record_count = file.RecordCount();
   for (uint32_t& hit : hits) {
     if (!Word(records_offset_, hit, hit)) return false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/mapped_file.h"
@@ -21,11 +22,14 @@ struct SqlSortField;
 
 // What an index holds, named by its caller: character fields whose folded texts it keeps (in
 // this order; fields the table lacks, or has with another type, are left out), the field of
-// them whose sort order it keeps, and a number field whose values it keeps for seeks.
+// them whose sort order it keeps, a number field whose values it keeps for seeks, and the
+// fields of any type whose bytes it keeps for showing (the shown rows: a result list of these
+// fields is written without reading the table).
 struct SearchIndexFields {
   std::vector<std::string> texts;
   std::string sort;
   std::string number;
+  std::vector<std::string> shown;
 };
 
 // An open index is mapped read-only under the guard against files that shrink (MappedFile).
@@ -65,8 +69,22 @@ class SearchIndex {
   // nothing but the held texts (a condition of AND, OR, NOT and LIKE tests of held fields,
   // ORDER BY the sort field ascending or no ORDER BY); false, with `rows` untouched,
   // otherwise.
+  // With `ordinals`, also the live record ordinals of the same rows (for ShownRecord).
   bool Run(const DbfFile& file, const SqlCondition* where, const std::vector<SqlSortField>& sort,
-           std::vector<uint32_t>& rows) const;
+           std::vector<uint32_t>& rows, std::vector<uint32_t>* ordinals = nullptr) const;
+
+  // True when the shown rows keep field `field` (a table position).
+  bool Shows(int field) const {
+    return field >= 0 && static_cast<size_t>(field) < shows_.size() && shows_[static_cast<size_t>(field)];
+  }
+  // The shown fields of live record `ordinal` as DbfFile::DecodeValue takes them: in
+  // `by_field`, at each shown field's table position, its bytes (a character field's without
+  // its trailing blanks), and the record's null flags in `null_flags` (empty when the table has
+  // none); the views point into the index and live as long as it does. `file` is the table
+  // this index was opened for; `by_field` must have a place for each of its fields. False when
+  // the row's bytes are damaged. Requires: ordinal < LiveCount().
+  bool ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<std::string_view>& by_field,
+                std::string_view& null_flags) const;
 
   // The live records (table order) whose field `field` holds the number `value`: true with
   // them in `records` when `field` is the held number field, false otherwise. A record whose
@@ -124,6 +142,11 @@ class SearchIndex {
   int number_field_ = -1;         // the number field; -1 when not held
   uint64_t numbers_offset_ = 0;   // IndexNumberEntry by (value, record)
   uint64_t number_count_ = 0;
+  std::vector<int> shown_;        // the shown fields, in row order
+  std::vector<bool> shows_;       // by table position: kept in the shown rows
+  uint64_t rows_offset_ = 0;      // uint32 start and end of each live record's row
+  uint64_t row_text_offset_ = 0;  // where the rows' offsets count from
+  uint64_t row_text_size_ = 0;
 };
 
 }  // namespace shelfra

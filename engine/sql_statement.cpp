@@ -75,8 +75,9 @@ EngineStatus SqlStatement::Prepare(std::string text, std::unique_ptr<SqlStatemen
 }
 
 EngineStatus SqlStatement::Execute(const DbfFile& file, const SearchIndex* index, std::vector<uint32_t>& rows,
-                                   bool* from_index) const {
+                                   bool* from_index, std::vector<uint32_t>* ordinals) const {
   if (from_index != nullptr) *from_index = false;
+  if (ordinals != nullptr) ordinals->clear();
   // Binding first, so that an unknown field or a type mismatch fails whichever way the
   // statement is answered.
   std::unique_ptr<SqlCondition> where;
@@ -97,10 +98,11 @@ EngineStatus SqlStatement::Execute(const DbfFile& file, const SearchIndex* index
   }
 
   rows.clear();
-  if (index != nullptr && index->Run(file, where.get(), sort_fields, rows)) {
+  if (index != nullptr && index->Run(file, where.get(), sort_fields, rows, ordinals)) {
     if (from_index != nullptr) *from_index = true;
     return {};
   }
+  if (ordinals != nullptr) ordinals->clear();
 
   // The scan reads the records chunk by chunk. With bytes that every answer holds, only the
   // records where they occur are tested; the sort keys of an answer row are taken while its

@@ -34,9 +34,11 @@ class SqlStatement {
   // types. Nothing is allocated per record. With `index` (the search index of `file`, not
   // owned) the index answers when it holds what the statement needs, with the same records
   // in the same order; otherwise the records are scanned. kStatusTableChanged when the file
-  // changed while it was scanned. `from_index`, when given, tells whether the index answered.
+  // changed while it was scanned. `from_index`, when given, tells whether the index answered;
+  // `ordinals`, when given, holds the index's live record ordinals of the rows when it did
+  // (for SearchIndex::ShownRecord) and is emptied when it did not.
   EngineStatus Execute(const DbfFile& file, const SearchIndex* index, std::vector<uint32_t>& rows,
-                       bool* from_index = nullptr) const;
+                       bool* from_index = nullptr, std::vector<uint32_t>* ordinals = nullptr) const;
 
  private:
   SqlStatement() = default;

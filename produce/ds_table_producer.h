@@ -87,9 +87,11 @@ class TDSTableProducer : public TCustomContentProducer {
   virtual void BuildRowTag(std::string& out);
   virtual void BuildHeaderCells(std::string& out);
   // Appends "<" + tag + attributes + ">" + cell_data + "</" + tag + ">" with the values that
-  // FireFormatCell leaves in the arguments.
-  virtual void BuildCell(std::string& out, int cell_row, int cell_column, std::string cell_data, std::string_view tag,
-                         THTMLBgColor bg_color, THTMLAlign align, THTMLVAlign valign, std::string custom_attrs);
+  // FireFormatCell leaves in the arguments. `cell_data`, `bg_color` and `custom_attrs` are the
+  // caller's scratch strings (a list reuses them for every cell, so that writing a cell
+  // allocates nothing once they have grown).
+  virtual void BuildCell(std::string& out, int cell_row, int cell_column, std::string& cell_data, std::string_view tag,
+                         THTMLBgColor& bg_color, THTMLAlign align, THTMLVAlign valign, std::string& custom_attrs);
   virtual void FireFormatCell(int cell_row, int cell_column, THTMLBgColor& bg_color, THTMLAlign& align,
                               THTMLVAlign& valign, std::string& custom_attrs, std::string& cell_data);
   virtual void FireGetTableCaption(std::string& caption, THTMLCaptionAlignment& alignment);
@@ -101,6 +103,11 @@ class TDSTableProducer : public TCustomContentProducer {
   friend class THTMLTableColumn;
   friend class THTMLTableColumns;
 
+  // A long list is written into room reserved once, after the first kSampleRows rows, from
+  // their mean size and the rows ahead (when the dataset knows them): no growth by doubling,
+  // which would hold the page twice over while it copies.
+  static constexpr int kSampleRows = 64;
+  static void ReserveForRows(std::string& out, size_t rows_start, const TDataSet& dataset, int64_t remaining);
   // Binds `column` to `field` and asks for the field's destruction notice.
   void BindColumn(THTMLTableColumn& column, TField& field);
   void RebuildAutomaticColumns(TDataSet* dataset);
