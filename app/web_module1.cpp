@@ -90,19 +90,17 @@ void TWebModule1::PageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag*/, con
       res::app::kDefaultClass4, res::app::kDefaultClass5, res::app::kDefaultClass6, res::app::kDefaultClass7,
       res::app::kDefaultClass8, res::app::kDefaultClass9,
   };
-  // Every call reads the file afresh: an edit shows from the next tag on.
-  const std::string path = IniFileName();
-  const std::string message =
-      GetPrivateProfileString(res::app::kSectionWeb, res::app::kKeyMessage, res::app::kDefaultMessage, path);
-  std::string classes[10];
-  for (int i = 0; i < 10; ++i) {
-    classes[i] = GetPrivateProfileString(res::app::kSectionClasses, IntToStr(i), kClassDefaults[i], path);
-  }
+  // Every call reads the setting its tag shows afresh: an edit shows from the next tag on.
   // NDC1 to NDC9 name classes 1 to 9; NDC10 names class 0.
   for (int n = 1; n <= 10; ++n) {
-    if (SameTextAscii(tag_string, "NDC" + IntToStr(n))) replace_text = classes[n % 10];
+    if (SameTextAscii(tag_string, "NDC" + IntToStr(n))) {
+      replace_text = ReadSetting(res::app::kSectionClasses, IntToStr(n % 10), kClassDefaults[n % 10]);
+      return;
+    }
   }
-  if (SameTextAscii(tag_string, "VadozMes")) replace_text = message;
+  if (SameTextAscii(tag_string, "VadozMes")) {
+    replace_text = ReadSetting(res::app::kSectionWeb, res::app::kKeyMessage, res::app::kDefaultMessage);
+  }
 }
 
 std::string TWebModule1::RegistrationNumberText() {
@@ -132,7 +130,6 @@ void TWebModule1::DataSetPageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag
       {"Page", res::app::kFieldPages, "p."},        {"Comment", res::app::kFieldNote, ""},
       {"Place", res::app::kFieldPlace, ""},         {"Content", res::app::kFieldContents, ""},
   };
-  const std::string number_text = RegistrationNumberText();
   auto field = [this](std::string_view name) { return ZoshoTable->FieldNamed(name).StringValue(); };
   if (SameTextAscii(tag_string, "Seikyu")) {
     // One field after the other, so a missing one is reported in reading order.
@@ -143,7 +140,7 @@ void TWebModule1::DataSetPageProducer1HTMLTag(TComponent& /*sender*/, TTag /*tag
     call_number += field(res::app::kFieldVolumeMark);
     replace_text = std::move(call_number);
   } else if (SameTextAscii(tag_string, "No")) {
-    replace_text = number_text;
+    replace_text = RegistrationNumberText();
   } else if (SameTextAscii(tag_string, "Kashidashi")) {
     replace_text = LendingStatus();
   } else {

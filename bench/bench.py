@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Benchmark driver: measures the catalogue search program as a whole process per request, as a
-web server runs it, against two reference scanners of the same mapped table, a start-only C++
-program and the sqlite3 command-line program over the same rows, and writes one Markdown table.
+web server runs it, against two reference scanners of the same mapped table, a trivial C++ CGI
+program built as the program is and the sqlite3 command-line program over the same rows, and writes one Markdown table.
 
 Normally started by bench/run.sh, which builds the program and the tools first.
 
@@ -149,7 +149,7 @@ class Runner:
         self.tools = Path(args.tools).resolve()
         self.spawn_time = self.tools / "spawn_time"
         self.ref_scan = self.tools / "ref_scan"
-        self.trivial = self.tools / "trivial"
+        self.trivial = Path(args.trivial).resolve()
         self.heap_lib = self.tools / "heap_peak.so"
         self.runs = args.runs
         self.warmup = args.warmup
@@ -229,7 +229,7 @@ class Runner:
             sql = request.sqlite_sql()
             if self.sqlite and sql:
                 systems.append(("sqlite3", [self.sqlite, "-readonly", database, sql], "null"))
-            systems.append(("start_only", [str(self.trivial)], "pipe"))
+            systems.append(("trivial", [str(self.trivial)], "pipe"))
 
             entry["program_heap"] = self.heap_peak(systems[0][1], env)
             outputs = {}
@@ -248,6 +248,7 @@ class Runner:
                             entry[name][key] += values
 
             page = outputs["program"].read_bytes()
+            entry["page_bytes"] = len(page)
             entry["program_count"] = count_in(page)
             entry["program_ok"] = page.startswith(b"Status: 200")
             if request.is_search:
@@ -354,8 +355,8 @@ def check(entry):
 
 
 def report_table(results):
-    head = ("| books | request | rows | program ms median (min–max) | CPU ms | peak RSS MiB | heap MiB "
-            "| memmem ref | prefilter ref | prefilter read() ref | sqlite3 | start-only | counts |")
+    head = ("| books | request | rows | program ms median (min–max) | CPU ms | peak RSS MiB | heap MiB | page MiB "
+            "| trivial CGI | sqlite3 | memmem ref | prefilter ref | prefilter read() ref | counts |")
     lines = [head, "|" + "---|" * (head.count("|") - 1)]
     for size in results:
         for e in size["rows"]:
@@ -363,8 +364,8 @@ def report_table(results):
             lines.append(
                 f"| {size['books']:,} | {e['label']} | {e.get('expected', '')} | {timing(e['program'])} "
                 f"| {statistics.median(e['program']['cpu_ms']):.1f} | {rss:.1f} | {e['program_heap'] / 1048576:.2f} "
-                f"| {versus(e, 'memmem')} | {versus(e, 'prefilter')} | {versus(e, 'prefilter_read')} "
-                f"| {versus(e, 'sqlite3')} | {versus(e, 'start_only')} | {check(e)} |")
+                f"| {e.get('page_bytes', 0) / 1048576:.2f} | {versus(e, 'trivial')} | {versus(e, 'sqlite3')} "
+                f"| {versus(e, 'memmem')} | {versus(e, 'prefilter')} | {versus(e, 'prefilter_read')} | {check(e)} |")
     return "\n".join(lines)
 
 
@@ -394,13 +395,15 @@ LEGEND = """\
   (above 1: the program is slower).
 - peak RSS: largest `ru_maxrss` of the measured runs; it counts the touched pages of mapped files.
   heap: peak bytes held by malloc in one extra run under bench/heap_peak.c (memory beyond the
-  mapped files).
+  mapped files); page: the size of the program's answer, which the heap holds whole before it
+  goes out.
+- trivial CGI: a C++ CGI program built and linked as the program is (`bench/trivial.cpp`) that
+  reads its query and writes a small page: the floor of any request.
 - memmem ref: maps the book table, `memmem` over each searched field of each record, sorts the
   matches by the title reading and writes the rows (for Q4/Q4b, which have no words: scan of the
   class field, sort, write). prefilter ref: the same, but `memchr` of the words' rarest byte over
   the whole record area first (the scanning limit). prefilter read() ref: the same prefilter over
   the table read in 1 MB chunks instead of mapped, copying out the matching rows' columns.
-  start-only: a C++ program that starts and exits.
 - sqlite3: the same statement (UTF-8, `LIKE`, `ORDER BY 書名ｶﾅ`) by the sqlite3 command-line
   program over the same live rows, imported once, no index.
 - counts: the program's count line, the three references, sqlite3's `count(*)` and the
@@ -431,7 +434,8 @@ def write_report(path, results, args):
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Benchmark of the catalogue search program.")
     parser.add_argument("--program", required=True)
-    parser.add_argument("--tools", required=True, help="folder of spawn_time, ref_scan, trivial, heap_peak.so")
+    parser.add_argument("--tools", required=True, help="folder of spawn_time, ref_scan, heap_peak.so")
+    parser.add_argument("--trivial", required=True, help="the trivial CGI program, built as the program is")
     parser.add_argument("--data", required=True, help="folder of the generated catalogues")
     parser.add_argument("--report", required=True, help="the Markdown report to write (raw data beside it, .json)")
     parser.add_argument("--sizes", default="10000,100000", help="book counts, comma-separated")

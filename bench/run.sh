@@ -15,7 +15,7 @@ tools="$build/bench-tools"
 
 "$root/scripts/setup.sh" sqlite3
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELFRA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target vovivavi shelfra-index >/dev/null
+cmake --build "$build" -j2 --target vovivavi shelfra-index bench_trivial_cgi >/dev/null
 
 mkdir -p "$tools"
 cxx_flags=(-O2 -std=c++20 -Wall -Wextra -Werror)
@@ -26,8 +26,8 @@ build_tool() {  # build_tool OUTPUT SOURCE COMPILER FLAGS...
 }
 build_tool spawn_time spawn_time.cpp g++ "${cxx_flags[@]}"
 build_tool ref_scan ref_scan.cpp g++ "${cxx_flags[@]}"
-build_tool trivial trivial.cpp g++ "${cxx_flags[@]}"
 build_tool heap_peak.so heap_peak.c gcc -O2 -Wall -Wextra -Werror -shared -fPIC
 
-exec python3 "$root/bench/bench.py" --program "$build/vovivavi.exe" --tools "$tools" --data "$data" \
+exec python3 "$root/bench/bench.py" --program "$build/vovivavi.exe" --trivial "$build/bench_trivial_cgi" \
+  --tools "$tools" --data "$data" \
   --report "$build/bench-report.md" "$@"

@@ -2,6 +2,7 @@
 #include "data/database.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <mutex>
 
@@ -52,6 +53,9 @@ std::string TDatabase::ResolvePath(std::string_view file_name) const {
   std::string utf8;
   if (!SjisToUtf8(file_name, utf8) || utf8 == file_name) utf8.clear();
   if (file_name.find('.') == std::string_view::npos && utf8.empty()) return exact;
+  // The exact name ranks first: when it exists, no listing is needed.
+  struct stat st;
+  if (::stat(exact.c_str(), &st) == 0) return exact;
   DIR* dir = ::opendir(directory_.c_str());
   if (dir == nullptr) return exact;
   // Ranks, best first: the exact name; the extension in another ASCII case (".dbf" for

@@ -10,6 +10,7 @@
 
 #include "base/text.h"
 #include "engine/collation.h"
+#include "engine/index_format.h"
 
 namespace shelfra {
 
@@ -284,6 +285,11 @@ bool NullFlag(std::string_view null_flags, int bit) {
 }
 
 }  // namespace
+
+const std::string& DbfFile::ResolvedPath() const {
+  if (resolved_path_.empty()) resolved_path_ = FullPath(Path());
+  return resolved_path_;
+}
 
 TFieldValue DbfFile::Decode(std::string_view record, int field) const {
   const DbfField& f = fields_[static_cast<size_t>(field)];

@@ -69,6 +69,8 @@ class DbfFile {
   DbfFile& operator=(const DbfFile&) = delete;
 
   const std::string& Path() const { return file_->Path(); }
+  // The absolute path with every link resolved (Path() when it cannot be), found once.
+  const std::string& ResolvedPath() const;
   const std::vector<DbfField>& Fields() const { return fields_; }
   // Index of the field named `name`: the same characters, single-byte ASCII letters compared
   // ignoring case (double-byte characters exactly); -1 when missing.
@@ -151,6 +153,7 @@ class DbfFile {
   EngineStatus Corrupt(EngineFault fault, std::string name = {}, int64_t first = 0, int64_t second = 0) const;
 
   std::unique_ptr<MappedFile> file_;
+  mutable std::string resolved_path_;  // empty until ResolvedPath is first asked
   std::string_view header_;  // inside the file's bytes
   std::vector<DbfField> fields_;
   uint32_t record_count_ = 0;

@@ -592,7 +592,7 @@ EngineStatus WriteIndex(int fd, int side, int rows_fd, const DbfFile& file, Coll
   h.record_count = file.RecordCount();
   h.record_length = file.RecordLength();
   h.sort_slot = c.sort_slot;
-  const std::string full_path = FullPath(file.Path());
+  const std::string full_path = file.ResolvedPath();
   h.path_length = static_cast<uint32_t>(full_path.size());
   h.number_field = c.number_field >= 0 ? static_cast<uint32_t>(c.number_field) : kNoSlot;
   const FileIdentity& identity = file.Identity();

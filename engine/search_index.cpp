@@ -99,7 +99,7 @@ bool SearchIndex::ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<st
 
 std::string SearchIndex::PathFor(const DbfFile& file, const std::string& directory) {
   static const char kHex[] = "0123456789abcdef";
-  uint64_t h = Fnv1a(FullPath(file.Path()));
+  uint64_t h = Fnv1a(file.ResolvedPath());
   std::string name(16, '0');
   for (int i = 15; i >= 0; --i, h >>= 4) name[static_cast<size_t>(i)] = kHex[h & 15];
   return directory + "/" + name + ".idx";
@@ -167,7 +167,7 @@ std::string SearchIndex::Load(const DbfFile& file) {
       !Verified(h.path_offset, h.path_length) || !Verified(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count)) {
     return "damaged (its sections)";
   }
-  if (std::string_view(data_ + h.path_offset, h.path_length) != FullPath(file.Path())) return "made for another table";
+  if (std::string_view(data_ + h.path_offset, h.path_length) != file.ResolvedPath()) return "made for another table";
   if (h.number_field != kNoSlot) {
     if (h.number_field >= file.Fields().size() ||
         CategoryOf(file.Fields()[h.number_field].type) != ValueCategory::kNumber) {

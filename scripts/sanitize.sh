@@ -32,6 +32,7 @@ rm -f "$build/sanitizer_options.cpp.new"
 
 flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 $flags" -DSHELFRA_WERROR=ON \
+  -DSHELFRA_STATIC_CXX_RUNTIME=OFF \
   -DCMAKE_EXE_LINKER_FLAGS="$flags $build/sanitizer_options.o" >/dev/null
 cmake --build "$build" -j2
 
