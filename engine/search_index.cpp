@@ -22,30 +22,101 @@ namespace shelfra {
 
 SearchIndex::~SearchIndex() = default;
 
-bool SearchIndex::Verified(uint64_t offset, uint64_t size) const {
-  if (damaged_) return false;
-  if (size == 0) return true;
-  const uint64_t first = (offset - kIndexSectionsStart) / kIndexBlockSize;
-  const uint64_t last = (offset + size - 1 - kIndexSectionsStart) / kIndexBlockSize;
+namespace {
+
+// The index is read in windows of this many bytes: the first blocks a request reads of a
+// window are read with pread, one by one; a window it reads more of is mapped whole in one
+// call. A page fault in a file mapping costs tens of microseconds on virtual machines, a pread
+// a few, and a window mapped in one call about as much as one fault.
+constexpr uint64_t kWindowBytes = uint64_t{1} << 20;
+// Blocks of a window read one by one before it is mapped.
+constexpr uint8_t kBlocksReadAlone = 4;
+
+}  // namespace
+
+uint64_t SearchIndex::BlockStart(uint64_t block) const { return kIndexSectionsStart + block * kIndexBlockSize; }
+
+uint64_t SearchIndex::BlockEnd(uint64_t block) const {
+  return std::min(BlockStart(block) + kIndexBlockSize, crc_offset_);
+}
+
+bool SearchIndex::StoredCrc(uint64_t block, bool mapped, uint32_t& crc) const {
+  const uint64_t at = crc_offset_ + block * sizeof crc;
+  if (mapped) {
+    std::memcpy(&crc, data_ + at, sizeof crc);
+    return !file_->Lost();
+  }
+  std::string buffer;
+  std::string_view bytes;
+  if (!file_->Read(at, sizeof crc, buffer, bytes)) return false;
+  std::memcpy(&crc, bytes.data(), sizeof crc);
+  return true;
+}
+
+bool SearchIndex::VerifiedInMapping(uint64_t first, uint64_t last) const {
+  constexpr uint64_t kBlocksPerWindow = kWindowBytes / kIndexBlockSize;
   for (uint64_t b = first; b <= last; ++b) {
-    if ((verified_[b / 64] >> (b % 64) & 1) != 0) continue;
-    const uint64_t start = kIndexSectionsStart + b * kIndexBlockSize;
-    const uint64_t end = std::min(start + kIndexBlockSize, crc_offset_);
-    uint32_t stored;
-    std::memcpy(&stored, data_ + crc_offset_ + b * sizeof stored, sizeof stored);
-    if (Crc32c(data_ + start, end - start) != stored || file_->Lost()) {
+    // A bit per block, kept for the windows a request reads.
+    std::vector<uint64_t>& bits = verified_[b / kBlocksPerWindow];
+    if (bits.empty()) bits.assign(kBlocksPerWindow / 64, 0);
+    const uint64_t k = b % kBlocksPerWindow;
+    if ((bits[k / 64] >> (k % 64) & 1) != 0) continue;
+    uint32_t stored = 0;
+    if (!StoredCrc(b, true, stored) || Crc32c(data_ + BlockStart(b), BlockEnd(b) - BlockStart(b)) != stored ||
+        file_->Lost()) {
       damaged_ = true;
       return false;
     }
-    verified_[b / 64] |= uint64_t{1} << (b % 64);
+    bits[k / 64] |= uint64_t{1} << (k % 64);
   }
   return true;
 }
 
+void SearchIndex::MapWindows(uint64_t first, uint64_t last) const {
+  for (uint64_t w = first; w <= last && w < windows_.size(); ++w) {
+    if (windows_[w] == kWindowMapped) continue;
+    file_->Populate(w * kWindowBytes, kWindowBytes);
+    windows_[w] = kWindowMapped;
+  }
+}
+
+const char* SearchIndex::Bytes(uint64_t offset, uint64_t size) const {
+  if (damaged_) return nullptr;
+  if (size == 0) return data_ + offset;
+  const uint64_t first = (offset - kIndexSectionsStart) / kIndexBlockSize;
+  const uint64_t last = (offset + size - 1 - kIndexSectionsStart) / kIndexBlockSize;
+  if (!file_->Mapped()) return VerifiedInMapping(first, last) ? data_ + offset : nullptr;
+  const uint64_t first_window = BlockStart(first) / kWindowBytes;
+  const uint64_t last_window = (BlockEnd(last) - 1) / kWindowBytes;
+  if (first == last && first_window == last_window && windows_[first_window] != kWindowMapped) {
+    auto copy = private_blocks_.find(first);
+    if (copy != private_blocks_.end()) return copy->second.data() + (offset - BlockStart(first));
+    if (windows_[first_window] < kBlocksReadAlone) {
+      // One of the first blocks read of this window: read it alone.
+      ++windows_[first_window];
+      std::string& block = private_blocks_[first];
+      std::string_view bytes;
+      uint32_t stored = 0;
+      if (!file_->Read(BlockStart(first), BlockEnd(first) - BlockStart(first), block, bytes) ||
+          bytes.data() != block.data() || !StoredCrc(first, false, stored) || Crc32c(bytes.data(), bytes.size()) != stored) {
+        private_blocks_.erase(first);
+        damaged_ = true;
+        return nullptr;
+      }
+      return block.data() + (offset - BlockStart(first));
+    }
+  }
+  // Come back to, or read across blocks: the windows are mapped whole, and those of the
+  // blocks' CRCs too.
+  MapWindows(first_window, last_window);
+  MapWindows((crc_offset_ + first * 4) / kWindowBytes, (crc_offset_ + last * 4 + 3) / kWindowBytes);
+  return VerifiedInMapping(first, last) ? data_ + offset : nullptr;
+}
+
 bool SearchIndex::Word(uint64_t offset, uint64_t index, uint32_t& value) const {
-  const uint64_t at = offset + index * sizeof value;
-  if (!Verified(at, sizeof value)) return false;
-  std::memcpy(&value, data_ + at, sizeof value);
+  const char* p = Bytes(offset + index * sizeof value, sizeof value);
+  if (p == nullptr) return false;
+  std::memcpy(&value, p, sizeof value);
   return true;
 }
 
@@ -59,8 +130,9 @@ bool SearchIndex::SlotText(const Slot& slot, uint32_t ordinal, std::string_view&
     damaged_ = true;  // sound blocks, inconsistent contents: made by something else
     return false;
   }
-  if (!Verified(slot.text_offset + a, b - a)) return false;
-  text = std::string_view(data_ + slot.text_offset + a, b - a);
+  const char* p = Bytes(slot.text_offset + a, b - a);
+  if (p == nullptr) return false;
+  text = std::string_view(p, b - a);
   return true;
 }
 
@@ -73,8 +145,9 @@ bool SearchIndex::ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<st
     damaged_ = true;
     return false;
   }
-  if (!Verified(row_text_offset_ + a, b - a)) return false;
-  std::string_view row(data_ + row_text_offset_ + a, b - a);
+  const char* p = Bytes(row_text_offset_ + a, b - a);
+  if (p == nullptr) return false;
+  std::string_view row(p, b - a);
   bool sound = true;
   for (int field : shown_) {
     const DbfField& f = file.Fields()[static_cast<size_t>(field)];
@@ -153,7 +226,8 @@ std::string SearchIndex::Load(const DbfFile& file) {
   // The CRC table itself is not checked as a whole (that would read all of it for every
   // request): a damaged entry fails its block's check, which makes the index be built again;
   // an entry that matches damaged data by chance is as unlikely as any CRC collision.
-  verified_.assign((h.block_count + 63) / 64, 0);
+  verified_.assign(h.block_count / (kWindowBytes / kIndexBlockSize) + 1, {});
+  windows_.assign(size_ / kWindowBytes + 1, 0);
   auto in_sections = [&](uint64_t offset, uint64_t size) {
     return offset >= kIndexSectionsStart && offset <= crc_offset_ && size <= crc_offset_ - offset && offset % 4 == 0;
   };
@@ -164,10 +238,13 @@ std::string SearchIndex::Load(const DbfFile& file) {
       !in_sections(h.postings_offset, sizeof(IndexPosting) * h.posting_count) ||
       !in_sections(h.posting_bytes_offset, h.posting_bytes_size) || h.number_count > h.live_count ||
       !in_sections(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count) ||
-      !Verified(h.path_offset, h.path_length) || !Verified(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count)) {
+      Bytes(h.path_offset, h.path_length) == nullptr ||
+      Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) == nullptr) {
     return "damaged (its sections)";
   }
-  if (std::string_view(data_ + h.path_offset, h.path_length) != file.ResolvedPath()) return "made for another table";
+  if (std::string_view(Bytes(h.path_offset, h.path_length), h.path_length) != file.ResolvedPath()) {
+    return "made for another table";
+  }
   if (h.number_field != kNoSlot) {
     if (h.number_field >= file.Fields().size() ||
         CategoryOf(file.Fields()[h.number_field].type) != ValueCategory::kNumber) {
@@ -184,7 +261,7 @@ std::string SearchIndex::Load(const DbfFile& file) {
   rank_offset_ = h.rank_offset;
   for (uint32_t s = 0; s < h.slot_count; ++s) {
     IndexSlotEntry e;
-    std::memcpy(&e, data_ + h.slots_offset + s * sizeof e, sizeof e);
+    std::memcpy(&e, Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) + s * sizeof e, sizeof e);
     if (e.field >= file.Fields().size() || file.Fields()[e.field].dbf_type != 'C' ||
         !in_sections(e.starts_offset, 8 * live) || !in_sections(e.text_offset, e.text_size)) {
       return "made for other fields";
@@ -192,14 +269,14 @@ std::string SearchIndex::Load(const DbfFile& file) {
     slots_.push_back(Slot{static_cast<int>(e.field), e.starts_offset, e.text_offset, e.text_size});
   }
   if (h.shown_count > kMaxShownFields || !in_sections(h.shown_offset, 4 * uint64_t{h.shown_count}) ||
-      !Verified(h.shown_offset, 4 * uint64_t{h.shown_count}) ||
+      Bytes(h.shown_offset, 4 * uint64_t{h.shown_count}) == nullptr ||
       (h.shown_count > 0 && (!in_sections(h.rows_offset, 8 * live) || !in_sections(h.row_text_offset, h.row_text_size)))) {
     return "damaged (its sections)";
   }
   shows_.assign(file.Fields().size(), false);
   for (uint32_t k = 0; k < h.shown_count; ++k) {
     uint32_t field;
-    std::memcpy(&field, data_ + h.shown_offset + 4 * k, sizeof field);
+    std::memcpy(&field, Bytes(h.shown_offset, 4 * uint64_t{h.shown_count}) + 4 * k, sizeof field);
     if (field >= file.Fields().size() || shows_[field]) return "made for other fields";
     shown_.push_back(static_cast<int>(field));
     shows_[field] = true;
@@ -220,12 +297,12 @@ bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& rec
   bool sound = true;
   auto at = [&](uint64_t i) {
     IndexNumberEntry e{};
-    const uint64_t offset = numbers_offset_ + i * sizeof e;
-    if (!Verified(offset, sizeof e)) {
+    const char* p = Bytes(numbers_offset_ + i * sizeof e, sizeof e);
+    if (p == nullptr) {
       sound = false;
       return e;
     }
-    std::memcpy(&e, data_ + offset, sizeof e);
+    std::memcpy(&e, p, sizeof e);
     return e;
   };
   // Entries are ordered by value and, among equal values, by record number.
@@ -266,15 +343,14 @@ bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondit
   // postings, each entry checked as it is read.
   std::vector<PostingCursor> cursors;
   std::vector<uint32_t> counts;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data_ + posting_bytes_offset_);
   for (uint32_t pair : pairs) {
     IndexPosting found{};
     uint64_t low = 0, high = posting_count_;
     while (low < high) {
       const uint64_t mid = low + (high - low) / 2;
-      const uint64_t at = postings_offset_ + mid * sizeof found;
-      if (!Verified(at, sizeof found)) return false;
-      std::memcpy(&found, data_ + at, sizeof found);
+      const char* p = Bytes(postings_offset_ + mid * sizeof found, sizeof found);
+      if (p == nullptr) return false;
+      std::memcpy(&found, p, sizeof found);
       if (found.pair < pair) {
         low = mid + 1;
       } else {
@@ -282,9 +358,9 @@ bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondit
       }
     }
     if (low == posting_count_) return true;  // no record holds the pair, so none passes
-    const uint64_t at = postings_offset_ + low * sizeof found;
-    if (!Verified(at, sizeof found)) return false;
-    std::memcpy(&found, data_ + at, sizeof found);
+    const char* entry = Bytes(postings_offset_ + low * sizeof found, sizeof found);
+    if (entry == nullptr) return false;
+    std::memcpy(&found, entry, sizeof found);
     if (found.pair != pair) return true;
     if (found.offset > posting_size_) {
       damaged_ = true;
@@ -292,8 +368,9 @@ bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondit
     }
     // A list of n records takes at most 5 bytes a record.
     const uint64_t length = std::min<uint64_t>(uint64_t{found.count} * 5, posting_size_ - found.offset);
-    if (!Verified(posting_bytes_offset_ + found.offset, length)) return false;
-    cursors.emplace_back(bytes + found.offset, bytes + found.offset + length, found.count);
+    const auto* list = reinterpret_cast<const unsigned char*>(Bytes(posting_bytes_offset_ + found.offset, length));
+    if (list == nullptr) return false;
+    cursors.emplace_back(list, list + length, found.count);
     counts.push_back(found.count);
   }
   std::vector<size_t> by_count(cursors.size());
@@ -361,11 +438,11 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
       for (size_t k = 0; k < keyed.size(); ++k) hits[k] = static_cast<uint32_t>(keyed[k]);
     }
   } else {
-    const uint64_t order = by_rank ? order_offset_ : 0;
-    if (by_rank && !Verified(order, uint64_t{4} * live_count_)) return false;
+    const char* order = by_rank ? Bytes(order_offset_, uint64_t{4} * live_count_) : nullptr;
+    if (by_rank && order == nullptr) return false;
     for (uint32_t k = 0; k < live_count_; ++k) {
       uint32_t o = k;
-      if (by_rank) std::memcpy(&o, data_ + order + uint64_t{4} * k, sizeof o);
+      if (by_rank) std::memcpy(&o, order + uint64_t{4} * k, sizeof o);
       if (o < live_count_ && HoldsFor(where, o)) hits.push_back(o);
     }
   }
