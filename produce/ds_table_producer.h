@@ -106,7 +106,7 @@ class TDSTableProducer : public TCustomContentProducer {
   // A long list is written into room reserved once, after the first kSampleRows rows, from
   // their mean size and the rows ahead (when the dataset knows them): no growth by doubling,
   // which would hold the page twice over while it copies.
-  static constexpr int kSampleRows = 64;
+  static constexpr int kSampleRows = 1024;
   static void ReserveForRows(std::string& out, size_t rows_start, const TDataSet& dataset, int64_t remaining);
   // Binds `column` to `field` and asks for the field's destruction notice.
   void BindColumn(THTMLTableColumn& column, TField& field);
