@@ -6,6 +6,7 @@
 #include "data/database.h"
 #include "data/engine_error.h"
 #include "engine/dbf_file.h"
+#include "engine/search_index.h"
 #include "engine/sql_statement.h"
 #include "data_res.h"
 
@@ -14,6 +15,9 @@ namespace shelfra {
 namespace {
 
 bool IsQuote(char c) { return c == '"' || c == '\'' || c == '`'; }
+
+// An answer holding at least one book in this many is listed from the index's shown rows.
+constexpr size_t kShownRowsShare = 32;
 
 bool EndsMarkerName(char c) { return c == ' ' || c == '\r' || c == '\n' || c == ')' || c == ',' || c == ';'; }
 
@@ -131,7 +135,10 @@ void TQuery::InternalOpen() {
   CheckEngine(statement_->Execute(file, shown.index.get(), answer, &from_index, &shown.ordinals));
   database.CheckIndex(file);
   CheckEngine(file.CheckIntact());  // an answer read from pages the file no longer has is no answer
-  if (from_index) {
+  // The shown rows serve an answer holding a good share of the books, whose rows lie close
+  // together in the index; the few rows of a rare word cost less read from the table, one
+  // read each, than found in the index.
+  if (from_index && answer.size() * kShownRowsShare >= shown.index->LiveCount()) {
     shown.on_damaged = [&database, &file] { database.CheckIndex(file); };
   } else {
     shown = TShownRows{};

@@ -8,7 +8,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -196,21 +195,6 @@ bool MappedFile::Read(size_t offset, size_t size, std::string& buffer, std::stri
   if (got < size) return false;  // the file shrank
   out = std::string_view(buffer.data(), size);
   return true;
-}
-
-void MappedFile::Populate(size_t offset, size_t size) const {
-#if defined(__linux__)
-  // MADV_POPULATE_READ arrived with Linux 5.14; older kernels refuse it and nothing changes.
-  constexpr int kPopulateRead = 22;
-  if (!mapped_ || size == 0 || offset >= size_) return;
-  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  const size_t start = offset / page * page;
-  const size_t end = std::min(offset + size, size_);
-  ::madvise(const_cast<char*>(data_) + start, end - start, kPopulateRead);
-#else
-  (void)offset;
-  (void)size;
-#endif
 }
 
 bool MappedFile::Lost() const {

@@ -54,12 +54,6 @@ class MappedFile {
   // Requires: offset + size <= Bytes().size().
   bool Read(size_t offset, size_t size, std::string& buffer, std::string_view& out) const;
 
-  // True when Bytes() are the mapped file (not a copy read at opening).
-  bool Mapped() const { return mapped_; }
-  // Has the system map the pages of bytes [offset, offset + size) ahead of their first reading,
-  // in one call rather than one page fault each (where the system can; otherwise the pages
-  // are faulted in as they are read). Nothing for a file that is not mapped.
-  void Populate(size_t offset, size_t size) const;
 
   // A read met a page the file no longer has (zeros were read there). One atomic load.
   bool Lost() const;

@@ -24,13 +24,11 @@ SearchIndex::~SearchIndex() = default;
 
 namespace {
 
-// The index is read in windows of this many bytes: the first blocks a request reads of a
-// window are read with pread, one by one; a window it reads more of is mapped whole in one
-// call. A page fault in a file mapping costs tens of microseconds on virtual machines, a pread
-// a few, and a window mapped in one call about as much as one fault.
-constexpr uint64_t kWindowBytes = uint64_t{1} << 20;
-// Blocks of a window read one by one before it is mapped.
-constexpr uint8_t kBlocksReadAlone = 4;
+// The blocks checked are remembered in bitmaps of this many blocks each, made for the parts of
+// the file a request reads.
+constexpr uint64_t kBlocksPerBitmap = 8192;
+// Up to this many entries of a per-record array are read one by one.
+constexpr size_t kFewWanted = 64;
 
 }  // namespace
 
@@ -40,30 +38,15 @@ uint64_t SearchIndex::BlockEnd(uint64_t block) const {
   return std::min(BlockStart(block) + kIndexBlockSize, crc_offset_);
 }
 
-bool SearchIndex::StoredCrc(uint64_t block, bool mapped, uint32_t& crc) const {
-  const uint64_t at = crc_offset_ + block * sizeof crc;
-  if (mapped) {
-    std::memcpy(&crc, data_ + at, sizeof crc);
-    return !file_->Lost();
-  }
-  std::string buffer;
-  std::string_view bytes;
-  if (!file_->Read(at, sizeof crc, buffer, bytes)) return false;
-  std::memcpy(&crc, bytes.data(), sizeof crc);
-  return true;
-}
-
-bool SearchIndex::VerifiedInMapping(uint64_t first, uint64_t last) const {
-  constexpr uint64_t kBlocksPerWindow = kWindowBytes / kIndexBlockSize;
+bool SearchIndex::Verified(uint64_t first, uint64_t last) const {
   for (uint64_t b = first; b <= last; ++b) {
-    // A bit per block, kept for the windows a request reads.
-    std::vector<uint64_t>& bits = verified_[b / kBlocksPerWindow];
-    if (bits.empty()) bits.assign(kBlocksPerWindow / 64, 0);
-    const uint64_t k = b % kBlocksPerWindow;
+    std::vector<uint64_t>& bits = verified_[b / kBlocksPerBitmap];
+    if (bits.empty()) bits.assign(kBlocksPerBitmap / 64, 0);
+    const uint64_t k = b % kBlocksPerBitmap;
     if ((bits[k / 64] >> (k % 64) & 1) != 0) continue;
     uint32_t stored = 0;
-    if (!StoredCrc(b, true, stored) || Crc32c(data_ + BlockStart(b), BlockEnd(b) - BlockStart(b)) != stored ||
-        file_->Lost()) {
+    std::memcpy(&stored, data_ + crc_offset_ + b * sizeof stored, sizeof stored);
+    if (Crc32c(data_ + BlockStart(b), BlockEnd(b) - BlockStart(b)) != stored || file_->Lost()) {
       damaged_ = true;
       return false;
     }
@@ -72,45 +55,12 @@ bool SearchIndex::VerifiedInMapping(uint64_t first, uint64_t last) const {
   return true;
 }
 
-void SearchIndex::MapWindows(uint64_t first, uint64_t last) const {
-  for (uint64_t w = first; w <= last && w < windows_.size(); ++w) {
-    if (windows_[w] == kWindowMapped) continue;
-    file_->Populate(w * kWindowBytes, kWindowBytes);
-    windows_[w] = kWindowMapped;
-  }
-}
-
 const char* SearchIndex::Bytes(uint64_t offset, uint64_t size) const {
   if (damaged_) return nullptr;
   if (size == 0) return data_ + offset;
   const uint64_t first = (offset - kIndexSectionsStart) / kIndexBlockSize;
   const uint64_t last = (offset + size - 1 - kIndexSectionsStart) / kIndexBlockSize;
-  if (!file_->Mapped()) return VerifiedInMapping(first, last) ? data_ + offset : nullptr;
-  const uint64_t first_window = BlockStart(first) / kWindowBytes;
-  const uint64_t last_window = (BlockEnd(last) - 1) / kWindowBytes;
-  if (first == last && first_window == last_window && windows_[first_window] != kWindowMapped) {
-    auto copy = private_blocks_.find(first);
-    if (copy != private_blocks_.end()) return copy->second.data() + (offset - BlockStart(first));
-    if (windows_[first_window] < kBlocksReadAlone) {
-      // One of the first blocks read of this window: read it alone.
-      ++windows_[first_window];
-      std::string& block = private_blocks_[first];
-      std::string_view bytes;
-      uint32_t stored = 0;
-      if (!file_->Read(BlockStart(first), BlockEnd(first) - BlockStart(first), block, bytes) ||
-          bytes.data() != block.data() || !StoredCrc(first, false, stored) || Crc32c(bytes.data(), bytes.size()) != stored) {
-        private_blocks_.erase(first);
-        damaged_ = true;
-        return nullptr;
-      }
-      return block.data() + (offset - BlockStart(first));
-    }
-  }
-  // Come back to, or read across blocks: the windows are mapped whole, and those of the
-  // blocks' CRCs too.
-  MapWindows(first_window, last_window);
-  MapWindows((crc_offset_ + first * 4) / kWindowBytes, (crc_offset_ + last * 4 + 3) / kWindowBytes);
-  return VerifiedInMapping(first, last) ? data_ + offset : nullptr;
+  return Verified(first, last) ? data_ + offset : nullptr;
 }
 
 bool SearchIndex::Word(uint64_t offset, uint64_t index, uint32_t& value) const {
@@ -120,12 +70,33 @@ bool SearchIndex::Word(uint64_t offset, uint64_t index, uint32_t& value) const {
   return true;
 }
 
+bool SearchIndex::PerRecordArray(uint64_t array, size_t wanted, const char*& all) const {
+  // A few entries are read one by one; for more, the whole array is read (and checked) at once,
+  // which costs less than reading blocks all over it.
+  all = nullptr;
+  if (wanted <= kFewWanted) return true;
+  all = Bytes(array, uint64_t{4} * live_count_);
+  return all != nullptr;
+}
+
+bool SearchIndex::NumberOf(uint64_t array, const char* all, uint32_t ordinal, uint32_t& value) const {
+  if (all == nullptr) return Word(array, ordinal, value);
+  std::memcpy(&value, all + uint64_t{4} * ordinal, sizeof value);
+  return true;
+}
+
+bool SearchIndex::Span(uint64_t offset, uint32_t ordinal, uint32_t& start, uint32_t& end) const {
+  const char* p = Bytes(offset + uint64_t{8} * ordinal, 8);
+  if (p == nullptr) return false;
+  std::memcpy(&start, p, 4);
+  std::memcpy(&end, p + 4, 4);
+  return true;
+}
+
 bool SearchIndex::SlotText(const Slot& slot, uint32_t ordinal, std::string_view& text) const {
   uint32_t a = 0;
   uint32_t b = 0;
-  if (!Word(slot.starts_offset, uint64_t{2} * ordinal, a) || !Word(slot.starts_offset, uint64_t{2} * ordinal + 1, b)) {
-    return false;
-  }
+  if (!Span(slot.starts_offset, ordinal, a, b)) return false;
   if (a > b || b > slot.text_size) {
     damaged_ = true;  // sound blocks, inconsistent contents: made by something else
     return false;
@@ -140,7 +111,7 @@ bool SearchIndex::ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<st
                            std::string_view& null_flags) const {
   uint32_t a = 0;
   uint32_t b = 0;
-  if (!Word(rows_offset_, uint64_t{2} * ordinal, a) || !Word(rows_offset_, uint64_t{2} * ordinal + 1, b)) return false;
+  if (!Span(rows_offset_, ordinal, a, b)) return false;
   if (a > b || b > row_text_size_) {
     damaged_ = true;
     return false;
@@ -226,8 +197,7 @@ std::string SearchIndex::Load(const DbfFile& file) {
   // The CRC table itself is not checked as a whole (that would read all of it for every
   // request): a damaged entry fails its block's check, which makes the index be built again;
   // an entry that matches damaged data by chance is as unlikely as any CRC collision.
-  verified_.assign(h.block_count / (kWindowBytes / kIndexBlockSize) + 1, {});
-  windows_.assign(size_ / kWindowBytes + 1, 0);
+  verified_.assign(h.block_count / kBlocksPerBitmap + 1, {});
   auto in_sections = [&](uint64_t offset, uint64_t size) {
     return offset >= kIndexSectionsStart && offset <= crc_offset_ && size <= crc_offset_ - offset && offset % 4 == 0;
   };
@@ -425,13 +395,13 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
   if (!pairs.empty()) {
     if (!Candidates(pairs, *where, hits)) return false;
     if (by_rank) {
-      // Only the ranks of the hits are read (and their blocks checked): a rare word reads a
-      // few blocks, not the whole list.
       std::vector<uint64_t> keyed;
       keyed.reserve(hits.size());
+      const char* ranks = nullptr;
+      if (!PerRecordArray(rank_offset_, hits.size(), ranks)) return false;
       for (uint32_t hit : hits) {
         uint32_t rank = 0;
-        if (hit >= live_count_ || !Word(rank_offset_, hit, rank)) return false;
+        if (hit >= live_count_ || !NumberOf(rank_offset_, ranks, hit, rank)) return false;
         keyed.push_back(uint64_t{rank} << 32 | hit);
       }
       std::sort(keyed.begin(), keyed.end());
@@ -449,8 +419,10 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
 
   if (ordinals != nullptr) *ordinals = hits;
   const uint32_t record_count = file.RecordCount();
+  const char* records = nullptr;
+  if (!PerRecordArray(records_offset_, hits.size(), records)) return false;
   for (uint32_t& hit : hits) {
-    if (!Word(records_offset_, hit, hit)) return false;
+    if (hit >= live_count_ || !NumberOf(records_offset_, records, hit, hit)) return false;
     if (hit >= record_count) {
       damaged_ = true;  // an inconsistent index: the scan answers
       return false;

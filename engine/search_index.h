@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/mapped_file.h"
@@ -110,21 +109,22 @@ class SearchIndex {
   SearchIndex() = default;
   // Checks the header against `file`; the reason it cannot serve, empty when it can.
   std::string Load(const DbfFile& file);
-  // Bytes [offset, offset + size) of the file, checked against the CRC-32C of their blocks
-  // (each block once): a pointer into the mapping, or into a copy of their block read on its
-  // own (the first few blocks a request reads of a window of the file; a window it reads more
-  // of, or a read across blocks, is mapped whole in one call). The pointer lives as long as the
-  // index. nullptr (and Damaged() from then on) when a block does not match. Requires: the
-  // range lies in the sections.
+  // Bytes [offset, offset + size) of the file, each block of them checked against its CRC-32C
+  // the first time it is read; nullptr (and Damaged() from then on) when one does not match.
+  // Requires: the range lies in the sections.
   const char* Bytes(uint64_t offset, uint64_t size) const;
   uint64_t BlockStart(uint64_t block) const;
   uint64_t BlockEnd(uint64_t block) const;
-  // The stored CRC of `block`, read from the mapping or with pread; false when it cannot be.
-  bool StoredCrc(uint64_t block, bool mapped, uint32_t& crc) const;
-  // Blocks [first, last] of the mapping checked (each once); false, and damaged, when one is not.
-  bool VerifiedInMapping(uint64_t first, uint64_t last) const;
-  // Windows [first, last] of the file mapped ahead of their reading.
-  void MapWindows(uint64_t first, uint64_t last) const;
+  // Blocks [first, last] checked (each once); false, and damaged, when one is not sound.
+  bool Verified(uint64_t first, uint64_t last) const;
+  // Prepares `wanted` reads of the per-record uint32 array at `array`: `all` its checked bytes
+  // when they are many, nullptr when they are read one by one. False when damaged.
+  bool PerRecordArray(uint64_t array, size_t wanted, const char*& all) const;
+  // The entry of live record `ordinal` of that array; false when damaged.
+  bool NumberOf(uint64_t array, const char* all, uint32_t ordinal, uint32_t& value) const;
+  // The start and end (two uint32) of live record `ordinal` in the span array at `offset`;
+  // false when damaged.
+  bool Span(uint64_t offset, uint32_t ordinal, uint32_t& start, uint32_t& end) const;
   // The folded text of live record `ordinal` in `slot`; false when its bytes are damaged.
   bool SlotText(const Slot& slot, uint32_t ordinal, std::string_view& text) const;
   // The uint32 at `index` of the array at `offset`; false when damaged.
@@ -139,13 +139,8 @@ class SearchIndex {
   const char* data_ = nullptr;  // the mapped file's bytes
   size_t size_ = 0;
   uint64_t crc_offset_ = 0;            // the CRC table: one uint32 per block
-  // Per window of blocks (empty until one is read): a bit per block, checked and sound in the
-  // mapping.
+  // A bit per block, checked and sound; in bitmaps made only for the parts of the file read.
   mutable std::vector<std::vector<uint64_t>> verified_;
-  // Per window of the file: the blocks read of it one by one, or kWindowMapped.
-  static constexpr uint8_t kWindowMapped = 0xFF;
-  mutable std::vector<uint8_t> windows_;
-  mutable std::unordered_map<uint64_t, std::string> private_blocks_;  // checked copies, by block
   mutable bool damaged_ = false;
   uint32_t live_count_ = 0;
   uint32_t sort_slot_ = 0;      // kNoSlot when there is no sort field
