@@ -94,9 +94,9 @@ void TDSTableProducer::ReserveForRows(std::string& out, size_t rows_start, const
   int64_t ahead = dataset.RecordsAhead();
   if (remaining >= 0) ahead = std::min(ahead, remaining);  // a negative count has no limit
   if (ahead <= 0) return;
-  // The rows so far tell the size of a row; a sixteenth more, and room for the end of the page.
+  // The rows so far tell the size of a row; a thirty-second more, and room for the end of the page.
   const size_t mean = (out.size() - rows_start) / kSampleRows;
-  const size_t capacity = out.size() + (mean + mean / 16) * static_cast<size_t>(ahead) + 4096;
+  const size_t capacity = out.size() + (mean + mean / 32) * static_cast<size_t>(ahead) + 4096;
   if (capacity <= out.capacity()) return;
   out.reserve(capacity);
   // Written front to back once: huge pages save most of the faults of a page of megabytes.
