@@ -27,8 +27,6 @@ namespace {
 // The blocks checked are remembered in bitmaps of this many blocks each, made for the parts of
 // the file a request reads.
 constexpr uint64_t kBlocksPerBitmap = 8192;
-// Up to this many entries of a per-record array are read one by one.
-constexpr size_t kFewWanted = 64;
 
 }  // namespace
 
@@ -67,21 +65,6 @@ bool SearchIndex::Word(uint64_t offset, uint64_t index, uint32_t& value) const {
   const char* p = Bytes(offset + index * sizeof value, sizeof value);
   if (p == nullptr) return false;
   std::memcpy(&value, p, sizeof value);
-  return true;
-}
-
-bool SearchIndex::PerRecordArray(uint64_t array, size_t wanted, const char*& all) const {
-  // A few entries are read one by one; for more, the whole array is read (and checked) at once,
-  // which costs less than reading blocks all over it.
-  all = nullptr;
-  if (wanted <= kFewWanted) return true;
-  all = Bytes(array, uint64_t{4} * live_count_);
-  return all != nullptr;
-}
-
-bool SearchIndex::NumberOf(uint64_t array, const char* all, uint32_t ordinal, uint32_t& value) const {
-  if (all == nullptr) return Word(array, ordinal, value);
-  std::memcpy(&value, all + uint64_t{4} * ordinal, sizeof value);
   return true;
 }
 
@@ -395,13 +378,13 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
   if (!pairs.empty()) {
     if (!Candidates(pairs, *where, hits)) return false;
     if (by_rank) {
+      // Only the ranks of the hits are read (and their blocks checked): a rare word reads a
+      // few blocks, not the whole list.
       std::vector<uint64_t> keyed;
       keyed.reserve(hits.size());
-      const char* ranks = nullptr;
-      if (!PerRecordArray(rank_offset_, hits.size(), ranks)) return false;
       for (uint32_t hit : hits) {
         uint32_t rank = 0;
-        if (hit >= live_count_ || !NumberOf(rank_offset_, ranks, hit, rank)) return false;
+        if (hit >= live_count_ || !Word(rank_offset_, hit, rank)) return false;
         keyed.push_back(uint64_t{rank} << 32 | hit);
       }
       std::sort(keyed.begin(), keyed.end());
@@ -419,10 +402,8 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
 
   if (ordinals != nullptr) *ordinals = hits;
   const uint32_t record_count = file.RecordCount();
-  const char* records = nullptr;
-  if (!PerRecordArray(records_offset_, hits.size(), records)) return false;
   for (uint32_t& hit : hits) {
-    if (hit >= live_count_ || !NumberOf(records_offset_, records, hit, hit)) return false;
+    if (hit >= live_count_ || !Word(records_offset_, hit, hit)) return false;
     if (hit >= record_count) {
       damaged_ = true;  // an inconsistent index: the scan answers
       return false;

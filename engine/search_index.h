@@ -117,11 +117,6 @@ class SearchIndex {
   uint64_t BlockEnd(uint64_t block) const;
   // Blocks [first, last] checked (each once); false, and damaged, when one is not sound.
   bool Verified(uint64_t first, uint64_t last) const;
-  // Prepares `wanted` reads of the per-record uint32 array at `array`: `all` its checked bytes
-  // when they are many, nullptr when they are read one by one. False when damaged.
-  bool PerRecordArray(uint64_t array, size_t wanted, const char*& all) const;
-  // The entry of live record `ordinal` of that array; false when damaged.
-  bool NumberOf(uint64_t array, const char* all, uint32_t ordinal, uint32_t& value) const;
   // The start and end (two uint32) of live record `ordinal` in the span array at `offset`;
   // false when damaged.
   bool Span(uint64_t offset, uint32_t ordinal, uint32_t& start, uint32_t& end) const;
