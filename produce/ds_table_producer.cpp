@@ -97,7 +97,9 @@ void TDSTableProducer::ReserveForRows(std::string& out, size_t rows_start, const
   // The rows so far tell the size of a row; a thirty-second more, and room for the end of the page.
   const size_t mean = (out.size() - rows_start) / kSampleRows;
   const size_t capacity = out.size() + (mean + mean / 32) * static_cast<size_t>(ahead) + 4096;
-  if (capacity <= out.capacity()) return;
+  // An estimate past any page a visitor could want is left to the string's own growth.
+  constexpr size_t kMostReserved = size_t{1} << 30;
+  if (capacity <= out.capacity() || capacity > kMostReserved) return;
   out.reserve(capacity);
   // Written front to back once: huge pages save most of the faults of a page of megabytes.
   AdviseHugePages(out.data() + out.size(), out.capacity() - out.size());

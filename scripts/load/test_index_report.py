@@ -172,7 +172,9 @@ class ToolsTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as d:
             index = os.path.join(d, "index")
             os.mkdir(index)
-            for name in (B + ".idx", B + ".idx.tmp.42.0", B + ".lock"):
+            # A build's side files belong to its temporary file and are not listed.
+            for name in (B + ".idx", B + ".idx.tmp.42.0", B + ".idx.tmp.42.0.pairs", B + ".idx.tmp.42.0.rows",
+                         B + ".lock"):
                 open(os.path.join(index, name), "w").close()
             out = os.path.join(d, "samples")
             subprocess.run([sys.executable, str(HERE / "watch_index.py"), index, out, os.path.join(d, "stop"),

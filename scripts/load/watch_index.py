@@ -1,7 +1,8 @@
 """Watches the search index folder during a load run: every INTERVAL seconds it lists the
 folder and writes one line to OUT, the time (seconds since the epoch) followed by the names of
 the temporary index files there at that moment ("<16 hex>.idx.tmp.<pid>.<n>", one for each build
-that is writing; the build's side file "<...>.<n>.pairs" is left out, being the same build's). A folder not made yet counts as empty. It ends when the file STOP appears,
+that is writing; the build's side files "<...>.<n>.pairs" and "<...>.<n>.rows" are left out,
+being the same build's). A folder not made yet counts as empty. It ends when the file STOP appears,
 or after LIMIT seconds, whichever comes first.
 
 Usage: watch_index.py INDEX_DIR OUT STOP [--interval SECONDS] [--limit SECONDS]
@@ -11,7 +12,7 @@ import os
 import time
 
 TEMPORARY = ".idx.tmp."
-SIDE = ".pairs"
+SIDE = (".pairs", ".rows")
 
 
 def main():
