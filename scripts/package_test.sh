@@ -43,7 +43,10 @@ field() { sed -n "s/^ $1: //p" "$work/control.txt"; }
 [ "$(field Version)" = "$version" ] || fail "package version is '$(field Version)', not the project's $version"
 [ -n "$(field Maintainer)" ] || fail "the package names no maintainer"
 [ -n "$(field Description)" ] || fail "the package has no description"
-for dep in libc6 libstdc++6 libgcc-s1 python3; do
+# The programs carry the C++ runtime unless the build links it dynamically.
+deps="libc6 python3"
+grep -q '^SHELFRA_STATIC_CXX_RUNTIME:BOOL=OFF' "$build/CMakeCache.txt" && deps="$deps libstdc++6 libgcc-s1"
+for dep in $deps; do
   field Depends | tr ',' '\n' | grep -q "^ *$dep\( \|$\)" || fail "Depends lacks $dep: $(field Depends)"
 done
 [ "$(field Recommends)" = "lighttpd | apache2" ] || fail "Recommends is '$(field Recommends)'"
