@@ -34,12 +34,9 @@ TFieldValue TField::Value() const { return dataset_.GetFieldValue(field_no_); }
 bool TField::IsNull() const { return Value().is_null; }
 
 std::string TField::DisplayText() const {
-  if (OnGetText) {
-    std::string text;
-    OnGetText(const_cast<TField&>(*this), text, true);
-    return text;
-  }
-  return DisplayRule();
+  std::string text;
+  GetDisplayText(text);
+  return text;
 }
 
 void TField::GetDisplayText(std::string& text) const {

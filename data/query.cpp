@@ -14,10 +14,10 @@ namespace shelfra {
 
 namespace {
 
-bool IsQuote(char c) { return c == '"' || c == '\'' || c == '`'; }
-
 // An answer holding at least one book in this many is listed from the index's shown rows.
 constexpr size_t kShownRowsShare = 32;
+
+bool IsQuote(char c) { return c == '"' || c == '\'' || c == '`'; }
 
 bool EndsMarkerName(char c) { return c == ' ' || c == '\r' || c == '\n' || c == ')' || c == ',' || c == ';'; }
 
@@ -131,14 +131,14 @@ void TQuery::InternalOpen() {
   std::vector<uint32_t> answer;
   TShownRows shown;
   shown.index = database.SearchIndexFor(file);
-  bool from_index = false;
-  CheckEngine(statement_->Execute(file, shown.index.get(), answer, &from_index, &shown.ordinals));
+  CheckEngine(statement_->Execute(file, shown.index.get(), answer, nullptr, &shown.ordinals));
   database.CheckIndex(file);
   CheckEngine(file.CheckIntact());  // an answer read from pages the file no longer has is no answer
   // The shown rows serve an answer holding a good share of the books, whose rows lie close
   // together in the index; the few rows of a rare word cost less read from the table, one
   // read each, than found in the index.
-  if (from_index && answer.size() * kShownRowsShare >= shown.index->LiveCount()) {
+  // The ordinals are there when the index answered.
+  if (!shown.ordinals.empty() && answer.size() * kShownRowsShare >= shown.index->LiveCount()) {
     shown.on_damaged = [&database, &file] { database.CheckIndex(file); };
   } else {
     shown = TShownRows{};

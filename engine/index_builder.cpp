@@ -38,6 +38,18 @@ constexpr size_t kRunEntries = size_t{1} << 22;
 // texts. They are collected in memory: a few bytes a record.
 constexpr int kCompactSlotLength = 32;
 
+// Writes all of `bytes` to `fd` at `offset`; 0, or the errno value of the failure.
+int WriteAt(int fd, std::string_view bytes, uint64_t offset) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 // Buffered appending to a side file of the build; the first failure is kept.
 class SideFile {
  public:
@@ -49,14 +61,7 @@ class SideFile {
     if (buffer_.size() >= (1u << 20)) Flush();
   }
   void Flush() {
-    size_t done = 0;
-    while (error_ == 0 && done < buffer_.size()) {
-      ssize_t n = ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done, static_cast<off_t>(size_ + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) error_ = errno;
-      else if (n == 0) error_ = EIO;
-      else done += static_cast<size_t>(n);
-    }
+    if (error_ == 0) error_ = WriteAt(fd_, buffer_, size_);
     size_ += buffer_.size();
     buffer_.clear();
   }
@@ -103,14 +108,7 @@ class Writer {
     return at;
   }
   void Flush() {
-    size_t done = 0;
-    while (error_ == 0 && done < buffer_.size()) {
-      ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) error_ = errno;
-      else if (n == 0) error_ = EIO;
-      else done += static_cast<size_t>(n);
-    }
+    if (error_ == 0) error_ = WriteAt(fd_, buffer_, offset_);
     offset_ += buffer_.size();
     buffer_.clear();
   }
@@ -243,13 +241,7 @@ int SpillRun(std::vector<uint64_t>& entries, std::vector<uint64_t>& scratch, int
   std::string out;
   Run run{offset, 0};
   auto flush = [&] {
-    size_t done = 0;
-    while (done < out.size()) {
-      ssize_t n = ::pwrite(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? errno : EIO;
-      done += static_cast<size_t>(n);
-    }
+    if (int err = WriteAt(fd, out, offset); err != 0) return err;
     offset += out.size();
     out.clear();
     return 0;
@@ -677,8 +669,9 @@ EngineStatus WriteIndex(int fd, int side, int rows_fd, const DbfFile& file, Coll
     failure = Because("cannot write the index", w.Error());
     return {};
   }
-  const ssize_t n = ::pwrite(fd, &h, sizeof h, 0);
-  if (n != static_cast<ssize_t>(sizeof h)) failure = Because("cannot write the index", n < 0 ? errno : EIO);
+  if (int err = WriteAt(fd, std::string_view(reinterpret_cast<const char*>(&h), sizeof h), 0); err != 0) {
+    failure = Because("cannot write the index", err);
+  }
   return {};
 }
 

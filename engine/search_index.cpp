@@ -185,19 +185,19 @@ std::string SearchIndex::Load(const DbfFile& file) {
     return offset >= kIndexSectionsStart && offset <= crc_offset_ && size <= crc_offset_ - offset && offset % 4 == 0;
   };
   const uint64_t live = h.live_count;
+  const char* path = nullptr;
+  const char* slot_entries = nullptr;
   if (!in_sections(h.path_offset, h.path_length) || !in_sections(h.records_offset, 4 * live) ||
       !in_sections(h.order_offset, 4 * live) || !in_sections(h.rank_offset, 4 * live) ||
       !in_sections(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) || h.posting_count > size_ ||
       !in_sections(h.postings_offset, sizeof(IndexPosting) * h.posting_count) ||
       !in_sections(h.posting_bytes_offset, h.posting_bytes_size) || h.number_count > h.live_count ||
       !in_sections(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count) ||
-      Bytes(h.path_offset, h.path_length) == nullptr ||
-      Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) == nullptr) {
+      (path = Bytes(h.path_offset, h.path_length)) == nullptr ||
+      (slot_entries = Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count)) == nullptr) {
     return "damaged (its sections)";
   }
-  if (std::string_view(Bytes(h.path_offset, h.path_length), h.path_length) != file.ResolvedPath()) {
-    return "made for another table";
-  }
+  if (std::string_view(path, h.path_length) != file.ResolvedPath()) return "made for another table";
   if (h.number_field != kNoSlot) {
     if (h.number_field >= file.Fields().size() ||
         CategoryOf(file.Fields()[h.number_field].type) != ValueCategory::kNumber) {
@@ -214,22 +214,23 @@ std::string SearchIndex::Load(const DbfFile& file) {
   rank_offset_ = h.rank_offset;
   for (uint32_t s = 0; s < h.slot_count; ++s) {
     IndexSlotEntry e;
-    std::memcpy(&e, Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) + s * sizeof e, sizeof e);
+    std::memcpy(&e, slot_entries + s * sizeof e, sizeof e);
     if (e.field >= file.Fields().size() || file.Fields()[e.field].dbf_type != 'C' ||
         !in_sections(e.starts_offset, 8 * live) || !in_sections(e.text_offset, e.text_size)) {
       return "made for other fields";
     }
     slots_.push_back(Slot{static_cast<int>(e.field), e.starts_offset, e.text_offset, e.text_size});
   }
+  const char* shown_fields = nullptr;
   if (h.shown_count > kMaxShownFields || !in_sections(h.shown_offset, 4 * uint64_t{h.shown_count}) ||
-      Bytes(h.shown_offset, 4 * uint64_t{h.shown_count}) == nullptr ||
+      (shown_fields = Bytes(h.shown_offset, 4 * uint64_t{h.shown_count})) == nullptr ||
       (h.shown_count > 0 && (!in_sections(h.rows_offset, 8 * live) || !in_sections(h.row_text_offset, h.row_text_size)))) {
     return "damaged (its sections)";
   }
   shows_.assign(file.Fields().size(), false);
   for (uint32_t k = 0; k < h.shown_count; ++k) {
     uint32_t field;
-    std::memcpy(&field, Bytes(h.shown_offset, 4 * uint64_t{h.shown_count}) + 4 * k, sizeof field);
+    std::memcpy(&field, shown_fields + 4 * k, sizeof field);
     if (field >= file.Fields().size() || shows_[field]) return "made for other fields";
     shown_.push_back(static_cast<int>(field));
     shows_[field] = true;

@@ -2,7 +2,6 @@
 #include "produce/ds_table_producer.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "base/memory.h"
 #include "base/text.h"
@@ -168,29 +167,14 @@ void TDSTableProducer::BuildCell(std::string& out, int cell_row, int cell_column
                                  std::string_view tag, THTMLBgColor& bg_color, THTMLAlign align, THTMLVAlign valign,
                                  std::string& custom_attrs) {
   FireFormatCell(cell_row, cell_column, bg_color, align, valign, custom_attrs, cell_data);
-  // The tags are composed once on the stack: a list appends them for every cell.
-  char open[8] = {'<'};
-  char close[8] = {'<', '/'};
-  const bool short_tag = tag.size() <= 5;
-  if (short_tag) {
-    std::memcpy(open + 1, tag.data(), tag.size());
-    std::memcpy(close + 2, tag.data(), tag.size());
-    close[2 + tag.size()] = '>';
-    out.append(open, 1 + tag.size());
-  } else {
-    out += '<';
-    out += tag;
-  }
+  out += '<';
+  out += tag;
   AppendElementAttributes(out, align, valign, bg_color, custom_attrs);
   out += '>';
   out += cell_data;
-  if (short_tag) {
-    out.append(close, 3 + tag.size());
-  } else {
-    out += "</";
-    out += tag;
-    out += '>';
-  }
+  out += "</";
+  out += tag;
+  out += '>';
 }
 
 void TDSTableProducer::FireFormatCell(int cell_row, int cell_column, THTMLBgColor& bg_color, THTMLAlign& align,
