@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/catalogue_check.h"
+#include "catalogue/catalogue_check.h"
 #include "base/text.h"
 
 namespace {

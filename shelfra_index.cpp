@@ -4,17 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <string>
 #include <string_view>
 
-#include "app/catalogue.h"
 #include "base/error_log.h"
-#include "base/exceptions.h"
-#include "data/database.h"
-#include "data/session.h"
-#include "engine/host_config.h"
-#include "engine/index_keeper.h"
+#include "catalogue/index_command.h"
 
 namespace {
 
@@ -45,27 +39,6 @@ int main(int argc, char** argv) {
       return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
     }
   }
-  const std::string directory = shelfra::IndexDirectory();
-  if (directory.empty()) {
-    Say(stderr, "shelfra-index: the host configuration " + shelfra::HostConfigPath() +
-                    " names no index directory ([Index] Directory=); nothing to build");
-    return 2;
-  }
-  int status = 0;
-  try {
-    shelfra::TDatabase& database = shelfra::Session().OpenDatabase(shelfra::CatalogueAlias());
-    for (std::string_view table : {shelfra::BookTableName(), shelfra::LendingTableName()}) {
-      const shelfra::DbfFile& file = database.OpenTableFile(table);
-      std::string report;
-      if (!shelfra::BuildIndexNow(file, shelfra::CatalogueIndexFields(), directory, wait_seconds, report)) status = 1;
-      Say(stdout, report);
-    }
-  } catch (const shelfra::Exception& e) {
-    Say(stderr, "shelfra-index: " + std::string(e.ClassName()) + ": " + e.Message());
-    return 2;
-  } catch (const std::exception& e) {
-    Say(stderr, std::string("shelfra-index: ") + e.what());
-    return 2;
-  }
-  return status;
+  return shelfra::BuildCatalogueIndexes(
+      wait_seconds, [](std::string_view line) { Say(stdout, line); }, [](std::string_view line) { Say(stderr, line); });
 }

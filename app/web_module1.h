@@ -2,6 +2,7 @@
 // handlers, the template tag handlers and the settings lookups.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,10 @@
 
 namespace shelfra {
 
+class CatalogueService;
 class TQuery;
 class TTable;
+struct SettingKey;
 
 class TWebModule1 : public TWebModule {
  public:
@@ -63,10 +66,11 @@ class TWebModule1 : public TWebModule {
   void CreateComponents() override;
 
  private:
-  std::string ReadSetting(std::string_view section, std::string_view key, std::string_view default_value);
-  int ReadSettingInteger(std::string_view section, std::string_view key, int default_value);
+  std::string ReadSetting(const SettingKey& key);
   std::string RegistrationNumberText();
   std::string LendingStatus();
+
+  std::unique_ptr<CatalogueService> catalogue_;  // over the module's datasets
 
   std::string detail_link_prefix_;  // "<A HREF=\"<script name>/Detail?NO=" of the current list
   std::string detail_link_;         // the cell being composed

@@ -2,8 +2,9 @@
 // action table and the event bindings.
 #include "app/web_module1.h"
 
-#include "app/catalogue.h"
 #include "app_res.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/catalogue_service.h"
 #include "data/query.h"
 #include "data/session.h"
 #include "data/table.h"
@@ -33,17 +34,14 @@ void TWebModule1::CreateComponents() {
   DataSetTableProducer1->OnFormatCell = Bind(this, &TWebModule1::DataSetTableProducer1FormatCell);
 
   QueryZosho = &Create<TQuery>("QueryZosho");
-  QueryZosho->SetDatabaseName(std::string(CatalogueAlias()));
+  ConfigureAnswerQuery(*QueryZosho);
   DataSetTableProducer1->SetDataSet(QueryZosho);
 
   PageProducer2 = &Create<TPageProducer>("PageProducer2");
   PageProducer2->SetHTMLDoc(res::app::kSearchingPage);
 
   ZoshoTable = &Create<TTable>("ZoshoTable");
-  ZoshoTable->SetDatabaseName(std::string(CatalogueAlias()));
-  ZoshoTable->SetTableName(std::string(BookTableName()));
-  ZoshoTable->SetFieldDefs(BookTableFieldDefs());
-  ZoshoTable->SetStoreDefs(true);
+  ConfigureBookTable(*ZoshoTable);
 
   DataSetPageProducer1 = &Create<TDataSetPageProducer>("DataSetPageProducer1");
   DataSetPageProducer1->SetDataSet(ZoshoTable);
@@ -51,11 +49,7 @@ void TWebModule1::CreateComponents() {
   DataSetPageProducer1->OnHTMLTag = Bind(this, &TWebModule1::DataSetPageProducer1HTMLTag);
 
   KashidashiTable = &Create<TTable>("KashidashiTable");
-  KashidashiTable->SetDatabaseName(std::string(CatalogueAlias()));
-  KashidashiTable->SetTableName(std::string(LendingTableName()));
-  KashidashiTable->SetFilter(std::string(LendingFilter()));
-  KashidashiTable->SetFiltered(true);
-  KashidashiTable->SetAutoRefresh(true);
+  ConfigureLendingTable(*KashidashiTable);
 
   // The action table, in order.
   TWebActionItem& item1 = Actions().Add();

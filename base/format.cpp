@@ -28,7 +28,7 @@ void AppendPadded(std::string& out, uint64_t magnitude, bool negative, int base,
   for (char* p = digits; p != r.ptr; ++p) *p = AsciiUpper(*p);
   size_t count = static_cast<size_t>(r.ptr - digits);
   if (negative) out.push_back('-');
-  if (precision >= 0 && precision <= 16 && count < static_cast<size_t>(precision)) {
+  if (precision >= 0 && precision <= kMaxFormatPrecision && count < static_cast<size_t>(precision)) {
     out.append(static_cast<size_t>(precision) - count, '0');
   }
   out.append(digits, count);

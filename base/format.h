@@ -29,12 +29,15 @@ class FormatArg {
   int64_t number_ = 0;
 };
 
+// The largest digit count "%.nd" pads to; a larger n gives no padding.
+inline constexpr int kMaxFormatPrecision = 16;
+
 // Expands `format`:
 //   "%s"  the next argument, a text;
 //   "%d"  the next argument, an integer in decimal;
 //   "%x"  the next argument, an integer in upper-case hexadecimal (its 32-bit pattern);
-//   "%.nd", "%.nx"  at least n digits, zero-padded after any minus sign, for n from 0 to 16;
-//                   n above 16 gives no padding;
+//   "%.nd", "%.nx"  at least n digits, zero-padded after any minus sign, for n from 0 to
+//                   kMaxFormatPrecision; a larger n gives no padding;
 //   "%N:" before the type takes argument N (from 0) instead of the next one;
 //   "%%"  one "%".
 // Raises EConvertError "format '<format>' is invalid or does not match its arguments" for an

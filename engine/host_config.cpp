@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/profile.h"
 
 namespace shelfra {
@@ -23,21 +24,6 @@ EngineStatus AliasFault(uint16_t code, EngineFault fault, std::string_view alias
   EngineStatus s = EngineStatus::About(code, fault, std::move(subject), err);
   s.name = std::string(alias);
   return s;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// 0 when `path` is a regular file we may read, else the reason as an errno value.
-int FileReadError(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return EISDIR;
-  return ::access(path.c_str(), R_OK) == 0 ? 0 : errno;
 }
 
 // The one-byte value of a separator key, or `fallback` for anything else.

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/collation.h"
-#include "data/field.h"
+#include "engine/value.h"
 #include "engine/sql_parser.h"
 
 namespace shelfra {

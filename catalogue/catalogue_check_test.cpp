@@ -1,7 +1,6 @@
 // The catalogue check over catalogues with one mistake each: it finds the mistake, says what
-// to do and fails the catalogue, while what still serves is a note. Its list of the fields the
-// pages read, and its reading of the number settings, are checked against the pages themselves.
-#include "app/catalogue_check.h"
+// to do and fails the catalogue, while what still serves is a note.
+#include "catalogue/catalogue_check.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "app/catalogue.h"
-#include "app/web_module1.h"
+#include "catalogue/catalogue.h"
+#include "catalogue/check_test_support.h"
 #include "base/component.h"
 #include "base/exceptions.h"
 #include "data/query.h"
@@ -32,132 +31,8 @@
 namespace shelfra {
 namespace {
 
+using namespace check_testing;
 using testing::Sjis;
-
-using testing::SchemaField;
-
-std::vector<SchemaField> Schema(const std::string& file) {
-  std::vector<SchemaField> fields = testing::WriterSchema(file);
-  EXPECT_FALSE(fields.empty()) << file;
-  return fields;
-}
-
-// A record: field name to value, both UTF-8; fields not named are blank.
-struct Row {
-  std::map<std::string, std::string> values;
-  bool deleted = false;
-};
-
-// Book 7 is on loan; book 8 is deleted.
-const std::vector<Row> kBooks = {
-    {{{"登録日", "20240105"}, {"登録番号", "7"}, {"著者名", "夏目漱石"}, {"著者名ｶﾅ", "ﾅﾂﾒ ｿｳｾｷ"},
-      {"書名", "こころ"}, {"書名ｶﾅ", "ｺｺﾛ"}, {"分類記号", "913.6"}, {"図書記号", "ナツ"}, {"出版者", "岩波書店"},
-      {"保管場所", "開架"}, {"内容紹介", "先生と私"}, {"件名", "小説"}}},
-    {{{"登録番号", "8"}, {"書名", "坊っちゃん"}}, true},
-};
-const std::vector<Row> kLoans = {
-    {{{"貸出番号", "1"}, {"登録番号", "7"}, {"貸出日", "20261201"}, {"返却予定日", "20261215"}, {"返却済", "F"}}},
-};
-
-// The settings file in UTF-8 without its number section.
-constexpr const char* kSettings =
-    "[Web棚読]\nメッセージ=本町図書館へようこそ\n"
-    "[分類表示]\n0=総記\n1=哲学\n2=歴史\n3=社会科学\n4=自然科学\n5=技術\n6=産業\n7=芸術\n8=言語\n9=文学\n";
-
-// A catalogue in a temporary folder (SHELFRA_CONFIG names its configuration while it lives):
-// the full tables of the catalogue writer's schemas, the settings, and a configuration naming
-// the folder as Vadoz. Each part may be changed before Check().
-struct Catalogue {
-  testing::TempCatalogue folder;
-  std::vector<SchemaField> books = Schema("books.csv");
-  std::vector<SchemaField> loans = Schema("loans.csv");
-  uint8_t book_language = 0x13;
-  std::string book_file = "図書.DBF";  // UTF-8; the file is named in Shift_JIS unless utf8_book_name
-  bool utf8_book_name = false;
-  bool write_loans = true;
-  std::optional<std::string> settings = std::string(kSettings);  // UTF-8; nullopt: no file
-  std::string numbers = "詰め文字=True\n標準=True\n桁=6\n";         // the [番号設定] section
-  bool settings_in_utf8 = false;
-  // The configuration; "{dir}" stands for the folder. nullopt: no file.
-  std::optional<std::string> config = std::string("[Aliases]\nVadoz={dir}\n");
-
-  std::string Dir() const { return folder.Dir(); }
-  SchemaField& Field(std::vector<SchemaField>& fields, const std::string& name) {
-    for (SchemaField& f : fields) {
-      if (f.name == name) return f;
-    }
-    ADD_FAILURE() << "no field " << name;
-    return fields.front();
-  }
-  void Remove(std::vector<SchemaField>& fields, const std::string& name) {
-    std::erase_if(fields, [&](const SchemaField& f) { return f.name == name; });
-  }
-
-  static testing::DbfBuilder Table(const std::vector<SchemaField>& fields, const std::vector<Row>& rows) {
-    testing::DbfBuilder b;
-    for (const SchemaField& f : fields) b.AddField(Sjis(f.name), f.type, f.length, f.decimals);
-    for (const Row& row : rows) {
-      std::vector<std::string> values;
-      for (const SchemaField& f : fields) {
-        auto it = row.values.find(f.name);
-        values.push_back(it == row.values.end() ? "" : Sjis(it->second));
-      }
-      b.AddRecord(values, row.deleted);
-    }
-    return b;
-  }
-
-  void Write() {
-    Table(books, kBooks).SetLanguageDriver(book_language).WriteTo(Dir() + "/" +
-                                                                  (utf8_book_name ? book_file : Sjis(book_file)));
-    if (write_loans) Table(loans, kLoans).SetLanguageDriver(0x13).WriteTo(Dir() + "/" + Sjis("貸出返却.DBF"));
-    if (settings) {
-      std::string text = *settings + "[番号設定]\n" + numbers;
-      std::string crlf;
-      for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-      WriteFile(Dir() + "/Shelfra.ini", settings_in_utf8 ? crlf : Sjis(crlf));
-    }
-    const std::string config_path = Dir() + "/shelfra.conf";
-    if (config) {
-      std::string text = *config;
-      for (size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, Dir());
-      WriteFile(config_path, text);
-    } else {
-      std::remove(config_path.c_str());
-    }
-  }
-
-  static void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-
-  std::vector<Finding> Check() {
-    Write();
-    return CheckCatalogue();
-  }
-};
-
-std::string Lines(const std::vector<Finding>& findings) {
-  std::string text;
-  for (const Finding& f : findings) text += FindingLine(f) + "\n";
-  return text;
-}
-
-std::vector<std::string> LinesOf(const std::vector<Finding>& findings, FindingKind kind) {
-  std::vector<std::string> lines;
-  for (const Finding& f : findings) {
-    if (f.kind == kind) lines.push_back(FindingLine(f));
-  }
-  return lines;
-}
-
-bool HasLineWith(const std::vector<Finding>& findings, const std::string& piece) {
-  for (const Finding& f : findings) {
-    if (FindingLine(f).find(piece) != std::string::npos) return true;
-  }
-  return false;
-}
 
 TEST(CatalogueCheckTest, FullCatalogueServesWithoutNotes) {
   Catalogue c;
@@ -301,97 +176,6 @@ TEST(CatalogueCheckTest, IndexIsCurrentOnlyForTheTableFileItWasMadeFrom) {
   EXPECT_TRUE(HasLineWith(findings, "note: index of 図書.DBF: stale (the table was replaced or changed since)"))
       << Lines(findings);
   EXPECT_TRUE(CatalogueServes(findings));
-}
-
-TEST(CatalogueCheckTest, NumberPaddingIsWhatTheDetailPageDoes) {
-  const char* cases[] = {
-      "",                                          // nothing set: shown as stored
-      "詰め文字=True\n",                           // the standard 6
-      "詰め文字=True\n桁=9\n",                    // still the standard 6
-      "詰め文字=True\n標準=True\n桁=9\n",
-      "詰め文字=True\n標準=False\n桁=9\n",
-      "詰め文字=True\n標準=No\n桁=0x0A\n",
-      "詰め文字=True\n標準=False\n桁=$10\n",
-      "詰め文字=True\n標準=False\n桁=x11\n",       // 17: above 16
-      "詰め文字=True\n標準=False\n桁=0\n",
-      "詰め文字=True\n標準=False\n桁=-1\n",
-      "詰め文字=True\n標準=False\n桁=0xFFFFFFFF\n",  // -1 as a 32-bit pattern
-      "詰め文字=True\n標準=False\n桁= 8 \n",
-      "詰め文字=True\n標準=False\n桁=8x\n",        // no number: 6
-      "詰め文字=True\n標準=False\n",               // missing: 6
-      "詰め文字=TRUE\n標準=False\n桁=8\n",         // not padded
-  };
-  for (const char* numbers : cases) {
-    Catalogue c;
-    c.numbers = numbers;
-    const std::vector<Finding> findings = c.Check();
-    TWebModule1 module(nullptr);
-    std::string expected;
-    if (!module.TumeMoji()) {
-      expected = "): the detail page shows registration numbers as stored";
-    } else if (module.Keta() < 0) {
-      expected = "is negative: every detail page is an error page";
-    } else if (module.Keta() > 16) {
-      expected = "): registration numbers are not padded (above 16 digits)";
-    } else {
-      expected = "): the detail page zero-pads registration numbers to " + std::to_string(module.Keta()) + " digits";
-    }
-    EXPECT_TRUE(HasLineWith(findings, expected)) << numbers << "\n" << expected << "\n" << Lines(findings);
-  }
-}
-
-// Whether the search statement with every criterion fails over the catalogue.
-bool SearchFails() {
-  SearchCriteria criteria{"a", "b", "c", "d", "e", "f", "g", "1"};
-  TComponent owner(nullptr);
-  TQuery& query = owner.Create<TQuery>("QueryZosho");
-  query.SetDatabaseName(std::string(CatalogueAlias()));
-  for (std::string& line : SearchStatementLines(criteria)) query.AddSQL(std::move(line));
-  try {
-    query.Open();
-  } catch (const Exception&) {
-    return true;
-  }
-  return false;
-}
-
-// Whether the module cannot show the detail page of book 7, which is on loan.
-bool DetailPageFails() {
-  try {
-    TWebModule1 module(nullptr);
-    if (!module.ZoshoTable->SeekEqual(Sjis("登録番号"), {TSeekValue(7)})) return true;
-    module.DataSetPageProducer1->ProduceContent();
-  } catch (const Exception&) {
-    return true;
-  }
-  return false;
-}
-
-TEST(CatalogueCheckTest, FieldsInUseAreThoseWithoutWhichThePagesFail) {
-  auto uses_of = [](const std::vector<UsedField>& used, const std::string& name) {
-    for (const UsedField& u : used) {
-      if (u.name == name) return u.uses;
-    }
-    return 0u;
-  };
-  const std::vector<std::string_view> listed = ResultListFields();
-  // Each field in turn is renamed, so that every other field keeps its position.
-  for (const SchemaField& field : Schema("books.csv")) {
-    Catalogue c;
-    c.Field(c.books, field.name).name = "RENAMED";
-    c.Write();
-    const unsigned uses = uses_of(BookFieldsInUse(), Sjis(field.name));
-    EXPECT_EQ(SearchFails(), (uses & kFieldSearched) != 0) << field.name;
-    EXPECT_EQ(DetailPageFails(), (uses & (kFieldShown | kFieldNumberKey)) != 0) << field.name;
-    EXPECT_EQ(std::find(listed.begin(), listed.end(), Sjis(field.name)) != listed.end(), (uses & kFieldListed) != 0)
-        << field.name;
-  }
-  for (const SchemaField& field : Schema("loans.csv")) {
-    Catalogue c;
-    c.Field(c.loans, field.name).name = "RENAMED";
-    c.Write();
-    EXPECT_EQ(DetailPageFails(), uses_of(LendingFieldsInUse(), Sjis(field.name)) != 0) << field.name;
-  }
 }
 
 }  // namespace

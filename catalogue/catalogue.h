@@ -1,6 +1,6 @@
 // What the program knows about the catalogue, in one place: the alias, the two tables and the
-// lending filter, the stored fields of the book table, the search statement and what the
-// search index holds. The texts themselves live in res/catalogue.txt.
+// lending filter, the stored fields of the book table and which of them each page reads, the
+// search statement and what the search index holds. The texts live in res/catalogue.txt.
 #pragma once
 
 #include <string>
@@ -25,9 +25,37 @@ std::string_view LendingFilter();
 // position 1). Names are Shift_JIS.
 std::vector<TFieldDef> BookTableFieldDefs();
 
+// The registration number: the key of both tables (the book table's second field).
+std::string_view RegistrationNumberField();
+// The lending table's due date of a loan.
+std::string_view DueDateField();
+// The lending table's flag of a returned loan, which the lending filter tests.
+std::string_view LoanReturnedField();
+
 // The columns of the result list, in order: the registration number (the link to the detail
 // page), the call number's pieces, title, series, author, publisher, year, pages and size.
 std::vector<std::string_view> ResultListFields();
+
+// The call number's three fields, in the order it is composed and read: class code, book mark
+// and volume mark, written with "/" between them.
+std::vector<std::string_view> CallNumberFields();
+
+// A field the detail page shows through a tag of its own, with the text written after the
+// value (also after an empty value). `on_page`: the page's template uses the tag (the note
+// field has a tag that the page does not use).
+struct DetailField {
+  std::string_view tag;
+  std::string_view field;
+  std::string_view suffix;
+  bool on_page;
+};
+// The detail page's field tags (besides the call number, the number and the lending status).
+const std::vector<DetailField>& DetailFields();
+
+// The fields the search statement tests with LIKE, each once, in the order the statement's
+// lines name them (title, author, keyword, then class lines): the one list of the searched
+// fields, read from the statement itself.
+std::vector<std::string_view> SearchedFields();
 
 // The criteria of a search as the search form sends them.
 struct SearchCriteria {

@@ -1,10 +1,11 @@
 // What the program knows about the catalogue, checked against what it stands for: the search
 // statement finds what the search page asks for, with and without the search index, and the
 // stored field definitions are what the reader makes of the catalogue writer's schema.
-#include "app/catalogue.h"
+#include "catalogue/catalogue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "base/component.h"
+#include "catalogue/catalogue_service.h"
 #include "data/query.h"
 #include "data/table.h"
 #include "engine/engine_test_support.h"
@@ -25,6 +27,20 @@ namespace {
 using testing::Sjis;
 using testing::Utf8;
 using Numbers = std::vector<std::string>;
+
+// A front's three datasets over the catalogue, and the service over them.
+struct Service {
+  TComponent owner{nullptr};
+  TQuery& answer = owner.Create<TQuery>("QueryZosho");
+  TTable& books = owner.Create<TTable>("ZoshoTable");
+  TTable& loans = owner.Create<TTable>("KashidashiTable");
+  CatalogueService catalogue{answer, books, loans};
+  Service() {
+    ConfigureAnswerQuery(answer);
+    ConfigureBookTable(books);
+    ConfigureLendingTable(loans);
+  }
+};
 
 SearchCriteria InSjis(SearchCriteria c) {
   for (std::string* s : {&c.title1, &c.title2, &c.title3, &c.author, &c.keyword1, &c.keyword2, &c.keyword3, &c.bunrui}) {
@@ -72,18 +88,43 @@ TEST(CatalogueTest, SearchStatementsFindWhatTheSearchPageAsksFor) {
   };
   testing::TempCatalogue catalogue;
   catalogue.Write(Sjis("図書.DBF"), testing::SmallBookTable());
-  TComponent owner(nullptr);
-  TQuery& query = owner.Create<TQuery>("QueryZosho");
-  query.SetDatabaseName(std::string(CatalogueAlias()));
+  Service service;
   for (const Case& c : cases) {
-    query.Close();
-    query.ClearSQL();
-    for (std::string& line : SearchStatementLines(InSjis(c.criteria))) query.AddSQL(std::move(line));
-    query.Open();
+    const int found = service.catalogue.Search(InSjis(c.criteria));
     Numbers numbers;
-    for (; !query.AtEnd(); query.MoveNext()) numbers.push_back(query.FieldAt(0).DisplayText());
+    for (const auto& row : service.catalogue.Window(0, 100, {RegistrationNumberField()})) numbers.push_back(row[0]);
     EXPECT_EQ(numbers, c.expected) << c.what;
+    EXPECT_EQ(found, static_cast<int>(c.expected.size())) << c.what;
   }
+}
+
+TEST(CatalogueTest, ServiceWindowsAreSlicesOfTheWholeAnswer) {
+  testing::TempCatalogue catalogue;
+  catalogue.Write(Sjis("図書.DBF"), testing::SmallBookTable());
+  Service service;
+  ASSERT_EQ(service.catalogue.Search(SearchCriteria{}), 10);  // every book but the deleted one
+  auto numbers = [&](int first, int count) {
+    Numbers out;
+    for (const auto& row : service.catalogue.Window(first, count, {RegistrationNumberField()})) out.push_back(row[0]);
+    return out;
+  };
+  const Numbers all = numbers(0, 100);
+  ASSERT_EQ(all.size(), 10u);
+  struct Case {
+    int first, count;
+  } windows[] = {{0, 3}, {3, 3}, {8, 5}, {10, 2}, {50, 1}, {4, 0}};
+  for (const Case& w : windows) {
+    const size_t from = std::min<size_t>(w.first, all.size());
+    const size_t to = std::min<size_t>(w.first + w.count, all.size());
+    EXPECT_EQ(numbers(w.first, w.count), Numbers(all.begin() + from, all.begin() + to)) << w.first << "+" << w.count;
+  }
+}
+
+TEST(CatalogueTest, SearchedFieldsAreTheStatementsInTheIndexFilesSlotOrder) {
+  std::vector<std::string> fields;
+  for (std::string_view f : SearchedFields()) fields.push_back(Utf8(f));
+  EXPECT_EQ(fields, (std::vector<std::string>{"書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記", "著者名", "著者名ｶﾅ",
+                                              "件名", "内容紹介", "分類記号"}));
 }
 
 TEST(CatalogueTest, EverySearchShapeGivesTheScansAnswerThroughTheIndex) {

@@ -1,14 +1,17 @@
 // The catalogue's tables, fields, search statement and index fields.
-#include "app/catalogue.h"
+#include "catalogue/catalogue.h"
 
-#include "app_res.h"
+#include <algorithm>
+
+#include "base/text.h"
+#include "catalogue_res.h"
 
 namespace shelfra {
 
 namespace {
 
 using T = TFieldType;
-namespace r = res::app;
+namespace r = res::catalogue;
 
 struct Def {
   std::string_view name;
@@ -59,6 +62,17 @@ std::string StatementLine(std::string_view line_template, std::string_view crite
   return out;
 }
 
+// Adds the field of each "<field> like" test of `line` to `fields` unless it is there. A field
+// name follows a blank or "(" (neither is ever the trail byte of a Shift_JIS character).
+void AddLikeFields(std::string_view line, std::vector<std::string_view>& fields) {
+  for (size_t at = 0; (at = line.find(' ', at)) != std::string_view::npos; ++at) {
+    if (!SameTextAscii(line.substr(at, 6), " like ")) continue;
+    const size_t start = line.find_last_of(" (", at - 1) + 1;
+    const std::string_view field = line.substr(start, at - start);
+    if (std::find(fields.begin(), fields.end(), field) == fields.end()) fields.push_back(field);
+  }
+}
+
 }  // namespace
 
 std::string_view CatalogueAlias() { return r::kCatalogueAlias; }
@@ -73,10 +87,38 @@ std::vector<TFieldDef> BookTableFieldDefs() {
   return defs;
 }
 
+std::string_view RegistrationNumberField() { return r::kFieldRegistrationNo; }
+std::string_view DueDateField() { return r::kFieldDueDate; }
+std::string_view LoanReturnedField() { return r::kFieldReturned; }
+
 std::vector<std::string_view> ResultListFields() {
   return {r::kFieldRegistrationNo, r::kFieldClassCode, r::kFieldBookMark, r::kFieldVolumeMark,
           r::kFieldTitle,          r::kFieldSeries,    r::kFieldAuthor,   r::kFieldPublisher,
           r::kFieldYear,           r::kFieldPages,     r::kFieldSize};
+}
+
+std::vector<std::string_view> CallNumberFields() {
+  return {r::kFieldClassCode, r::kFieldBookMark, r::kFieldVolumeMark};
+}
+
+const std::vector<DetailField>& DetailFields() {
+  static const std::vector<DetailField> kFields = {
+      {"Title", r::kFieldTitle, "", true},         {"Author", r::kFieldAuthor, "", true},
+      {"Series", r::kFieldSeries, "", true},       {"Publisher", r::kFieldPublisher, "", true},
+      {"Year", r::kFieldYear, "", true},           {"Size", r::kFieldSize, "(cm)", true},
+      {"Page", r::kFieldPages, "p.", true},        {"Comment", r::kFieldNote, "", false},
+      {"Place", r::kFieldPlace, "", true},         {"Content", r::kFieldContents, "", true},
+  };
+  return kFields;
+}
+
+std::vector<std::string_view> SearchedFields() {
+  // This order is the order of the index file's slots, which existing index files keep.
+  std::vector<std::string_view> fields;
+  for (std::string_view line : {r::kSqlTitleFirst, r::kSqlTitleMore, r::kSqlAuthor, r::kSqlKeyword, r::kSqlClass}) {
+    AddLikeFields(line, fields);
+  }
+  return fields;
 }
 
 SearchCriteria SearchCriteria::FromQuery(const TStrings& query) {
@@ -114,12 +156,7 @@ std::vector<std::string> SearchStatementLines(const SearchCriteria& c) {
 
 SearchIndexFields CatalogueIndexFields() {
   SearchIndexFields fields;
-  // The order is the order of the slots in the index file.
-  for (std::string_view name : {r::kFieldTitle, r::kFieldTitleReading, r::kFieldSeries, r::kFieldSeriesReading,
-                                r::kFieldNote, r::kFieldAuthor, r::kFieldAuthorReading, r::kFieldSubjects,
-                                r::kFieldContents, r::kFieldClassCode}) {
-    fields.texts.emplace_back(name);
-  }
+  for (std::string_view name : SearchedFields()) fields.texts.emplace_back(name);
   fields.sort = r::kFieldTitleReading;
   fields.number = r::kFieldRegistrationNo;
   // The result list is written from the index's copies of its fields.

@@ -1,0 +1,54 @@
+// The settings file's place, keys and value rules.
+#include "catalogue/settings.h"
+
+#include <algorithm>
+
+#include "base/strings.h"
+#include "base/text.h"
+#include "catalogue/catalogue.h"
+#include "catalogue_res.h"
+#include "data/session.h"
+
+namespace shelfra {
+
+namespace r = res::catalogue;
+
+std::string_view SettingsFileName() { return "Shelfra.ini"; }
+
+std::string SettingsFilePath() {
+  TStrings parameters;
+  Session().AliasParameters(CatalogueAlias(), parameters);
+  const std::string& path_parameter = parameters.Strings(0);
+  std::string path = path_parameter.substr(std::min<size_t>(5, path_parameter.size()), kSettingsDirectoryBytes);
+  path += '/';
+  path += SettingsFileName();
+  return path;
+}
+
+SettingKey BannerKey() { return {r::kSectionWeb, r::kKeyMessage, r::kDefaultMessage}; }
+
+SettingKey ClassNameKey(int digit) {
+  static constexpr std::string_view kDefaults[10] = {
+      r::kDefaultClass0, r::kDefaultClass1, r::kDefaultClass2, r::kDefaultClass3, r::kDefaultClass4,
+      r::kDefaultClass5, r::kDefaultClass6, r::kDefaultClass7, r::kDefaultClass8, r::kDefaultClass9,
+  };
+  static constexpr std::string_view kKeys[10] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
+  return {r::kSectionClasses, kKeys[digit], kDefaults[digit]};
+}
+
+SettingKey PaddingKey() { return {r::kSectionNumbers, r::kKeyPadding, "False"}; }
+SettingKey StandardKey() { return {r::kSectionNumbers, r::kKeyStandard, "True"}; }
+SettingKey DigitsKey() { return {r::kSectionNumbers, r::kKeyDigits, ""}; }
+
+bool SettingIsTrue(std::string_view value) { return value == "True"; }
+
+std::optional<int32_t> SettingInteger(std::string_view text) {
+  // C's "0x0A" goes to the integer conversion in that conversion's own spelling ("$0A"), so the
+  // settings rule does not depend on which other prefixes the conversion happens to take.
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    return TryStrToInt("$" + std::string(text.substr(2)));
+  }
+  return TryStrToInt(text);
+}
+
+}  // namespace shelfra
