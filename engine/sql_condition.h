@@ -3,13 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/collation.h"
-#include "data/field.h"
 #include "engine/sql_parser.h"
+#include "engine/value.h"
 
 namespace shelfra {
 
