@@ -44,15 +44,6 @@ std::string AsciiUpperText(std::string_view s) {
   return out;
 }
 
-namespace {
-int HexValue(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-}  // namespace
-
 std::optional<int32_t> TryStrToInt(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -68,7 +59,7 @@ std::optional<int32_t> TryStrToInt(std::string_view text) {
     if (digits == 0 || digits > 8) return std::nullopt;
     uint32_t value = 0;
     for (size_t j = hex_start; j < text.size(); ++j) {
-      int h = HexValue(static_cast<unsigned char>(text[j]));
+      int h = HexDigitValue(static_cast<unsigned char>(text[j]));
       if (h < 0) return std::nullopt;
       value = (value << 4) | static_cast<uint32_t>(h);
     }

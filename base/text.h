@@ -10,6 +10,13 @@ namespace shelfra {
 
 inline bool IsAsciiAlpha(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 inline bool IsAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+// The value of a hexadecimal digit (0-9, A-F, a-f in either case); -1 for any other byte.
+inline int HexDigitValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 // True for the first byte of a Shift_JIS double-byte character (0x81-0x9F, 0xE0-0xFC).

@@ -47,6 +47,15 @@ TEST(TryStrToIntTest, AcceptsDecimalAndHexadecimalForms) {
   }
 }
 
+TEST(HexDigitValueTest, TakesDigitsAndLettersOfEitherCaseOnly) {
+  struct Case {
+    unsigned char byte;
+    int expected;
+  } cases[] = {{'/', -1}, {'0', 0},  {'9', 9},  {':', -1}, {'@', -1}, {'A', 10},  {'F', 15},
+               {'G', -1}, {'`', -1}, {'a', 10}, {'f', 15}, {'g', -1}, {0xC1, -1}, {0xE6, -1}};
+  for (const Case& c : cases) EXPECT_EQ(HexDigitValue(c.byte), c.expected) << "byte " << int{c.byte};
+}
+
 TEST(TryStrToIntTest, StrToIntRaisesEConvertErrorWithTheText) {
   try {
     StrToInt("abc");

@@ -96,18 +96,18 @@ int FixedLength(char dbf_type) {
   }
 }
 
+}  // namespace
+
 // One descriptor as stored, before the record layout is settled.
-struct RawDescriptor {
-  std::string name;
-  char type;
-  int length;     // byte 16
-  int decimals;   // byte 17
-  uint8_t flags;  // byte 18
+struct DbfFile::RawDescriptor {
+  std::string name;  // bytes 0-10, up to the first zero
+  char type;         // byte 11
+  int length;        // byte 16
+  int decimals;      // byte 17
+  uint8_t flags;     // byte 18
   // A character field's length with the decimals byte as its high byte (long character fields).
   int LongLength() const { return type == 'C' ? length + decimals * 256 : length; }
 };
-
-}  // namespace
 
 EngineStatus DbfFile::Open(const std::string& path, std::unique_ptr<DbfFile>& out) {
   std::unique_ptr<DbfFile> table(new DbfFile());
@@ -173,21 +173,38 @@ EngineStatus DbfFile::Corrupt(EngineFault fault, std::string name, int64_t first
 
 EngineStatus DbfFile::Parse() {
   const std::string_view bytes = file_->Bytes();
-  const char* data = bytes.data();
   const size_t size = bytes.size();
-  const auto* d = reinterpret_cast<const unsigned char*>(data);
+  const auto* d = reinterpret_cast<const unsigned char*>(bytes.data());
   if (size < kFixedHeaderSize) return Corrupt(EngineFault::kTableTruncated, {}, static_cast<int64_t>(size));
   version_ = d[0];
-  uint32_t header_count = ReadLe32(d + 4);
-  size_t header_length = ReadLe16(d + 8);
+  const uint32_t header_count = ReadLe32(d + 4);
+  const size_t header_length = ReadLe16(d + 8);
   record_length_ = ReadLe16(d + 10);
   language_driver_ = d[29];
   if (header_length > size) return Corrupt(EngineFault::kTableTruncated, {}, static_cast<int64_t>(size));
 
-  // Descriptors run up to the terminator, which must lie inside the header length.
   std::vector<RawDescriptor> raw;
-  size_t pos = kFixedHeaderSize;
-  for (;;) {
+  if (EngineStatus s = ReadDescriptors(header_length, raw); !s.Ok()) return s;
+  if (EngineStatus s = LayOutFields(raw); !s.Ok()) return s;
+
+  // A table whose records stop before the header's count is truncated (a copy cut short): its
+  // answers would silently lack books, so it is refused like any other damaged table. Bytes
+  // after the counted records (the end mark, or more) are ignored.
+  const size_t present = (size - header_length) / record_length_;
+  if (header_count > present) {
+    return Corrupt(EngineFault::kTableRecordsMissing, {}, header_count, static_cast<int64_t>(present));
+  }
+  record_count_ = header_count;
+  header_ = bytes.substr(0, header_length);
+  records_ = bytes.data() + header_length;
+  return {};
+}
+
+EngineStatus DbfFile::ReadDescriptors(size_t header_length, std::vector<RawDescriptor>& raw) const {
+  const char* data = file_->Bytes().data();
+  const auto* d = reinterpret_cast<const unsigned char*>(data);
+  // Descriptors run up to the terminator, which must lie inside the header length.
+  for (size_t pos = kFixedHeaderSize;; pos += kDescriptorSize) {
     if (pos >= header_length || (d[pos] != kTerminator && pos + kDescriptorSize > header_length)) {
       return Corrupt(EngineFault::kTableNoTerminator, {}, static_cast<int64_t>(header_length));
     }
@@ -195,12 +212,14 @@ EngineStatus DbfFile::Parse() {
     const char* name = data + pos;
     raw.push_back(RawDescriptor{std::string(name, strnlen(name, 11)), static_cast<char>(d[pos + 11]),
                                 d[pos + 16], d[pos + 17], d[pos + 18]});
-    pos += kDescriptorSize;
   }
   if (std::all_of(raw.begin(), raw.end(), [](const RawDescriptor& r) { return r.type == kNullFlagsType; })) {
     return Corrupt(EngineFault::kTableNoFields);
   }
+  return {};
+}
 
+EngineStatus DbfFile::LayOutFields(const std::vector<RawDescriptor>& raw) {
   // A character field with a non-zero decimals byte is either a long character field (the
   // byte is the length's high byte) or a writer's stray decimals. Take the reading whose
   // layout fills the record exactly, else the one that fits in it, plain reading first.
@@ -209,9 +228,8 @@ EngineStatus DbfFile::Parse() {
     plain += static_cast<size_t>(r.length);
     wide += static_cast<size_t>(r.LongLength());
   }
-  bool use_long = plain != record_length_ &&
-                  (wide == record_length_ || (plain > record_length_ && wide <= record_length_));
-
+  const bool use_long = plain != record_length_ &&
+                        (wide == record_length_ || (plain > record_length_ && wide <= record_length_));
   int offset = 1;
   fields_.reserve(raw.size());
   std::string null_flags_name;
@@ -219,7 +237,7 @@ EngineStatus DbfFile::Parse() {
     DbfField f;
     f.name = r.name;
     f.dbf_type = r.type;
-    bool long_char = use_long && r.type == 'C';
+    const bool long_char = use_long && r.type == 'C';
     f.length = long_char ? r.LongLength() : r.length;
     f.decimals = long_char ? 0 : r.decimals;
     f.offset = offset;
@@ -244,29 +262,20 @@ EngineStatus DbfFile::Parse() {
     }
     fields_.push_back(std::move(f));
   }
-  if (null_flags_offset_ >= 0) {
-    // Bits in table order, from the lowest bit of the first byte on: a varying field's length
-    // bit, then the null bit of each nullable field.
-    int bits = 0;
-    for (DbfField& f : fields_) {
-      if (f.dbf_type == 'V' || f.dbf_type == 'Q') f.length_bit = bits++;
-      if (f.flags & kFlagNullable) f.null_bit = bits++;
-    }
-    if (bits > 8 * null_flags_length_) {
-      return Corrupt(EngineFault::kTableBadFieldLength, null_flags_name, null_flags_length_);
-    }
-  }
+  return null_flags_offset_ >= 0 ? AssignNullBits(null_flags_name) : EngineStatus{};
+}
 
-  // A table whose records stop before the header's count is truncated (a copy cut short): its
-  // answers would silently lack books, so it is refused like any other damaged table. Bytes
-  // after the counted records (the end mark, or more) are ignored.
-  const size_t present = (size - header_length) / record_length_;
-  if (header_count > present) {
-    return Corrupt(EngineFault::kTableRecordsMissing, {}, header_count, static_cast<int64_t>(present));
+EngineStatus DbfFile::AssignNullBits(const std::string& null_flags_name) {
+  // Bits in table order, from the lowest bit of the first byte on: a varying field's length
+  // bit, then the null bit of each nullable field.
+  int bits = 0;
+  for (DbfField& f : fields_) {
+    if (f.dbf_type == 'V' || f.dbf_type == 'Q') f.length_bit = bits++;
+    if (f.flags & kFlagNullable) f.null_bit = bits++;
   }
-  record_count_ = header_count;
-  header_ = bytes.substr(0, header_length);
-  records_ = data + header_length;
+  if (bits > 8 * null_flags_length_) {
+    return Corrupt(EngineFault::kTableBadFieldLength, null_flags_name, null_flags_length_);
+  }
   return {};
 }
 
@@ -282,6 +291,76 @@ namespace {
 bool NullFlag(std::string_view null_flags, int bit) {
   const auto byte = static_cast<unsigned char>(null_flags[static_cast<size_t>(bit / 8)]);
   return (byte >> (bit % 8)) & 1;
+}
+
+// The text of a C field: the bytes before the first zero byte, trailing blanks dropped.
+std::string_view CharacterText(std::string_view raw) {
+  const size_t zero = raw.find('\0');
+  if (zero != std::string_view::npos) raw = raw.substr(0, zero);
+  size_t end = raw.size();
+  while (end > 0 && raw[end - 1] == ' ') --end;
+  // A lead byte that ends the value has lost its second byte (a writer cut the text in
+  // the middle of a character): it is no character of the table's text and the text
+  // conversion leaves it out; kept, it would join the byte that follows the value on a
+  // page into one character. Counting back over the bytes that can be lead bytes finds
+  // it: the byte before that run ends a character, so the run pairs up from its start.
+  for (;;) {
+    size_t run = 0;
+    while (run < end && IsSjisLeadByte(static_cast<unsigned char>(raw[end - 1 - run]))) ++run;
+    if (run % 2 == 0) break;
+    --end;
+    while (end > 0 && raw[end - 1] == ' ') --end;
+  }
+  return raw.substr(0, end);
+}
+
+// A D field's "YYYYMMDD" as its DayNumber; false unless it is a real date from year 1.
+bool ParseDate(std::string_view raw, int32_t& date) {
+  int parts[3] = {0, 0, 0};
+  static constexpr int kWidths[3] = {4, 2, 2};
+  size_t i = 0;
+  for (int p = 0; p < 3; ++p) {
+    for (int w = 0; w < kWidths[p]; ++w, ++i) {
+      const auto c = static_cast<unsigned char>(raw[i]);
+      if (!IsAsciiDigit(c)) return false;
+      parts[p] = parts[p] * 10 + (c - '0');
+    }
+  }
+  if (parts[0] < 1 || parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > DaysInMonth(parts[0], parts[1])) {
+    return false;
+  }
+  date = DayNumber(parts[0], parts[1], parts[2]);
+  return true;
+}
+
+// An L field's byte; false for one that is neither true nor false ('?', blank).
+bool ParseLogical(char c, bool& flag) {
+  switch (c) {
+    case 'T': case 't': case 'Y': case 'y':
+      flag = true;
+      return true;
+    case 'F': case 'f': case 'N': case 'n':
+      flag = false;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A T field's day and milliseconds; false for the empty date-time and for a day or time out
+// of range.
+bool ParseDateTime(std::string_view raw, int32_t& date, int32_t& time) {
+  // Eight zero bytes are the empty date-time; some writers leave blanks instead.
+  if (raw.find_first_not_of('\0') == std::string_view::npos || raw.find_first_not_of(' ') == std::string_view::npos) {
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
+  const int64_t day = static_cast<int64_t>(static_cast<int32_t>(ReadLe32(bytes))) - (kJulianDayOfDayOne - 1);
+  const uint32_t milliseconds = ReadLe32(bytes + 4);
+  if (day < 1 || day > DayNumber(9999, 12, 31) || milliseconds >= kMillisecondsPerDay) return false;
+  date = static_cast<int32_t>(day);
+  time = static_cast<int32_t>(milliseconds);
+  return true;
 }
 
 }  // namespace
@@ -306,64 +385,20 @@ TFieldValue DbfFile::DecodeValue(int field, std::string_view raw, std::string_vi
   TFieldValue v;
   if (f.null_bit >= 0 && NullFlag(null_flags, f.null_bit)) return v;
   switch (f.dbf_type) {
-    case 'C': {
-      size_t zero = raw.find('\0');
-      if (zero != std::string_view::npos) raw = raw.substr(0, zero);
-      size_t end = raw.size();
-      while (end > 0 && raw[end - 1] == ' ') --end;
-      // A lead byte that ends the value has lost its second byte (a writer cut the text in
-      // the middle of a character): it is no character of the table's text and the text
-      // conversion leaves it out; kept, it would join the byte that follows the value on a
-      // page into one character. Counting back over the bytes that can be lead bytes finds
-      // it: the byte before that run ends a character, so the run pairs up from its start.
-      for (;;) {
-        size_t run = 0;
-        while (run < end && IsSjisLeadByte(static_cast<unsigned char>(raw[end - 1 - run]))) ++run;
-        if (run % 2 == 0) break;
-        --end;
-        while (end > 0 && raw[end - 1] == ' ') --end;
-      }
+    case 'C':
       v.is_null = false;
-      v.text = raw.substr(0, end);
+      v.text = CharacterText(raw);
       break;
-    }
     case 'N':
     case 'F':
       v.is_null = !ParseNumber(raw, v.number);
       if (v.is_null) v.number = 0;
       break;
-    case 'D': {
-      int parts[3] = {0, 0, 0};
-      static constexpr int kWidths[3] = {4, 2, 2};
-      size_t i = 0;
-      for (int p = 0; p < 3; ++p) {
-        for (int w = 0; w < kWidths[p]; ++w, ++i) {
-          unsigned char c = static_cast<unsigned char>(raw[i]);
-          if (!IsAsciiDigit(c)) return v;
-          parts[p] = parts[p] * 10 + (c - '0');
-        }
-      }
-      if (parts[0] < 1 || parts[1] < 1 || parts[1] > 12 || parts[2] < 1 ||
-          parts[2] > DaysInMonth(parts[0], parts[1])) {
-        return v;
-      }
-      v.is_null = false;
-      v.date = DayNumber(parts[0], parts[1], parts[2]);
+    case 'D':
+      v.is_null = !ParseDate(raw, v.date);
       break;
-    }
     case 'L':
-      switch (raw[0]) {
-        case 'T': case 't': case 'Y': case 'y':
-          v.is_null = false;
-          v.flag = true;
-          break;
-        case 'F': case 'f': case 'N': case 'n':
-          v.is_null = false;
-          v.flag = false;
-          break;
-        default:
-          break;
-      }
+      v.is_null = !ParseLogical(raw[0], v.flag);
       break;
     case 'I':
       v.is_null = false;
@@ -373,20 +408,9 @@ TFieldValue DbfFile::DecodeValue(int field, std::string_view raw, std::string_vi
       v.is_null = false;
       v.number = static_cast<double>(static_cast<int64_t>(ReadLe64(bytes))) / 10000;
       break;
-    case 'T': {
-      // Eight zero bytes are the empty date-time; some writers leave blanks instead.
-      if (raw.find_first_not_of('\0') == std::string_view::npos ||
-          raw.find_first_not_of(' ') == std::string_view::npos) {
-        return v;
-      }
-      const int64_t day = static_cast<int64_t>(static_cast<int32_t>(ReadLe32(bytes))) - (kJulianDayOfDayOne - 1);
-      const uint32_t milliseconds = ReadLe32(bytes + 4);
-      if (day < 1 || day > DayNumber(9999, 12, 31) || milliseconds >= kMillisecondsPerDay) return v;
-      v.is_null = false;
-      v.date = static_cast<int32_t>(day);
-      v.time = static_cast<int32_t>(milliseconds);
+    case 'T':
+      v.is_null = !ParseDateTime(raw, v.date, v.time);
       break;
-    }
     case 'V':
     case 'Q': {
       size_t size = raw.size();

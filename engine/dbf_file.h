@@ -148,8 +148,17 @@ class DbfFile {
   TFieldValue DecodeValue(int field, std::string_view raw, std::string_view null_flags) const;
 
  private:
+  struct RawDescriptor;  // one field descriptor as stored
+
   DbfFile() = default;
   EngineStatus Parse();  // reads the header; fails as Open describes
+  // The descriptors up to the terminator; fails when there is none within `header_length`
+  // or when the null flags are the only field.
+  EngineStatus ReadDescriptors(size_t header_length, std::vector<RawDescriptor>& raw) const;
+  // Fields() and the null flags' place from the descriptors; fails on a bad field length.
+  EngineStatus LayOutFields(const std::vector<RawDescriptor>& raw);
+  // The null and length bits of the fields; fails when the null flags are too short for them.
+  EngineStatus AssignNullBits(const std::string& null_flags_name);
   EngineStatus Corrupt(EngineFault fault, std::string name = {}, int64_t first = 0, int64_t second = 0) const;
 
   std::unique_ptr<MappedFile> file_;

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "engine/collation.h"
-#include "engine/value.h"
 #include "engine/sql_parser.h"
+#include "engine/value.h"
 
 namespace shelfra {
 

@@ -3,6 +3,7 @@
 
 #include "base/exceptions.h"
 #include "base/format.h"
+#include "base/text.h"
 #include "base_res.h"
 
 namespace shelfra {
@@ -10,13 +11,6 @@ namespace shelfra {
 namespace {
 
 bool In(std::string_view set, char c) { return set.find(c) != std::string_view::npos; }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 void AddEntry(std::string_view entry, TStrings& list, bool decode, bool remove_quotes) {
   if (entry.empty()) return;
@@ -97,8 +91,8 @@ std::string DecodeEscapes(std::string_view text) {
       out.push_back('%');
       ++i;
     } else {
-      int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-      int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+      int hi = i + 1 < text.size() ? HexDigitValue(static_cast<unsigned char>(text[i + 1])) : -1;
+      int lo = i + 2 < text.size() ? HexDigitValue(static_cast<unsigned char>(text[i + 2])) : -1;
       if (hi < 0 || lo < 0) {
         std::string bad = "$";
         bad.append(text.substr(i + 1, 2));
