@@ -9,11 +9,13 @@
 # (default <build folder>/bench-data); report: <build folder>/bench-report.md and .json.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
 build="${SHELFRA_BENCH_BUILD:-$root/build-bench}"
 data="${SHELFRA_BENCH_DIR:-$build/bench-data}"
 tools="$build/bench-tools"
 
-"$root/scripts/setup.sh" sqlite3
+setup_packages sqlite3
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELFRA_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target vovivavi shelfra-index bench_trivial_cgi >/dev/null
 

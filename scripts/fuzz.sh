@@ -14,6 +14,7 @@
 # build-fuzz/artifacts/ and the message says how to replay it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
 
 seconds=20
 jobs=2
@@ -22,7 +23,7 @@ while (($#)); do
   case "$1" in
     --long) seconds="${2:?--long needs a number of seconds}"; shift 2 ;;
     --jobs) jobs="${2:?--jobs needs a number}"; shift 2 ;;
-    -h|--help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) print_help "${BASH_SOURCE[0]}"; exit 0 ;;
     -*) echo "fuzz: unknown option $1" >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
   esac
@@ -30,7 +31,7 @@ done
 all_targets=(query_string_fuzzer template_fuzzer sql_fuzzer filter_fuzzer dbf_fuzzer profile_fuzzer field_text_fuzzer)
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 
-"$root/scripts/setup.sh" clang libclang-rt-14-dev
+setup_packages clang libclang-rt-14-dev
 
 build="$root/build-fuzz"
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
