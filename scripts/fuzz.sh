@@ -6,7 +6,7 @@
 #   (default)        smoke run: 20 seconds per target, two targets at a time
 #   --long SECONDS   long run: SECONDS per target; new inputs stay in build-fuzz/corpus/
 #   --jobs N         targets fuzzed at the same time (default 2)
-#   TARGET...        only these targets (default: all of them, see fuzz/CMakeLists.txt)
+#   TARGET...        only these targets (default: all of them, as fuzz/fuzz_targets.cmake lists them)
 #
 # Every target starts from its committed seeds (fuzz/corpus/TARGET) and first replays the
 # inputs of earlier findings (fuzz/regressions/TARGET). A crash, a leak, a sanitizer report or
@@ -28,7 +28,13 @@ while (($#)); do
     *) targets+=("$1"); shift ;;
   esac
 done
-all_targets=(query_string_fuzzer template_fuzzer sql_fuzzer filter_fuzzer dbf_fuzzer profile_fuzzer field_text_fuzzer)
+# The targets, as fuzz/fuzz_targets.cmake lists them in SHELFRA_FUZZERS (one name a line).
+mapfile -t all_targets < <(awk '/^set\(SHELFRA_FUZZERS/ { on = 1; next } on && /\)/ { exit } on { print $1 }' \
+  "$root/fuzz/fuzz_targets.cmake")
+((${#all_targets[@]})) || { echo "fuzz: no targets found in fuzz/fuzz_targets.cmake" >&2; exit 1; }
+for t in "${targets[@]}"; do
+  [[ " ${all_targets[*]} " == *" $t "* ]] || { echo "fuzz: no target $t (targets: ${all_targets[*]})" >&2; exit 2; }
+done
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 
 setup_packages clang libclang-rt-14-dev
