@@ -36,8 +36,6 @@ SCRIPT_NAME = "/cgi-bin/vovivavi.exe"
 COUNT_HEAD = "該当する資料は".encode("cp932")
 COUNT_TAIL = "件です".encode("cp932")
 LOAN_TEXT = "貸出中 返却予定日は".encode("cp932")
-TITLE_FIELDS = ("書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記")
-KEYWORD_FIELDS = ("件名", "内容紹介", "著者名", "著者名ｶﾅ", "書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記")
 # The reference scanners: (name, ref_scan --mode, ref_scan --access).
 REFERENCES = (("memmem", "memmem", "map"), ("prefilter", "prefilter", "map"), ("prefilter_read", "prefilter", "read"))
 
@@ -46,34 +44,38 @@ REFERENCES = (("memmem", "memmem", "map"), ("prefilter", "prefilter", "map"), ("
 # The requests and their statements.
 
 def statement_lines(criteria, quote='"'):
-    """The search statement as the program's search handler composes it, one text per line.
+    """The search statement as the program's search handler composes it, one text per line,
+    from the program's own statement lines (gen_catalogue.STATEMENT).
 
     criteria: dict with any of title1..title3, Author, keyword1..keyword3 (texts) and bunrui
     (text, or absent). `quote` encloses the constants ('"' as the program writes them).
     """
-    def like(field, value, op="like", prefix="%"):
-        return f"({field} {op} {quote}{prefix}{value}%{quote})"
-
-    def title_line(value):
-        return "(" + " or ".join(like(f, value) for f in TITLE_FIELDS) + ")"
-
-    def keyword_line(value):
-        return "(" + " or ".join(like(f, value, "Like") for f in KEYWORD_FIELDS) + ")"
+    def line(name, value=""):
+        return gen_catalogue.STATEMENT[name].replace('"', quote).replace("{v}", value)
 
     get = lambda name: criteria.get(name, "")  # noqa: E731
-    lines = ["select * from 図書", "where " + title_line(get("title1"))]
+    lines = [line("kSqlSelect"), line("kSqlTitleFirst", get("title1"))]
     for name in ("title2", "title3"):
         if get(name):
-            lines.append("AND " + title_line(get(name)))
+            lines.append(line("kSqlTitleMore", get(name)))
     if get("Author"):
-        lines.append(f"AND ({like('著者名', get('Author'))} or {like('著者名ｶﾅ', get('Author'))})")
+        lines.append(line("kSqlAuthor", get("Author")))
     if criteria.get("bunrui") != "10":
-        lines.append(f"AND 分類記号 like {quote}{get('bunrui')}%{quote}")
+        lines.append(line("kSqlClass", get("bunrui")))
     for name in ("keyword1", "keyword2", "keyword3"):
         if get(name):
-            lines.append("AND " + keyword_line(get(name)))
-    lines.append("order by 書名ｶﾅ")
+            lines.append(line("kSqlKeyword", get(name)))
+    lines.append(line("kSqlOrder"))
     return lines
+
+
+def ref_field_args():
+    """ref_scan's --fields options: the fields each kind of criterion searches, by name, as the
+    statement names them (Shift_JIS, comma-separated)."""
+    args = []
+    for kind, fields in gen_catalogue.SEARCHED_FIELDS.items():
+        args += [b"--fields", kind.encode() + b"=" + b",".join(f.encode("cp932") for f in fields)]
+    return args
 
 
 FORM_NAMES = {"title1": "title1", "title2": "title2", "title3": "title3", "Author": "Author",
@@ -102,7 +104,7 @@ class Request:
         return self.criteria is not None
 
     def ref_args(self):
-        args = []
+        args = ref_field_args()
         for name, option in (("title1", "--title"), ("title2", "--title"), ("title3", "--title"),
                              ("Author", "--author"), ("keyword1", "--keyword"), ("keyword2", "--keyword"),
                              ("keyword3", "--keyword")):
