@@ -2,6 +2,8 @@
 """Tests of the benchmark's own parts: the statement and query it sends, the generated
 catalogue against an independent reading of its bytes, the reference scanner's counts and
 character boundaries, and the launcher. Run: python3 bench/test_bench.py"""
+import contextlib
+import io
 import json
 import os
 import shutil
@@ -11,6 +13,7 @@ import sys
 import tempfile
 import unittest
 from pathlib import Path
+from types import SimpleNamespace
 
 BENCH_DIR = Path(__file__).resolve().parent
 sys.path.insert(0, str(BENCH_DIR))
@@ -222,6 +225,30 @@ class ToolsTest(unittest.TestCase):
         self.assertEqual(saved.read_bytes(), b"abc")
         failed = subprocess.run([launcher, "--runs", "0", "--", "sh", "-c", "exit 4"], stdout=subprocess.PIPE)
         self.assertEqual(failed.returncode, 3)
+
+    def test_baseline_runs_in_turn_and_a_different_page_fails(self):
+        def fake(name, page):
+            path = self.tmp / name
+            path.write_text(f"#!/bin/sh\nexec printf '{page}'\n")  # exec: the heap meter reports at exit
+            path.chmod(0o755)
+            return str(path)
+
+        form = 'Status: 200 OK\\r\\n\\r\\n<input name="title1">'
+        args = SimpleNamespace(program=fake("after", form + "A"), trivial=fake("trivial", "x"), tools=str(self.tmp),
+                               runs=2, warmup=1, no_sqlite=True, index=False, baseline=None)
+        for baseline, verdict in ((form + "A", "ok"), (form + "B", "PAGE DIFFERS FROM THE BASELINE'S")):
+            with self.subTest(baseline=baseline):
+                args.baseline = fake("before", baseline)
+                runner = bench.Runner(args)
+                try:
+                    with contextlib.redirect_stderr(io.StringIO()):
+                        entry, = runner.bench_size(self.tmp, {"books": 1}, [bench.Request("form", "search form")])
+                finally:
+                    shutil.rmtree(runner.scratch)
+                self.assertEqual(len(entry["baseline"]["wall_ms"]), 2)
+                self.assertEqual(bench.check(entry), verdict)
+                row = bench.report_table([{"books": 1, "rows": [entry]}]).splitlines()[2]
+                self.assertIn(f"| `{entry['baseline_md5']}` | `{entry['program_md5']}` |", row)
 
     def test_heap_meter_sees_the_peak_of_the_command_only(self):
         report = self.tmp / "heap.txt"
