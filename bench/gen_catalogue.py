@@ -38,8 +38,6 @@ import make_catalogue  # noqa: E402  (schema reader, table writer, text checks, 
 BOOK_SCHEMA = ROOT / "tools" / "catalogue" / "schema" / "books.csv"
 LOAN_SCHEMA = ROOT / "tools" / "catalogue" / "schema" / "loans.csv"
 SETTINGS_SOURCE = ROOT / "sample" / "Shelfra.ini.txt"
-BOOK_TABLE = "図書.DBF"
-LOAN_TABLE = "貸出返却.DBF"
 SQLITE_FILE = "books.sqlite"
 MANIFEST = "manifest.json"
 UPDATE_DATE = datetime.date(2025, 12, 1)
@@ -50,26 +48,28 @@ KEYWORD1 = ("鉄道", "テツドウ")
 KEYWORD2 = ("温泉", "オンセン")
 PLANTED = (RARE_WORD, COMMON_WORD, KEYWORD1, KEYWORD2)
 
-# The program's own texts of the catalogue, "kName=text" lines: among them the search
-# statement's lines (kSql*, "{v}" standing for the criterion), which name the searched fields.
-# The benchmark reads its statement and its field lists from here and from nowhere else.
+# The program's own texts of the catalogue, "kName=text" lines: the two tables' names and the
+# search statement's lines (kSql*, "{v}" standing for the criterion), which name the searched
+# fields. The benchmark reads its table names, its statement and its field lists from here and
+# from nowhere else.
 CATALOGUE_TEXTS = ROOT / "app" / "res" / "catalogue.txt"
 # The statement line of each kind of criterion (the first title line; later ones are kSqlTitleMore).
 CRITERION_LINES = {"title": "kSqlTitleFirst", "author": "kSqlAuthor", "keyword": "kSqlKeyword",
                    "class": "kSqlClass"}
 
 
-def read_statement(path=CATALOGUE_TEXTS):
-    """{name: text} of the kSql* lines of the catalogue texts."""
-    statement = {}
+def read_catalogue_texts(path=CATALOGUE_TEXTS):
+    """{name: text} of the "kName=text" lines of the catalogue texts."""
+    texts = {}
     for line in Path(path).read_text(encoding="utf-8").splitlines():
         name, sep, text = line.partition("=")
-        if sep and name.startswith("kSql"):
-            statement[name] = text
-    missing = [n for n in (*CRITERION_LINES.values(), "kSqlSelect", "kSqlTitleMore", "kSqlOrder") if n not in statement]
+        if sep and name.startswith("k"):
+            texts[name] = text
+    needed = ("kBookTable", "kLendingTable", *CRITERION_LINES.values(), "kSqlSelect", "kSqlTitleMore", "kSqlOrder")
+    missing = [n for n in needed if n not in texts]
     if missing:
         raise SystemExit(f"gen_catalogue: {path} lacks {', '.join(missing)}")
-    return statement
+    return texts
 
 
 def searched_fields(statement):
@@ -84,7 +84,10 @@ def searched_fields(statement):
     return fields
 
 
-STATEMENT = read_statement()
+CATALOGUE = read_catalogue_texts()
+BOOK_TABLE = CATALOGUE["kBookTable"]
+LOAN_TABLE = CATALOGUE["kLendingTable"]
+STATEMENT = {name: text for name, text in CATALOGUE.items() if name.startswith("kSql")}
 SEARCHED_FIELDS = searched_fields(STATEMENT)
 TITLE_FIELDS = SEARCHED_FIELDS["title"]
 KEYWORD_FIELDS = SEARCHED_FIELDS["keyword"]
@@ -556,12 +559,12 @@ def generate(count, out_dir, seed):
 
 
 def generator_digest():
-    """Changes whenever this file, the catalogue writer, the schema, the settings or the searched
-    fields change, so stale catalogues are rebuilt."""
+    """Changes whenever this file, the catalogue writer, the schema, the settings, the tables'
+    names or the searched fields change, so stale catalogues are rebuilt."""
     h = hashlib.sha1()
     for path in (Path(__file__), Path(make_catalogue.__file__), BOOK_SCHEMA, LOAN_SCHEMA, SETTINGS_SOURCE):
         h.update(path.read_bytes())
-    h.update(repr(sorted(SEARCHED_FIELDS.items())).encode("utf-8"))
+    h.update(repr((BOOK_TABLE, LOAN_TABLE, sorted(SEARCHED_FIELDS.items()))).encode("utf-8"))
     return h.hexdigest()[:12]
 
 
