@@ -8,7 +8,11 @@ Normally started by bench/run.sh, which builds the program and the tools first.
 Usage:
   bench.py --program EXE --tools DIR --data DIR --report FILE
            [--sizes 10000,100000] [--runs 5] [--warmup 1] [--only Q1,Q4,...] [--no-sqlite] [--index]
+           [--baseline PROGRAM]
 
+With --baseline every request is also run with PROGRAM (an older build of the program), in turn
+with the program; the report adds its times and the md5 of each one's page, and a page that
+differs between the two makes the exit status 1.
 The catalogue of N books lives in DATA/books-N and is generated there when it is missing or was
 made by another version of the generator. Nothing here asserts on times: a count that differs
 between the program, sqlite3, the reference scanners and the generator's expectation is shown
@@ -16,6 +20,7 @@ as a mismatch in the table and makes the exit status 1.
 """
 import argparse
 import datetime
+import hashlib
 import json
 import os
 import platform
@@ -36,8 +41,6 @@ SCRIPT_NAME = "/cgi-bin/vovivavi.exe"
 COUNT_HEAD = "該当する資料は".encode("cp932")
 COUNT_TAIL = "件です".encode("cp932")
 LOAN_TEXT = "貸出中 返却予定日は".encode("cp932")
-TITLE_FIELDS = ("書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記")
-KEYWORD_FIELDS = ("件名", "内容紹介", "著者名", "著者名ｶﾅ", "書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記")
 # The reference scanners: (name, ref_scan --mode, ref_scan --access).
 REFERENCES = (("memmem", "memmem", "map"), ("prefilter", "prefilter", "map"), ("prefilter_read", "prefilter", "read"))
 
@@ -46,34 +49,38 @@ REFERENCES = (("memmem", "memmem", "map"), ("prefilter", "prefilter", "map"), ("
 # The requests and their statements.
 
 def statement_lines(criteria, quote='"'):
-    """The search statement as the program's search handler composes it, one text per line.
+    """The search statement as the program's search handler composes it, one text per line,
+    from the program's own statement lines (gen_catalogue.STATEMENT).
 
     criteria: dict with any of title1..title3, Author, keyword1..keyword3 (texts) and bunrui
     (text, or absent). `quote` encloses the constants ('"' as the program writes them).
     """
-    def like(field, value, op="like", prefix="%"):
-        return f"({field} {op} {quote}{prefix}{value}%{quote})"
-
-    def title_line(value):
-        return "(" + " or ".join(like(f, value) for f in TITLE_FIELDS) + ")"
-
-    def keyword_line(value):
-        return "(" + " or ".join(like(f, value, "Like") for f in KEYWORD_FIELDS) + ")"
+    def line(name, value=""):
+        return gen_catalogue.STATEMENT[name].replace('"', quote).replace("{v}", value)
 
     get = lambda name: criteria.get(name, "")  # noqa: E731
-    lines = ["select * from 図書", "where " + title_line(get("title1"))]
+    lines = [line("kSqlSelect"), line("kSqlTitleFirst", get("title1"))]
     for name in ("title2", "title3"):
         if get(name):
-            lines.append("AND " + title_line(get(name)))
+            lines.append(line("kSqlTitleMore", get(name)))
     if get("Author"):
-        lines.append(f"AND ({like('著者名', get('Author'))} or {like('著者名ｶﾅ', get('Author'))})")
+        lines.append(line("kSqlAuthor", get("Author")))
     if criteria.get("bunrui") != "10":
-        lines.append(f"AND 分類記号 like {quote}{get('bunrui')}%{quote}")
+        lines.append(line("kSqlClass", get("bunrui")))
     for name in ("keyword1", "keyword2", "keyword3"):
         if get(name):
-            lines.append("AND " + keyword_line(get(name)))
-    lines.append("order by 書名ｶﾅ")
+            lines.append(line("kSqlKeyword", get(name)))
+    lines.append(line("kSqlOrder"))
     return lines
+
+
+def ref_field_args():
+    """ref_scan's --fields options: the fields each kind of criterion searches, by name, as the
+    statement names them (Shift_JIS, comma-separated)."""
+    args = []
+    for kind, fields in gen_catalogue.SEARCHED_FIELDS.items():
+        args += [b"--fields", kind.encode() + b"=" + b",".join(f.encode("cp932") for f in fields)]
+    return args
 
 
 FORM_NAMES = {"title1": "title1", "title2": "title2", "title3": "title3", "Author": "Author",
@@ -102,7 +109,7 @@ class Request:
         return self.criteria is not None
 
     def ref_args(self):
-        args = []
+        args = ref_field_args()
         for name, option in (("title1", "--title"), ("title2", "--title"), ("title3", "--title"),
                              ("Author", "--author"), ("keyword1", "--keyword"), ("keyword2", "--keyword"),
                              ("keyword3", "--keyword")):
@@ -146,6 +153,7 @@ def make_requests(manifest):
 class Runner:
     def __init__(self, args):
         self.program = Path(args.program).resolve()
+        self.baseline = Path(args.baseline).resolve() if args.baseline else None
         self.tools = Path(args.tools).resolve()
         self.spawn_time = self.tools / "spawn_time"
         self.ref_scan = self.tools / "ref_scan"
@@ -156,8 +164,8 @@ class Runner:
         self.sqlite = None if args.no_sqlite else shutil.which("sqlite3")
         self.index = args.index
         self.scratch = Path(tempfile.mkdtemp(prefix="shelfra-bench-"))
-        for tool in (self.program, self.spawn_time, self.ref_scan, self.trivial, self.heap_lib):
-            if not tool.exists():
+        for tool in (self.program, self.spawn_time, self.ref_scan, self.trivial, self.heap_lib, self.baseline):
+            if tool and not tool.exists():
                 raise SystemExit(f"bench: {tool} is missing; run bench/run.sh")
 
     def measure(self, command, env, save=None, stdout="pipe", runs=None, warmup=None, child_env=()):
@@ -221,6 +229,8 @@ class Runner:
             entry = {"request": request.key, "label": request.label}
             # (name, command, stdout) of everything measured for this request.
             systems = [("program", [str(self.program)], "pipe")]
+            if self.baseline:
+                systems.append(("baseline", [str(self.baseline)], "pipe"))
             if request.is_search:
                 for name, mode, access in REFERENCES:
                     command = [str(self.ref_scan).encode(), b"--table", table, b"--mode", mode.encode(),
@@ -237,9 +247,13 @@ class Runner:
                 outputs[name] = self.scratch / f"{request.key}.{name}.out"
                 self.measure(command, env, save=outputs[name], stdout=stdout, runs=0)
             # Measured runs in turns, so that a change in the machine's load touches every
-            # system alike and the ratios stay fair.
-            for _ in range(self.runs):
-                for name, command, stdout in systems:
+            # system alike and the ratios stay fair; the program and the baseline also take
+            # turns at going first.
+            for run in range(self.runs):
+                turn = systems
+                if self.baseline and run % 2:
+                    turn = [systems[1], systems[0]] + systems[2:]
+                for name, command, stdout in turn:
                     result = self.measure(command, env, stdout=stdout, runs=1, warmup=0)
                     if name not in entry:
                         entry[name] = result
@@ -249,6 +263,9 @@ class Runner:
 
             page = outputs["program"].read_bytes()
             entry["page_bytes"] = len(page)
+            if self.baseline:
+                entry["program_md5"] = hashlib.md5(page).hexdigest()
+                entry["baseline_md5"] = hashlib.md5(outputs["baseline"].read_bytes()).hexdigest()
             entry["program_count"] = count_in(page)
             entry["program_ok"] = page.startswith(b"Status: 200")
             if request.is_search:
@@ -342,6 +359,8 @@ def versus(entry, key):
 def check(entry):
     if not entry["program_ok"]:
         return "PROGRAM FAILED"
+    if entry.get("baseline_md5", entry.get("program_md5")) != entry.get("program_md5"):
+        return "PAGE DIFFERS FROM THE BASELINE'S"
     if "expected" not in entry:
         return "ok" if entry.get("sqlite3_ok", True) else "sqlite3 differs"
     counts = {"program": entry["program_count"], "expected": entry["expected"]}
@@ -354,9 +373,20 @@ def check(entry):
     return "MISMATCH " + " ".join(f"{k}={v}" for k, v in counts.items())
 
 
+def before_after(entry):
+    """The baseline's and the program's cells: before ms, after ms, after/before, the md5 of
+    each one's page."""
+    before, after = median(entry["baseline"]), median(entry["program"])
+    return (f"| {timing(entry['baseline'])} | {timing(entry['program'])} | {after / before:.2f} "
+            f"| `{entry['baseline_md5']}` | `{entry['program_md5']}` ")
+
+
 def report_table(results):
+    baseline = any("baseline" in e for size in results for e in size["rows"])
     head = ("| books | request | rows | program ms median (min–max) | CPU ms | peak RSS MiB | heap MiB | page MiB "
             "| trivial CGI | sqlite3 | memmem ref | prefilter ref | prefilter read() ref | counts |")
+    if baseline:
+        head += " before ms | after ms | after/before | page md5 before | page md5 after |"
     lines = [head, "|" + "---|" * (head.count("|") - 1)]
     for size in results:
         for e in size["rows"]:
@@ -365,7 +395,8 @@ def report_table(results):
                 f"| {size['books']:,} | {e['label']} | {e.get('expected', '')} | {timing(e['program'])} "
                 f"| {statistics.median(e['program']['cpu_ms']):.1f} | {rss:.1f} | {e['program_heap'] / 1048576:.2f} "
                 f"| {e.get('page_bytes', 0) / 1048576:.2f} | {versus(e, 'trivial')} | {versus(e, 'sqlite3')} "
-                f"| {versus(e, 'memmem')} | {versus(e, 'prefilter')} | {versus(e, 'prefilter_read')} | {check(e)} |")
+                f"| {versus(e, 'memmem')} | {versus(e, 'prefilter')} | {versus(e, 'prefilter_read')} | {check(e)} "
+                + (before_after(e) if baseline else "") + "|")
     return "\n".join(lines)
 
 
@@ -412,6 +443,14 @@ LEGEND = """\
 """
 
 
+BASELINE_LEGEND = """\
+- before / after: the baseline (`--baseline`, an older build: {baseline}) and the program, each
+  request run with both in turn, the one going first changing from run to run; median and
+  min–max ms, and after/before (below 1: the program has become faster). The md5 of the page
+  each one wrote in its warm-up run; a page that differs fails the run ("counts").
+"""
+
+
 def write_report(path, results, args):
     now = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     sizes = ", ".join(f"{r['books']:,} books ({r['table_mb']:.0f} MB table, {r['sqlite_mb']:.0f} MB sqlite, "
@@ -425,6 +464,8 @@ def write_report(path, results, args):
         sizes += ". No search index"
     text = (f"# Catalogue search benchmark\n\n{now}; {machine_text()}.\n\nCatalogues: {sizes}.\n\n"
             f"{report_table(results)}\n\n{LEGEND.format(runs=args.runs, warmup=args.warmup)}")
+    if args.baseline:
+        text += BASELINE_LEGEND.format(baseline=os.path.basename(args.baseline))
     Path(path).parent.mkdir(parents=True, exist_ok=True)
     Path(path).write_text(text, encoding="utf-8")
     Path(path).with_suffix(".json").write_text(json.dumps(results, ensure_ascii=False, indent=1), encoding="utf-8")
@@ -434,6 +475,8 @@ def write_report(path, results, args):
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Benchmark of the catalogue search program.")
     parser.add_argument("--program", required=True)
+    parser.add_argument("--baseline", metavar="PROGRAM",
+                        help="an older build of the program, run in turns with it; every page must be the same")
     parser.add_argument("--tools", required=True, help="folder of spawn_time, ref_scan, heap_peak.so")
     parser.add_argument("--trivial", required=True, help="the trivial CGI program, built as the program is")
     parser.add_argument("--data", required=True, help="folder of the generated catalogues")
@@ -472,7 +515,9 @@ def main(argv=None):
     text = write_report(args.report, results, args)
     print(text)
     print(f"report written to {args.report}", file=sys.stderr)
-    bad = [e for r in results for e in r["rows"] if check(e) != "ok"]
+    bad = [(r["books"], e) for r in results for e in r["rows"] if check(e) != "ok"]
+    for books, e in bad:
+        say(f"bench: {books:,} books, {e['label']}: {check(e)}")
     return 1 if bad else 0
 
 

@@ -24,6 +24,7 @@ import hashlib
 import json
 import os
 import random
+import re
 import sqlite3
 import sys
 import unicodedata
@@ -37,8 +38,6 @@ import make_catalogue  # noqa: E402  (schema reader, table writer, text checks, 
 BOOK_SCHEMA = ROOT / "tools" / "catalogue" / "schema" / "books.csv"
 LOAN_SCHEMA = ROOT / "tools" / "catalogue" / "schema" / "loans.csv"
 SETTINGS_SOURCE = ROOT / "sample" / "Shelfra.ini.txt"
-BOOK_TABLE = "図書.DBF"
-LOAN_TABLE = "貸出返却.DBF"
 SQLITE_FILE = "books.sqlite"
 MANIFEST = "manifest.json"
 UPDATE_DATE = datetime.date(2025, 12, 1)
@@ -49,10 +48,50 @@ KEYWORD1 = ("鉄道", "テツドウ")
 KEYWORD2 = ("温泉", "オンセン")
 PLANTED = (RARE_WORD, COMMON_WORD, KEYWORD1, KEYWORD2)
 
-# Fields searched by each kind of criterion, by name.
-TITLE_FIELDS = ("書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記")
-AUTHOR_FIELDS = ("著者名", "著者名ｶﾅ")
-KEYWORD_FIELDS = ("件名", "内容紹介", "著者名", "著者名ｶﾅ", "書名", "書名ｶﾅ", "叢書名", "叢書名ｶﾅ", "注記")
+# The program's own texts of the catalogue, "kName=text" lines: the two tables' names and the
+# search statement's lines (kSql*, "{v}" standing for the criterion), which name the searched
+# fields. The benchmark reads its table names, its statement and its field lists from here and
+# from nowhere else.
+CATALOGUE_TEXTS = ROOT / "app" / "res" / "catalogue.txt"
+# The statement line of each kind of criterion (the first title line; later ones are kSqlTitleMore).
+CRITERION_LINES = {"title": "kSqlTitleFirst", "author": "kSqlAuthor", "keyword": "kSqlKeyword",
+                   "class": "kSqlClass"}
+
+
+def read_catalogue_texts(path=CATALOGUE_TEXTS):
+    """{name: text} of the "kName=text" lines of the catalogue texts."""
+    texts = {}
+    for line in Path(path).read_text(encoding="utf-8").splitlines():
+        name, sep, text = line.partition("=")
+        if sep and name.startswith("k"):
+            texts[name] = text
+    needed = ("kBookTable", "kLendingTable", *CRITERION_LINES.values(), "kSqlSelect", "kSqlTitleMore", "kSqlOrder")
+    missing = [n for n in needed if n not in texts]
+    if missing:
+        raise SystemExit(f"gen_catalogue: {path} lacks {', '.join(missing)}")
+    return texts
+
+
+def searched_fields(statement):
+    """{kind: (field, ...)}: the fields each kind of criterion tests, in the statement's order
+    (each "<field> like" or "<field> Like" of its line)."""
+    def fields_of(name):
+        return tuple(re.findall(r'([^\s(]+)\s+[Ll]ike\s+"', statement[name]))
+
+    fields = {kind: fields_of(name) for kind, name in CRITERION_LINES.items()}
+    if fields_of("kSqlTitleMore") != fields["title"] or len(fields["class"]) != 1 or not all(fields.values()):
+        raise SystemExit(f"gen_catalogue: unexpected search statement lines in {CATALOGUE_TEXTS}: {fields}")
+    return fields
+
+
+CATALOGUE = read_catalogue_texts()
+BOOK_TABLE = CATALOGUE["kBookTable"]
+LOAN_TABLE = CATALOGUE["kLendingTable"]
+STATEMENT = {name: text for name, text in CATALOGUE.items() if name.startswith("kSql")}
+SEARCHED_FIELDS = searched_fields(STATEMENT)
+TITLE_FIELDS = SEARCHED_FIELDS["title"]
+KEYWORD_FIELDS = SEARCHED_FIELDS["keyword"]
+CLASS_FIELD = SEARCHED_FIELDS["class"][0]
 
 # ---------------------------------------------------------------------------------------------
 # Vocabulary. Readings are written in full-width katakana and turned into half-width katakana
@@ -440,7 +479,7 @@ def generate(count, out_dir, seed):
             keyword_text = [fields[n] for n in KEYWORD_FIELDS]
             if any(words["kw1"] in t for t in keyword_text) and any(words["kw2"] in t for t in keyword_text):
                 keyword_hits += 1
-            digit = fields["分類記号"][:1]
+            digit = fields[CLASS_FIELD][:1]
             if digit in class_hits:
                 class_hits[digit] += 1
             batch.append(tuple(sqlite_value(f, v) for f, v in zip(book_fields, values)))
@@ -520,11 +559,12 @@ def generate(count, out_dir, seed):
 
 
 def generator_digest():
-    """Changes whenever this file, the catalogue writer, the schema or the settings change, so
-    stale catalogues are rebuilt."""
+    """Changes whenever this file, the catalogue writer, the schema, the settings, the tables'
+    names or the searched fields change, so stale catalogues are rebuilt."""
     h = hashlib.sha1()
     for path in (Path(__file__), Path(make_catalogue.__file__), BOOK_SCHEMA, LOAN_SCHEMA, SETTINGS_SOURCE):
         h.update(path.read_bytes())
+    h.update(repr((BOOK_TABLE, LOAN_TABLE, sorted(SEARCHED_FIELDS.items()))).encode("utf-8"))
     return h.hexdigest()[:12]
 
 

@@ -5,6 +5,9 @@
 //
 // Usage: ref_scan --table FILE [--mode memmem|prefilter] [--access map|read] [--title W]...
 //                 [--author W] [--keyword W]... [--class PREFIX] [--count-only]
+//                 --fields KIND=NAME,NAME... (once per kind: title, author, keyword, class)
+//   --fields   the fields a kind of criterion searches, by their names in the table header
+//              (Shift_JIS); bench.py passes those the program's search statement names
 //   memmem     every searched field of every record is searched with memmem
 //   prefilter  the rarest byte of the words (by a sample of the table) is found with memchr over
 //              the whole record area; only the fields it lands in are checked
@@ -12,7 +15,8 @@
 //   read       the table is read in chunks of about 1 MB into one buffer; the columns of the
 //              matching rows are copied out
 // Words are Shift_JIS bytes. A word matches a field when it occurs there starting on a character
-// boundary. Fields are found by position in the book table (the second field is the number).
+// boundary. The searched fields are found by name, the result list's columns by position in the
+// book table (the second field is the number).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -29,30 +33,25 @@
 
 namespace {
 
-// Field positions in the book table.
+// Positions of the result list's columns in the book table.
 constexpr int kNumber = 1;
 constexpr int kAuthor = 2;
-constexpr int kAuthorKana = 3;
 constexpr int kTitle = 4;
 constexpr int kTitleKana = 5;
-constexpr int kNote = 7;
 constexpr int kSeries = 8;
-constexpr int kSeriesKana = 9;
 constexpr int kPublisher = 10;
 constexpr int kYear = 11;
 constexpr int kClassCode = 16;
 constexpr int kBookMark = 17;
 constexpr int kVolumeMark = 18;
 constexpr int kPages = 21;
-constexpr int kDescription = 23;
 constexpr int kSize = 24;
-constexpr int kSubjects = 33;
 constexpr int kFieldCount = 41;
 
-const std::vector<int> kTitleFields = {kTitle, kTitleKana, kSeries, kSeriesKana, kNote};
-const std::vector<int> kAuthorFields = {kAuthor, kAuthorKana};
-const std::vector<int> kKeywordFields = {kSubjects, kDescription, kAuthor,      kAuthorKana, kTitle,
-                                         kTitleKana, kSeries,     kSeriesKana, kNote};
+// The kinds of criteria, as --fields and the word options name them.
+constexpr const char* kKinds[] = {"title", "author", "keyword", "class"};
+constexpr size_t kKindCount = sizeof kKinds / sizeof kKinds[0];
+constexpr size_t kClassKind = 3;
 // The sort key, then the result list's columns in order.
 constexpr int kRowFields[] = {kTitleKana, kNumber,  kClassCode, kBookMark, kVolumeMark, kTitle,
                               kSeries,    kAuthor,  kPublisher, kYear,     kPages,      kSize};
@@ -67,11 +66,18 @@ constexpr size_t kChunkBytes = 1 << 20;
 struct Field {
   size_t offset;  // from the record start, after the deletion flag
   size_t length;
+  std::string name;  // the header's name bytes, up to the first NUL
 };
 
 struct Criterion {
   std::string word;
   std::vector<int> fields;
+};
+
+// A word of the command line and its kind (an index into kKinds).
+struct Word {
+  size_t kind;
+  std::string text;
 };
 
 struct Layout {
@@ -126,7 +132,8 @@ Layout ReadLayout(const uint8_t* header, size_t available, size_t file_size) {
   if (header_length > available || record_length == 0) Fail("damaged header");
   size_t offset = 1;
   for (size_t d = 32; d + 32 <= header_length && header[d] != 0x0d; d += 32) {
-    layout.fields.push_back({offset, header[d + 16]});
+    const char* name = reinterpret_cast<const char*>(header + d);
+    layout.fields.push_back({offset, header[d + 16], std::string(name, strnlen(name, 11))});
     offset += header[d + 16];
   }
   if (layout.fields.size() < kFieldCount || offset > record_length) Fail("not the book table");
@@ -160,9 +167,11 @@ class Arena {
 
 class Scanner {
  public:
-  Scanner(const Layout& layout, std::vector<Criterion> criteria, std::string class_prefix, bool prefilter)
+  Scanner(const Layout& layout, std::vector<Criterion> criteria, int class_field, std::string class_prefix,
+          bool prefilter)
       : layout_(layout),
         criteria_(std::move(criteria)),
+        class_field_(class_field),
         class_prefix_(std::move(class_prefix)),
         prefilter_(prefilter && !criteria_.empty()) {}
 
@@ -196,7 +205,7 @@ class Scanner {
   bool Matches(const uint8_t* record) const {
     if (record[0] == '*') return false;
     if (!class_prefix_.empty()) {
-      const Field& f = layout_.fields[kClassCode];
+      const Field& f = layout_.fields[static_cast<size_t>(class_field_)];
       if (class_prefix_.size() > f.length ||
           std::memcmp(record + f.offset, class_prefix_.data(), class_prefix_.size()) != 0) {
         return false;
@@ -264,6 +273,7 @@ class Scanner {
  private:
   const Layout& layout_;
   std::vector<Criterion> criteria_;
+  int class_field_;  // the field the class prefix is tested on
   std::string class_prefix_;
   bool prefilter_;
   size_t key_ = 0;             // criterion whose word holds the rare byte
@@ -357,6 +367,40 @@ size_t ReadFull(int fd, uint8_t* buffer, size_t size) {
   return got;
 }
 
+// The positions of the fields "NAME,NAME..." names; fails on a name the table lacks.
+std::vector<int> FieldPositions(const Layout& layout, const std::string& names) {
+  std::vector<int> positions;
+  for (size_t start = 0; start <= names.size();) {
+    size_t end = std::min(names.find(',', start), names.size());
+    std::string name = names.substr(start, end - start);
+    auto at = std::find_if(layout.fields.begin(), layout.fields.end(), [&](const Field& f) { return f.name == name; });
+    if (at == layout.fields.end()) Fail("the table has no field " + name);
+    positions.push_back(static_cast<int>(at - layout.fields.begin()));
+    start = end + 1;
+  }
+  return positions;
+}
+
+// The Scanner for the words and class prefix, their fields named by `fields` (per kind).
+Scanner MakeScanner(const Layout& layout, const std::string (&fields)[kKindCount], const std::vector<Word>& words,
+                    const std::string& class_prefix, bool prefilter) {
+  std::vector<int> positions[kKindCount];
+  for (size_t k = 0; k < kKindCount; ++k) {
+    if (!fields[k].empty()) positions[k] = FieldPositions(layout, fields[k]);
+  }
+  std::vector<Criterion> criteria;
+  for (const Word& w : words) {
+    if (positions[w.kind].empty()) Fail(std::string("no --fields ") + kKinds[w.kind] + "=...");
+    criteria.push_back({w.text, positions[w.kind]});
+  }
+  int class_field = -1;
+  if (!class_prefix.empty()) {
+    if (positions[kClassKind].size() != 1) Fail("--class needs exactly one field: --fields class=NAME");
+    class_field = positions[kClassKind][0];
+  }
+  return Scanner(layout, std::move(criteria), class_field, class_prefix, prefilter);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -364,7 +408,8 @@ int main(int argc, char** argv) {
   std::string mode = "memmem", access = "map";
   std::string class_prefix;
   bool count_only = false;
-  std::vector<Criterion> criteria;
+  std::vector<Word> words;
+  std::string fields[kKindCount];  // per kind, "NAME,NAME..."
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--count-only") {
@@ -381,18 +426,22 @@ int main(int argc, char** argv) {
       access = value;
     } else if (arg == "--class") {
       class_prefix = value;
+    } else if (arg == "--fields") {
+      size_t eq = value.find('=');
+      size_t kind = 0;
+      while (kind < kKindCount && value.compare(0, eq, kKinds[kind]) != 0) ++kind;
+      if (eq == std::string::npos || kind == kKindCount) Fail("--fields needs KIND=NAME,..., not " + value);
+      fields[kind] = value.substr(eq + 1);
     } else if (arg == "--title" || arg == "--author" || arg == "--keyword") {
       if (value.empty()) continue;  // an empty word matches every record with text
-      const std::vector<int>& fields =
-          arg == "--title" ? kTitleFields : arg == "--author" ? kAuthorFields : kKeywordFields;
-      criteria.push_back({value, fields});
+      words.push_back({arg == "--title" ? 0u : arg == "--author" ? 1u : 2u, value});
     } else {
       Fail("unknown option " + arg);
     }
   }
   if (!table_path || (mode != "memmem" && mode != "prefilter") || (access != "map" && access != "read")) {
     Fail("usage: ref_scan --table FILE [--mode memmem|prefilter] [--access map|read] [--title W]... "
-         "[--author W] [--keyword W]... [--class PREFIX] [--count-only]");
+         "[--author W] [--keyword W]... [--class PREFIX] [--count-only] --fields KIND=NAME,NAME...");
   }
 
   int fd = open(table_path, O_RDONLY | O_CLOEXEC);
@@ -405,13 +454,13 @@ int main(int argc, char** argv) {
   size_t matches = 0;
   Arena arena;
   Layout layout;
-  std::vector<Criterion> scanner_criteria = std::move(criteria);
+  const bool prefilter = mode == "prefilter";
   if (access == "map") {
     void* map = file_size ? mmap(nullptr, file_size, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
     if (map == MAP_FAILED) Fail(std::string("cannot map ") + table_path);
     const uint8_t* base = static_cast<const uint8_t*>(map);
     layout = ReadLayout(base, file_size, file_size);
-    Scanner scanner(layout, std::move(scanner_criteria), class_prefix, mode == "prefilter");
+    Scanner scanner = MakeScanner(layout, fields, words, class_prefix, prefilter);
     const uint8_t* records = base + layout.header_length;
     scanner.Prepare(records, std::min<size_t>(layout.count * layout.record_length, 512 * 1024));
     scanner.Scan(records, layout.count, [&](const uint8_t* record) {
@@ -422,7 +471,7 @@ int main(int argc, char** argv) {
     uint8_t header[65536];
     size_t got = ReadFull(fd, header, std::min<size_t>(sizeof header, file_size));
     layout = ReadLayout(header, got, file_size);
-    Scanner scanner(layout, std::move(scanner_criteria), class_prefix, mode == "prefilter");
+    Scanner scanner = MakeScanner(layout, fields, words, class_prefix, prefilter);
     const size_t per_chunk = std::max<size_t>(1, kChunkBytes / layout.record_length);
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[per_chunk * layout.record_length]);
     if (lseek(fd, static_cast<off_t>(layout.header_length), SEEK_SET) < 0) Fail("seek failed");

@@ -4,16 +4,22 @@
 # request and writes the report (see bench/README.md).
 #
 # Usage: bench/run.sh [--sizes 10000,100000] [--runs 5] [--warmup 1] [--only Q1,Q4,detail] [--no-sqlite] [--index]
+#                     [--baseline PROGRAM]
 #   bench/run.sh --sizes 1000000        the million-book catalogue (2.3 GB table, about 3 GB in all)
+#   --baseline PROGRAM  also run every request with PROGRAM (an older build of vovivavi.exe), in
+#                       turn with the program: before and after times, the md5 of each page; a
+#                       page that differs between the two fails the run
 # Build folder: $SHELFRA_BENCH_BUILD (default build-bench); catalogues: $SHELFRA_BENCH_DIR
 # (default <build folder>/bench-data); report: <build folder>/bench-report.md and .json.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
 build="${SHELFRA_BENCH_BUILD:-$root/build-bench}"
 data="${SHELFRA_BENCH_DIR:-$build/bench-data}"
 tools="$build/bench-tools"
 
-"$root/scripts/setup.sh" sqlite3
+setup_packages sqlite3
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELFRA_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target vovivavi shelfra-index bench_trivial_cgi >/dev/null
 

@@ -175,33 +175,30 @@ int main(int argc, char** argv) {
   }
   if (save_fd >= 0) close(save_fd);
 
-  std::string out = "{\"wall_ms\":[";
-  char number[64];
-  for (size_t k = 0; k < results.size(); ++k) {
-    std::snprintf(number, sizeof number, "%s%.3f", k ? "," : "", results[k].wall_ms);
-    out += number;
-  }
-  out += "],\"cpu_ms\":[";
-  for (size_t k = 0; k < results.size(); ++k) {
-    std::snprintf(number, sizeof number, "%s%.3f", k ? "," : "", results[k].cpu_ms);
-    out += number;
-  }
-  out += "],\"maxrss_kb\":[";
-  for (size_t k = 0; k < results.size(); ++k) {
-    std::snprintf(number, sizeof number, "%s%ld", k ? "," : "", results[k].maxrss_kb);
-    out += number;
-  }
-  out += "],\"status\":[";
-  for (size_t k = 0; k < results.size(); ++k) {
-    std::snprintf(number, sizeof number, "%s%d", k ? "," : "", results[k].status);
-    out += number;
-  }
-  out += "],\"bytes\":[";
-  for (size_t k = 0; k < results.size(); ++k) {
-    std::snprintf(number, sizeof number, "%s%zu", k ? "," : "", results[k].bytes);
-    out += number;
-  }
-  out += "]}\n";
+  // {"wall_ms":[...],"cpu_ms":[...],"maxrss_kb":[...],"status":[...],"bytes":[...]}
+  std::string out = "{";
+  auto add = [&](const char* key, auto field) {
+    if (out.size() > 1) out += ',';
+    out += '"';
+    out += key;
+    out += "\":[";
+    for (size_t k = 0; k < results.size(); ++k) {
+      if (k) out += ',';
+      out += field(results[k]);
+    }
+    out += ']';
+  };
+  auto ms = [](double value) {
+    char number[64];
+    std::snprintf(number, sizeof number, "%.3f", value);
+    return std::string(number);
+  };
+  add("wall_ms", [&](const RunResult& r) { return ms(r.wall_ms); });
+  add("cpu_ms", [&](const RunResult& r) { return ms(r.cpu_ms); });
+  add("maxrss_kb", [](const RunResult& r) { return std::to_string(r.maxrss_kb); });
+  add("status", [](const RunResult& r) { return std::to_string(r.status); });
+  add("bytes", [](const RunResult& r) { return std::to_string(r.bytes); });
+  out += "}\n";
   std::fputs(out.c_str(), stdout);
   return failed ? 3 : 0;
 }

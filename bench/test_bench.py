@@ -2,6 +2,8 @@
 """Tests of the benchmark's own parts: the statement and query it sends, the generated
 catalogue against an independent reading of its bytes, the reference scanner's counts and
 character boundaries, and the launcher. Run: python3 bench/test_bench.py"""
+import contextlib
+import io
 import json
 import os
 import shutil
@@ -11,6 +13,7 @@ import sys
 import tempfile
 import unittest
 from pathlib import Path
+from types import SimpleNamespace
 
 BENCH_DIR = Path(__file__).resolve().parent
 sys.path.insert(0, str(BENCH_DIR))
@@ -51,6 +54,18 @@ class StatementTest(unittest.TestCase):
         self.assertEqual(len(lines), 6)  # select, where, author, class, one keyword line, order by
         self.assertTrue(lines[4].startswith('AND ((件名 Like "%犬%") or (内容紹介 Like "%犬%")'))
         self.assertEqual(lines[4].count(" Like "), 9)
+
+    def test_searched_fields_are_read_from_the_statement_lines(self):
+        statement = {"kSqlTitleFirst": 'where ((書名 like "%{v}%") or (注記 like "%{v}%"))',
+                     "kSqlTitleMore": 'AND ((書名 like "%{v}%") or (注記 like "%{v}%"))',
+                     "kSqlAuthor": 'AND ((著者名 like "%{v}%"))', "kSqlClass": 'AND 分類記号 like "{v}%"',
+                     "kSqlKeyword": 'AND ((件名 Like "%{v}%") or (書名 Like "%{v}%"))'}
+        self.assertEqual(gen_catalogue.searched_fields(statement),
+                         {"title": ("書名", "注記"), "author": ("著者名",), "keyword": ("件名", "書名"),
+                          "class": ("分類記号",)})
+        statement["kSqlTitleMore"] = 'AND ((書名 like "%{v}%"))'  # the title lines must agree
+        with self.assertRaises(SystemExit):
+            gen_catalogue.searched_fields(statement)
 
     def test_query_string_is_percent_escaped_shift_jis_with_the_form_names(self):
         self.assertEqual(bench.query_string({"title1": "猫"}), "title1=%94L")
@@ -110,9 +125,9 @@ class CatalogueTest(unittest.TestCase):
             return any(word in record[f] for f in fields)
 
         counted = {
-            "Q1": sum(has(r, bench.TITLE_FIELDS, words["rare"]) for r in live),
-            "Q2": sum(has(r, bench.TITLE_FIELDS, words["common"]) for r in live),
-            "Q3": sum(has(r, bench.KEYWORD_FIELDS, words["kw1"]) and has(r, bench.KEYWORD_FIELDS, words["kw2"])
+            "Q1": sum(has(r, gen_catalogue.TITLE_FIELDS, words["rare"]) for r in live),
+            "Q2": sum(has(r, gen_catalogue.TITLE_FIELDS, words["common"]) for r in live),
+            "Q3": sum(has(r, gen_catalogue.KEYWORD_FIELDS, words["kw1"]) and has(r, gen_catalogue.KEYWORD_FIELDS, words["kw2"])
                       for r in live),
             "Q4": sum(r["分類記号"].startswith("9") for r in live),
             "Q4b": sum(r["分類記号"].startswith("3") for r in live),
@@ -155,8 +170,9 @@ class ToolsTest(unittest.TestCase):
 
     def scan(self, table, reference, *args):
         _, mode, access = reference
-        out = subprocess.run([str(self.tmp / "ref_scan"), "--table", table, "--mode", mode, "--access", access,
-                              "--count-only", *args], check=True, stdout=subprocess.PIPE).stdout
+        out = subprocess.run([str(self.tmp / "ref_scan").encode(), b"--table", table, b"--mode", mode.encode(),
+                              b"--access", access.encode(), b"--count-only", *bench.ref_field_args(), *args],
+                             check=True, stdout=subprocess.PIPE).stdout
         return int(out)
 
     def test_a_match_starts_on_a_character_boundary(self):
@@ -174,9 +190,9 @@ class ToolsTest(unittest.TestCase):
         path.write_bytes(make_catalogue.build_table(fields, records, gen_catalogue.UPDATE_DATE))
         for reference in bench.REFERENCES:
             with self.subTest(reference=reference[0]):
-                self.assertEqual(self.scan(str(path), reference, "--title", "A"), 2)
-                self.assertEqual(self.scan(str(path), reference, "--title", "A", "--class", "91"), 2)
-                self.assertEqual(self.scan(str(path), reference, "--title", "A", "--class", "3"), 0)
+                self.assertEqual(self.scan(bytes(path), reference, b"--title", b"A"), 2)
+                self.assertEqual(self.scan(bytes(path), reference, b"--title", b"A", b"--class", b"91"), 2)
+                self.assertEqual(self.scan(bytes(path), reference, b"--title", b"A", b"--class", b"3"), 0)
 
     def test_counts_of_the_requests_match_the_manifest(self):
         folder = self.tmp / "cat"
@@ -209,6 +225,30 @@ class ToolsTest(unittest.TestCase):
         self.assertEqual(saved.read_bytes(), b"abc")
         failed = subprocess.run([launcher, "--runs", "0", "--", "sh", "-c", "exit 4"], stdout=subprocess.PIPE)
         self.assertEqual(failed.returncode, 3)
+
+    def test_baseline_runs_in_turn_and_a_different_page_fails(self):
+        def fake(name, page):
+            path = self.tmp / name
+            path.write_text(f"#!/bin/sh\nexec printf '{page}'\n")  # exec: the heap meter reports at exit
+            path.chmod(0o755)
+            return str(path)
+
+        form = 'Status: 200 OK\\r\\n\\r\\n<input name="title1">'
+        args = SimpleNamespace(program=fake("after", form + "A"), trivial=fake("trivial", "x"), tools=str(self.tmp),
+                               runs=2, warmup=1, no_sqlite=True, index=False, baseline=None)
+        for baseline, verdict in ((form + "A", "ok"), (form + "B", "PAGE DIFFERS FROM THE BASELINE'S")):
+            with self.subTest(baseline=baseline):
+                args.baseline = fake("before", baseline)
+                runner = bench.Runner(args)
+                try:
+                    with contextlib.redirect_stderr(io.StringIO()):
+                        entry, = runner.bench_size(self.tmp, {"books": 1}, [bench.Request("form", "search form")])
+                finally:
+                    shutil.rmtree(runner.scratch)
+                self.assertEqual(len(entry["baseline"]["wall_ms"]), 2)
+                self.assertEqual(bench.check(entry), verdict)
+                row = bench.report_table([{"books": 1, "rows": [entry]}]).splitlines()[2]
+                self.assertIn(f"| `{entry['baseline_md5']}` | `{entry['program_md5']}` |", row)
 
     def test_heap_meter_sees_the_peak_of_the_command_only(self):
         report = self.tmp / "heap.txt"

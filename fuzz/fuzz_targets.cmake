@@ -1,6 +1,7 @@
 # libFuzzer targets, one per parser of untrusted input; included by enable.cmake. Needs clang:
 # the libraries are built with -fsanitize=fuzzer-no-link (set by scripts/fuzz.sh together with
 # the sanitizers) and each target links the fuzzer's main.
+# The list of targets; scripts/fuzz.sh reads it too: one name a line, up to the ")".
 set(SHELFRA_FUZZERS
   query_string_fuzzer
   template_fuzzer

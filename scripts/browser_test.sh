@@ -8,13 +8,14 @@
 #   SHELFRA_SCREENSHOTS=dir where the screenshots go
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
 
 packages=(lighttpd chromium)
-has_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 has_package fonts-noto-cjk || has_package fonts-ipafont-gothic || packages+=(fonts-noto-cjk)
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
-"$root/scripts/setup.sh" "${packages[@]}"
+setup_packages "${packages[@]}"
 
 node_major="$(node -p 'process.versions.node.split(".")[0]')"
 if ((node_major < 20)); then

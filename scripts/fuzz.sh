@@ -6,7 +6,7 @@
 #   (default)        smoke run: 20 seconds per target, two targets at a time
 #   --long SECONDS   long run: SECONDS per target; new inputs stay in build-fuzz/corpus/
 #   --jobs N         targets fuzzed at the same time (default 2)
-#   TARGET...        only these targets (default: all of them, see fuzz/CMakeLists.txt)
+#   TARGET...        only these targets (default: all of them, as fuzz/fuzz_targets.cmake lists them)
 #
 # Every target starts from its committed seeds (fuzz/corpus/TARGET) and first replays the
 # inputs of earlier findings (fuzz/regressions/TARGET). A crash, a leak, a sanitizer report or
@@ -14,6 +14,7 @@
 # build-fuzz/artifacts/ and the message says how to replay it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
 
 seconds=20
 jobs=2
@@ -22,15 +23,21 @@ while (($#)); do
   case "$1" in
     --long) seconds="${2:?--long needs a number of seconds}"; shift 2 ;;
     --jobs) jobs="${2:?--jobs needs a number}"; shift 2 ;;
-    -h|--help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) print_help "${BASH_SOURCE[0]}"; exit 0 ;;
     -*) echo "fuzz: unknown option $1" >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
-all_targets=(query_string_fuzzer template_fuzzer sql_fuzzer filter_fuzzer dbf_fuzzer profile_fuzzer field_text_fuzzer)
+# The targets, as fuzz/fuzz_targets.cmake lists them in SHELFRA_FUZZERS (one name a line).
+mapfile -t all_targets < <(awk '/^set\(SHELFRA_FUZZERS/ { on = 1; next } on && /\)/ { exit } on { print $1 }' \
+  "$root/fuzz/fuzz_targets.cmake")
+((${#all_targets[@]})) || { echo "fuzz: no targets found in fuzz/fuzz_targets.cmake" >&2; exit 1; }
+for t in "${targets[@]}"; do
+  [[ " ${all_targets[*]} " == *" $t "* ]] || { echo "fuzz: no target $t (targets: ${all_targets[*]})" >&2; exit 2; }
+done
 ((${#targets[@]})) || targets=("${all_targets[@]}")
 
-"$root/scripts/setup.sh" clang libclang-rt-14-dev
+setup_packages clang libclang-rt-14-dev
 
 build="$root/build-fuzz"
 flags="-O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"

@@ -34,6 +34,7 @@
 # with the index serves links to (or copies of) their files from a folder of its own.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
 
 books=100000
 duration=30
@@ -58,7 +59,7 @@ while (($#)); do
     --exe) exe="${2:?}"; shift 2 ;;
     --report) report="${2:?}"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,34p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) print_help "${BASH_SOURCE[0]}"; exit 0 ;;
     *) echo "load_test: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -67,7 +68,7 @@ if [ "$swaps" = default ]; then
 fi
 report="${report:-$work/load-report.md}"
 
-"$root/scripts/setup.sh" lighttpd wrk
+setup_packages lighttpd wrk
 [ -x "$exe" ] || "$root/scripts/build.sh"
 mkdir -p "$work"
 
@@ -113,7 +114,6 @@ trap cleanup EXIT
 # With the index, the catalogue is served from a folder of the run's own, so that its book
 # table can be replaced: links to the generated files (copies where no link can be made), and
 # a host configuration that names the index folder.
-book_table=$'\x90\x7d\x8f\x91.DBF'  # "図書.DBF" in Shift_JIS, as bench/gen_catalogue.py names it
 served="$data"
 if [ -n "$swaps" ]; then
   served="$run_dir/catalogue"

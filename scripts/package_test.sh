@@ -12,8 +12,10 @@
 # Usage: scripts/package_test.sh
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
 
-"$root/scripts/setup.sh" lighttpd curl dpkg-dev file locales  # cpack needs dpkg-shlibdeps, file, a charmap
+setup_packages lighttpd curl dpkg-dev file locales  # cpack needs dpkg-shlibdeps, file, a charmap
 "$root/scripts/release_build.sh" gcc
 build="$root/build-rel-gcc"
 work="$root/build-pkg"
@@ -57,8 +59,6 @@ if ! diff <(list_files "$work/root-install") <(list_files "$work/root-deb") >"$w
   cat "$work/files.diff" >&2
   fail "cmake --install and the package hold different files"
 fi
-book_table="$(printf '\x90\x7d\x8f\x91.DBF')"  # the tables' Shift_JIS names
-loan_table="$(printf '\x91\xdd\x8f\x6f\x95\xd4\x8b\x70.DBF')"
 for f in usr/lib/cgi-bin/vovivavi.exe usr/bin/shelfra-index usr/bin/shelfra-make-catalogue; do
   [ -x "$work/root-install/$f" ] || fail "no program /$f"
 done

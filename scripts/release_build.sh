@@ -7,6 +7,8 @@
 # Usage: scripts/release_build.sh [gcc|clang]...     (default: both)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
 
 compilers=("$@")
 ((${#compilers[@]})) || compilers=(gcc clang)
@@ -18,7 +20,7 @@ for c in "${compilers[@]}"; do
     *) echo "release_build: unknown compiler $c (gcc or clang)" >&2; exit 2 ;;
   esac
 done
-"$root/scripts/setup.sh" "${packages[@]}"
+setup_packages "${packages[@]}"
 
 for c in "${compilers[@]}"; do
   cxx=g++

@@ -9,15 +9,16 @@
 # configuration (shelfra.conf) is written in either case.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
 
-"$root/scripts/setup.sh" lighttpd
+setup_packages lighttpd
 "$root/scripts/build.sh"
 
 data="${SHELFRA_DATA:-${XDG_DATA_HOME:-$HOME/.local/share}/shelfra/catalogue}"
 mkdir -p "$data"
 data="$(cd "$data" && pwd)"
 marker="$data/.shelfra-sample"
-book_table="$(printf '\x90\x7d\x8f\x91.DBF')"  # the book table's Shift_JIS name
 
 if [ -f "$marker" ] || [ ! -e "$data/$book_table" ]; then
   # Built beside the old files, then renamed over them: a request running meanwhile still

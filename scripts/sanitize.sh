@@ -8,7 +8,9 @@
 # Usage: scripts/sanitize.sh [ctest arguments...]     e.g. scripts/sanitize.sh -R Pages
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$root/scripts/setup.sh"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
+setup_packages
 
 build="$root/build-asan"
 logs="$build/sanitizer-logs"

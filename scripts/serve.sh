@@ -25,6 +25,7 @@
 # Needs lighttpd (scripts/setup.sh lighttpd); no root.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
 
 die() { echo "serve: $*" >&2; exit 1; }
 
@@ -41,7 +42,7 @@ while (($#)); do
     --owner) owner_pid="${2:?--owner needs a PID}"; shift 2 ;;
     --stop) stop_file="${2:?--stop needs a file}"; shift 2 ;;
     --logs) log_dir="${2:?--logs needs a folder}"; shift 2 ;;
-    -h|--help) sed -n '2,25p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) print_help "${BASH_SOURCE[0]}"; exit 0 ;;
     --) shift; args+=("$@"); break ;;
     -*) die "unknown option $1" ;;
     *) args+=("$1"); shift ;;

@@ -15,6 +15,8 @@
 #             and skips the browser, load, fuzz, sanitizer, release-build and package steps
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/lib.sh"
+offer_help "${BASH_SOURCE[0]}" "$@"
 
 quick=0
 if (($# == 1)) && [ "$1" = --quick ]; then
@@ -30,7 +32,7 @@ if ((quick)); then
   exec ctest --output-on-failure -j"$(nproc)" --timeout 600
 fi
 
-"$root/scripts/setup.sh"
+setup_packages
 "$root/scripts/build.sh"
 
 status=0
