@@ -52,7 +52,7 @@ PLANTED = (RARE_WORD, COMMON_WORD, KEYWORD1, KEYWORD2)
 # search statement's lines (kSql*, "{v}" standing for the criterion), which name the searched
 # fields. The benchmark reads its table names, its statement and its field lists from here and
 # from nowhere else.
-CATALOGUE_TEXTS = ROOT / "app" / "res" / "catalogue.txt"
+CATALOGUE_TEXTS = ROOT / "catalogue" / "res" / "catalogue.txt"
 # The statement line of each kind of criterion (the first title line; later ones are kSqlTitleMore).
 CRITERION_LINES = {"title": "kSqlTitleFirst", "author": "kSqlAuthor", "keyword": "kSqlKeyword",
                    "class": "kSqlClass"}
