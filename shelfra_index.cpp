@@ -57,7 +57,9 @@ int main(int argc, char** argv) {
     for (std::string_view table : {shelfra::BookTableName(), shelfra::LendingTableName()}) {
       const shelfra::DbfFile& file = database.OpenTableFile(table);
       std::string report;
-      if (!shelfra::BuildIndexNow(file, shelfra::CatalogueIndexFields(), directory, wait_seconds, report)) status = 1;
+      if (!shelfra::BuildIndexNow(file, shelfra::CatalogueIndexFields(), directory, wait_seconds, report).Ok()) {
+        status = 1;
+      }
       Say(stdout, report);
     }
   } catch (const shelfra::Exception& e) {

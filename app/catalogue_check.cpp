@@ -52,8 +52,6 @@ constexpr std::string_view kDetailFields[] = {
 // Shift_JIS text for a UTF-8 line.
 std::string U(std::string_view sjis) { return ReadableUtf8(sjis); }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
-
 std::string Hex(unsigned byte) { return Format("0x%.2x", {byte}); }
 
 std::string DirectoryOf(const std::string& path) {
@@ -601,13 +599,13 @@ void CatalogueChecker::IndexFolder(const std::vector<std::pair<std::string, cons
   Ok("index folder " + folder + ": writable");
   for (const auto& [table, file] : tables) {
     const std::string path = SearchIndex::PathFor(*file, directory);
-    std::string why;
-    if (std::unique_ptr<SearchIndex> index = SearchIndex::Open(*file, path, &why)) {
+    std::unique_ptr<SearchIndex> index;
+    if (const IndexStatus why = SearchIndex::Open(*file, path, index); why.Ok()) {
       Ok("index of " + table + ": current (" + U(path) + ")");
-    } else if (why == "missing") {
+    } else if (why.reason == IndexReason::kMissing) {
       Note("index of " + table + ": none yet (" + U(path) + "): the first request makes it, or run shelfra-index");
     } else {
-      Note("index of " + table + ": " + why + " (" + U(path) +
+      Note("index of " + table + ": " + why.message + " (" + U(path) +
            "): the next request makes it again, or run shelfra-index");
     }
   }

@@ -121,7 +121,7 @@ TEST_F(IndexKeeperTest, ADeadBuildIsReportedOnceAndItsLeftoversRemoved) {
   EXPECT_EQ(Count("ended before it finished"), 1u);
   // The operator's command builds at once and clears what the dead build left.
   std::string report;
-  EXPECT_TRUE(BuildIndexNow(*file_, fields_, cache_, 0, report)) << report;
+  EXPECT_TRUE(BuildIndexNow(*file_, fields_, cache_, 0, report).Ok()) << report;
   EXPECT_NE(report.find("removed " + leftover), std::string::npos) << report;
   EXPECT_FALSE(std::filesystem::exists(leftover));
 }
