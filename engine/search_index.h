@@ -127,7 +127,7 @@ class SearchIndex {
   // True when [offset, offset + size) lies inside the sections, 4-aligned.
   bool InSections(uint64_t offset, uint64_t size) const;
   // Bytes [offset, offset + size) of the file, each block of them checked against its CRC-32C
-  // the first time it is read; nullptr (and Damaged() from then on) when one does not match.
+  // the first time it is read; nullptr (and kDamaged from then on) when one does not match.
   // Requires: the range lies in the sections.
   const char* Bytes(uint64_t offset, uint64_t size) const;
   uint64_t BlockStart(uint64_t block) const;
