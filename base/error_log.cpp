@@ -143,6 +143,8 @@ std::string ReadableUtf8(std::string_view text) {
   return out;
 }
 
+std::string ErrnoText(int err) { return std::strerror(err); }
+
 void SetLogFdForTesting(int fd) { g_log_fd = fd < 0 ? STDERR_FILENO : fd; }
 
 }  // namespace shelfra

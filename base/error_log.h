@@ -28,6 +28,10 @@ void LogLine(std::string_view text);
 // the operator's commands, which print Shift_JIS names and settings.
 std::string ReadableUtf8(std::string_view text);
 
+// The system's text for the errno value `err` (strerror), for the lines that say why the
+// system refused.
+std::string ErrnoText(int err);
+
 // Tests: lines go to `fd` instead of standard error; -1 restores standard error. Not owned.
 void SetLogFdForTesting(int fd);
 

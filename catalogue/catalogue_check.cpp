@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "base/error_log.h"
 #include "base/exceptions.h"
@@ -21,11 +20,8 @@ namespace check {
 
 std::string U(std::string_view sjis) { return ReadableUtf8(sjis); }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
-
 }  // namespace check
 
-using check::ErrnoText;
 using check::U;
 
 namespace {

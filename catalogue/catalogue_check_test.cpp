@@ -165,7 +165,7 @@ TEST(CatalogueCheckTest, IndexIsCurrentOnlyForTheTableFileItWasMadeFrom) {
   {
     std::unique_ptr<DbfFile> file = testing::OpenTable(c.Dir() + "/" + Sjis("図書.DBF"));
     std::string report;
-    ASSERT_TRUE(BuildIndexNow(*file, CatalogueIndexFields(), c.Dir() + "/cache", 0, report)) << report;
+    ASSERT_TRUE(BuildIndexNow(*file, CatalogueIndexFields(), c.Dir() + "/cache", 0, report).Ok()) << report;
   }
   std::vector<Finding> findings = CheckCatalogue();
   EXPECT_TRUE(HasLineWith(findings, "ok: index folder " + c.Dir() + "/cache: writable")) << Lines(findings);

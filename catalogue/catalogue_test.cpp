@@ -133,8 +133,9 @@ TEST(CatalogueTest, EverySearchShapeGivesTheScansAnswerThroughTheIndex) {
   testing::RandomBookTable(1).WriteTo(table);
   std::unique_ptr<DbfFile> file = testing::OpenTable(table);
   std::string report;
-  ASSERT_TRUE(BuildIndexNow(*file, CatalogueIndexFields(), catalogue.Dir() + "/cache", 0, report)) << report;
-  std::unique_ptr<SearchIndex> index = SearchIndex::Open(*file, SearchIndex::PathFor(*file, catalogue.Dir() + "/cache"));
+  ASSERT_TRUE(BuildIndexNow(*file, CatalogueIndexFields(), catalogue.Dir() + "/cache", 0, report).Ok()) << report;
+  std::unique_ptr<SearchIndex> index;
+  ASSERT_TRUE(SearchIndex::Open(*file, SearchIndex::PathFor(*file, catalogue.Dir() + "/cache"), index).Ok());
   ASSERT_NE(index, nullptr);
 
   std::vector<std::string> statements;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/error_log.h"
 #include "base/files.h"
 #include "catalogue/check_parts.h"
 #include "engine/dbf_file.h"
@@ -15,7 +16,6 @@
 
 namespace shelfra {
 
-using check::ErrnoText;
 using check::U;
 
 void CatalogueChecker::IndexFolder(const std::vector<std::pair<std::string, const DbfFile*>>& tables) {
@@ -54,13 +54,13 @@ void CatalogueChecker::IndexFolder(const std::vector<std::pair<std::string, cons
   Ok("index folder " + folder + ": writable");
   for (const auto& [table, file] : tables) {
     const std::string path = SearchIndex::PathFor(*file, directory);
-    std::string why;
-    if (std::unique_ptr<SearchIndex> index = SearchIndex::Open(*file, path, &why)) {
+    std::unique_ptr<SearchIndex> index;
+    if (const IndexStatus why = SearchIndex::Open(*file, path, index); why.Ok()) {
       Ok("index of " + table + ": current (" + U(path) + ")");
-    } else if (why == "missing") {
+    } else if (why.reason == IndexReason::kMissing) {
       Note("index of " + table + ": none yet (" + U(path) + "): the first request makes it, or run shelfra-index");
     } else {
-      Note("index of " + table + ": " + why + " (" + U(path) +
+      Note("index of " + table + ": " + why.message + " (" + U(path) +
            "): the next request makes it again, or run shelfra-index");
     }
   }

@@ -18,8 +18,6 @@ namespace check {
 
 // UTF-8 text of Shift_JIS bytes for a finding's line.
 std::string U(std::string_view sjis);
-// The system's text for errno value `err`.
-std::string ErrnoText(int err);
 
 }  // namespace check
 

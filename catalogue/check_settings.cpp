@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "base/error_log.h"
 #include "base/files.h"
 #include "base/format.h"
 #include "base/profile.h"
@@ -16,7 +17,6 @@
 
 namespace shelfra {
 
-using check::ErrnoText;
 using check::U;
 
 namespace {

@@ -27,7 +27,7 @@ int BuildCatalogueIndexes(int wait_seconds, const IndexCommandSay& say, const In
     for (std::string_view table : {BookTableName(), LendingTableName()}) {
       const DbfFile& file = database.OpenTableFile(table);
       std::string report;
-      if (!BuildIndexNow(file, CatalogueIndexFields(), directory, wait_seconds, report)) status = 1;
+      if (!BuildIndexNow(file, CatalogueIndexFields(), directory, wait_seconds, report).Ok()) status = 1;
       say(report);
     }
   } catch (const Exception& e) {

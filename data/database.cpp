@@ -116,7 +116,7 @@ std::shared_ptr<const SearchIndex> TDatabase::SearchIndexFor(const DbfFile& file
 
 void TDatabase::CheckIndex(const DbfFile& file) {
   for (IndexEntry& entry : indexes_) {
-    if (entry.file == &file && entry.index != nullptr && entry.index->Damaged()) {
+    if (entry.file == &file && entry.index != nullptr && !entry.index->Status().Ok()) {
       RetireDamagedIndex(*entry.index);
       entry.index.reset();
     }

@@ -79,4 +79,8 @@ uint32_t Crc32c(const void* data, size_t size, uint32_t crc) {
   return ~Portable(p, size, crc);
 }
 
+uint32_t Crc32cPortable(const void* data, size_t size, uint32_t crc) {
+  return ~Portable(static_cast<const unsigned char*>(data), size, ~crc);
+}
+
 }  // namespace shelfra

@@ -41,23 +41,25 @@ void AppendVarint(uint32_t value, std::string& out) {
   out.push_back(static_cast<char>(value));
 }
 
+const unsigned char* DecodeVarint(const unsigned char* p, const unsigned char* end, uint32_t& value) {
+  value = 0;
+  for (int shift = 0; shift <= 28; shift += 7) {
+    if (p == end) return nullptr;
+    const unsigned char b = *p++;
+    value |= static_cast<uint32_t>(b & 0x7F) << shift;
+    if ((b & 0x80) == 0) return p;
+  }
+  return nullptr;
+}
+
 void PostingCursor::Advance() {
-  if (left_ == 0) {
-    done_ = true;
+  uint32_t delta = 0;
+  const unsigned char* next = left_ == 0 ? nullptr : DecodeVarint(p_, end_, delta);
+  if (next == nullptr) {
+    done_ = true;  // the count reached, or a list cut short: nothing more to trust
     return;
   }
-  uint32_t delta = 0;
-  int shift = 0;
-  for (;;) {
-    if (p_ == end_ || shift > 28) {
-      done_ = true;  // a list cut short: nothing more to trust
-      return;
-    }
-    const unsigned char b = *p_++;
-    delta |= static_cast<uint32_t>(b & 0x7F) << shift;
-    shift += 7;
-    if ((b & 0x80) == 0) break;
-  }
+  p_ = next;
   value_ = started_ ? value_ + delta : delta;
   started_ = true;
   --left_;

@@ -72,6 +72,10 @@ struct IndexFileHeader {
 };
 static_assert(sizeof(IndexFileHeader) == 256);
 
+// The (pair, record) entries a build sorts at a time before it spills them as a run to its
+// side file: 8 bytes each, twice over while sorting, so 64 MB.
+inline constexpr size_t kIndexRunEntries = size_t{1} << 22;
+
 // The temporary file of a build is "<index path><infix><pid>.<serial>".
 inline constexpr std::string_view kIndexTemporaryInfix = ".tmp.";
 
@@ -128,6 +132,9 @@ inline uint32_t PairHash(uint32_t pair) { return static_cast<uint32_t>((pair * 0
 
 // Appends `value` in LEB128 (7 bits a byte, low bits first).
 void AppendVarint(uint32_t value, std::string& out);
+// Decodes the LEB128 value at `p` into `value`: the byte after it, or nullptr when its bytes
+// end before it does or it runs past five bytes.
+const unsigned char* DecodeVarint(const unsigned char* p, const unsigned char* end, uint32_t& value);
 
 // Walks one delta-coded record list, stopping at its count or where its bytes end.
 class PostingCursor {

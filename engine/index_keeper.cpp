@@ -11,15 +11,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <thread>
 #include <vector>
 
+#include "base/error_log.h"
+#include "base/scoped_fd.h"
 #include "engine/dbf_file.h"
 #include "engine/index_format.h"
 
@@ -37,8 +41,6 @@ void Log(const std::string& line) {
 int64_t Now() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
-
-std::string Errno(int err) { return std::strerror(err); }
 
 // "<dir>/<hash>" for the index path "<dir>/<hash>.idx".
 std::string BaseOf(const std::string& index_path) { return index_path.substr(0, index_path.size() - 4); }
@@ -90,7 +92,8 @@ State ReadState(int fd) {
   return s;
 }
 
-bool WriteState(int fd, const State& s) {
+// Rewrites the state record in place; kStateUnwritable when it could not be written whole.
+IndexStatus WriteState(int fd, const State& s) {
   std::string text(kStateMagic);
   text += s.status + "\n";
   for (int64_t v : {static_cast<int64_t>(s.table.device), static_cast<int64_t>(s.table.inode), s.table.size,
@@ -102,29 +105,51 @@ bool WriteState(int fd, const State& s) {
   text += s.reason;
   if (text.size() > kStateSize) text.resize(kStateSize);
   text.resize(kStateSize, '\n');
-  return ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+  const ssize_t n = ::pwrite(fd, text.data(), text.size(), 0);
+  if (n == static_cast<ssize_t>(text.size())) return {};
+  return IndexStatus::Refused(IndexReason::kStateUnwritable, "cannot record the attempt in its lock file",
+                              n < 0 ? errno : ENOSPC);
 }
 
-// Opens (creating it, at its full size) the lock file of the index at `index_path`; -1 with
-// the reason in `error` when it cannot be had.
-int OpenLockFile(const std::string& index_path, std::string& error) {
+// Opens (creating it, at its full size) the lock file of the index at `index_path` into
+// `lock`; kFolderUnusable when it cannot be had.
+IndexStatus OpenLockFile(const std::string& index_path, ScopedFd& lock) {
   const std::string path = BaseOf(index_path) + ".lock";
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    error = "cannot open " + path + ": " + Errno(errno);
-    return -1;
-  }
+  lock.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!lock.Valid()) return IndexStatus::Refused(IndexReason::kFolderUnusable, "cannot open " + path, errno);
   struct stat st;
-  if (::fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(kStateSize)) {
+  if (::fstat(lock.Get(), &st) == 0 && st.st_size < static_cast<off_t>(kStateSize)) {
     // A new lock file: its state record gets its room now, while there is room to be had.
     State empty;
-    (void)WriteState(fd, empty);
+    (void)WriteState(lock.Get(), empty);
   }
-  return fd;
+  return {};
 }
 
 std::string Describe(const DbfFile& file, const std::string& index_path) {
   return "index " + index_path + " of " + file.Path();
+}
+
+// The line of a failed build, whether the build said it or the request that found its state.
+std::string FailureLine(const DbfFile& file, const std::string& index_path, const std::string& reason) {
+  return "could not build " + Describe(file, index_path) + ": " + reason + "; the next attempt waits for a change of "
+         "the table or " + std::to_string(kIndexRetrySeconds / 60) + " minutes";
+}
+
+// The table path an index file at `path` records; empty when it cannot be read.
+std::string TableOfIndex(const std::string& path) {
+  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) return {};
+  IndexFileHeader h{};
+  std::string table;
+  if (::pread(fd.Get(), &h, sizeof h, 0) == static_cast<ssize_t>(sizeof h) && h.path_length < 65536) {
+    table.resize(h.path_length);
+    if (::pread(fd.Get(), table.data(), table.size(), static_cast<off_t>(h.path_offset)) !=
+        static_cast<ssize_t>(table.size())) {
+      table.clear();
+    }
+  }
+  return table;
 }
 
 // Removes, holding the lock of the index at `index_path`, the temporary files its dead
@@ -134,11 +159,12 @@ void RemoveLeftovers(const std::string& index_path, const std::function<void(con
   const size_t slash = index_path.rfind('/');
   const std::string dir = index_path.substr(0, slash);
   const std::string own_prefix = index_path.substr(slash + 1) + std::string(kIndexTemporaryInfix);
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return;
   std::vector<std::string> names;
-  while (const dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
-  ::closedir(d);
+  {
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (d == nullptr) return;
+    while (const dirent* e = ::readdir(d.get())) names.emplace_back(e->d_name);
+  }
   const int64_t now = Now();
   for (const std::string& name : names) {
     const std::string path = dir + "/" + name;
@@ -155,26 +181,11 @@ void RemoveLeftovers(const std::string& index_path, const std::function<void(con
       continue;
     }
     // Another table's index, untouched for a day: is its table still there?
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) continue;
-    IndexFileHeader h{};
-    std::string table;
-    if (::pread(fd, &h, sizeof h, 0) == static_cast<ssize_t>(sizeof h) && h.path_length < 65536) {
-      table.resize(h.path_length);
-      if (::pread(fd, table.data(), table.size(), static_cast<off_t>(h.path_offset)) !=
-          static_cast<ssize_t>(table.size())) {
-        table.clear();
-      }
-    }
-    ::close(fd);
+    const std::string table = TableOfIndex(path);
     struct stat table_st;
     if (table.empty() || ::stat(table.c_str(), &table_st) == 0 || errno != ENOENT) continue;
-    std::string ignored;
-    int lock = OpenLockFile(path, ignored);
-    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-      if (lock >= 0) ::close(lock);
-      continue;
-    }
+    ScopedFd lock;
+    if (!OpenLockFile(path, lock).Ok() || ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) continue;
     const std::string base = BaseOf(path);
     if (::unlink(path.c_str()) == 0) {
       log("removed " + path + ", the index of " + table + ", missing for a day (" + std::to_string(st.st_size) +
@@ -182,29 +193,27 @@ void RemoveLeftovers(const std::string& index_path, const std::function<void(con
     }
     ::unlink((base + ".report").c_str());
     ::unlink((base + ".lock").c_str());
-    ::close(lock);
   }
 }
 
 // Builds the index holding the lock `lock_fd`: clears leftovers, builds, records the outcome
-// in the state record and says it through `log`. True when the index was made.
-bool RunBuild(const DbfFile& file, const SearchIndexFields& fields, const std::string& index_path, int lock_fd,
-              const std::function<void(const std::string&)>& log, bool report_failure_in_state) {
+// in the state record and says it through `log` (a failure only unless it is left in the state
+// record for the next request to report). The build's status.
+IndexStatus RunBuild(const DbfFile& file, const SearchIndexFields& fields, const std::string& index_path, int lock_fd,
+                     const std::function<void(const std::string&)>& log, bool report_failure_in_state) {
   RemoveLeftovers(index_path, log);
   const auto start = std::chrono::steady_clock::now();
-  std::string failure;
-  EngineStatus status;
+  IndexStatus status;
   try {
-    status = SearchIndex::Build(file, fields, index_path, failure);
+    status = SearchIndex::Build(file, fields, index_path);
   } catch (const std::bad_alloc&) {
-    failure = "out of memory";
+    status = IndexStatus::Failed(IndexReason::kOutOfMemory, "out of memory");
   }
-  if (!status.Ok()) failure = "the table changed while it was read";
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   State s;
   s.table = file.Identity();
   s.time = Now();
-  if (failure.empty()) {
+  if (status.Ok()) {
     struct stat st;
     const int64_t size = ::stat(index_path.c_str(), &st) == 0 ? st.st_size : 0;
     char took[32];
@@ -212,42 +221,47 @@ bool RunBuild(const DbfFile& file, const SearchIndexFields& fields, const std::s
     s.status = "ok";
     (void)WriteState(lock_fd, s);
     log("built " + Describe(file, index_path) + " in " + took + " s (" + std::to_string(size) + " bytes)");
-    return true;
+    return status;
   }
   s.status = "failed";
-  s.reason = failure;
+  s.reason = status.message;
   s.reported = !report_failure_in_state;
   (void)WriteState(lock_fd, s);
-  if (!report_failure_in_state) {
-    log("could not build " + Describe(file, index_path) + ": " + failure + "; the next attempt waits for a change of "
-        "the table or " + std::to_string(kIndexRetrySeconds / 60) + " minutes");
-  }
-  return false;
+  if (!report_failure_in_state) log(FailureLine(file, index_path, status.message));
+  return status;
 }
 
 // Appends `line` to the report file of the index at `index_path`, for the next request to log.
 void AppendReport(const std::string& index_path, const std::string& line) {
-  int fd = ::open((BaseOf(index_path) + ".report").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;
+  ScopedFd fd(::open((BaseOf(index_path) + ".report").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!fd.Valid()) return;
   const std::string text = line + "\n";
-  (void)!::write(fd, text.data(), text.size());
-  ::close(fd);
+  (void)!::write(fd.Get(), text.data(), text.size());
 }
 
 // Logs and removes what a build in a process of its own reported, once: the request that
-// renames the report away is the one that logs it.
+// renames the report away is the one that logs it. Each line goes out in pieces of at most
+// kReportPiece bytes, empty ones left out.
 void ClaimReport(const std::string& index_path) {
+  constexpr size_t kReportPiece = 4095;
   const std::string report = BaseOf(index_path) + ".report";
   const std::string claimed = report + "." + std::to_string(::getpid());
   if (::rename(report.c_str(), claimed.c_str()) != 0) return;
-  if (std::FILE* f = std::fopen(claimed.c_str(), "rb")) {
-    char line[4096];
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-      std::string text(line);
-      if (!text.empty() && text.back() == '\n') text.pop_back();
-      if (!text.empty()) Log(text);
+  std::string text;
+  if (ScopedFd fd(::open(claimed.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)); fd.Valid()) {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd.Get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+      if (n > 0) text.append(buffer, static_cast<size_t>(n));
     }
-    std::fclose(f);
+  }
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    for (size_t piece = at; piece < end; piece += kReportPiece) {
+      Log(text.substr(piece, std::min(kReportPiece, end - piece)));
+    }
+    at = end + 1;
   }
   ::unlink(claimed.c_str());
 }
@@ -255,32 +269,76 @@ void ClaimReport(const std::string& index_path) {
 // Starts the build in a process of its own, detached from the request: a new session (so
 // that neither the web server's time-outs nor its signals to the request reach it), its
 // standard streams on /dev/null (so the web server waits for none of them), a lower priority.
-// The process keeps `lock_fd` open: the lock is held as long as it lives. False when no
+// The process keeps `lock_fd` open: the lock is held as long as it lives. kNoProcess when no
 // process could be started.
-bool StartDetachedBuild(const DbfFile& file, const SearchIndexFields& fields, const std::string& index_path,
-                        int lock_fd) {
+IndexStatus StartDetachedBuild(const DbfFile& file, const SearchIndexFields& fields, const std::string& index_path,
+                               int lock_fd) {
   const pid_t child = ::fork();
-  if (child < 0) return false;
+  if (child < 0) return IndexStatus::Refused(IndexReason::kNoProcess, "cannot start a build process", errno);
   if (child == 0) {
     ::setsid();
     if (::fork() != 0) ::_exit(0);
-    int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
-      if (null > 2) ::close(null);
+    ScopedFd null(::open("/dev/null", O_RDWR));
+    if (null.Valid()) {
+      for (int fd = 0; fd <= 2; ++fd) ::dup2(null.Get(), fd);
+      if (null.Get() <= 2) (void)null.Release();  // it is one of the standard streams now
     }
+    null.Reset();
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);  // a file-size limit fails the write instead of killing the build
     (void)!::nice(10);
-    RunBuild(file, fields, index_path, lock_fd,
-             [&](const std::string& line) { AppendReport(index_path, line); }, /*report_failure_in_state=*/true);
+    (void)RunBuild(file, fields, index_path, lock_fd,
+                   [&](const std::string& line) { AppendReport(index_path, line); }, /*report_failure_in_state=*/true);
     ::_exit(0);
   }
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  return true;
+  return {};
+}
+
+// Decides, holding the lock `lock_fd`, whether a build of `file` is to start now: reports a
+// failure the state record holds and nobody logged yet (a build process that died says
+// nothing, so "running" found under a lock now held is one), and kBackingOff when the last
+// build of this very table file failed less than kIndexRetrySeconds before `now`.
+IndexStatus DueForBuild(const DbfFile& file, const std::string& path, int lock_fd, int64_t now) {
+  State state = ReadState(lock_fd);
+  if (state.status == "running") {
+    state.status = "failed";
+    state.reason = "the build process ended before it finished (killed, or out of memory or CPU time)";
+    state.reported = false;
+  }
+  if (state.status == "failed" && !state.reported) {
+    Log(FailureLine(file, path, state.reason));
+    state.reported = true;
+    (void)WriteState(lock_fd, state);
+  }
+  if (state.status == "failed" && state.table == file.Identity() && now - state.time < kIndexRetrySeconds) {
+    return IndexStatus::Failed(IndexReason::kBackingOff, state.reason);
+  }
+  return {};
+}
+
+// Records the attempt in the state record ("running") and starts the detached build; says
+// what kept it from starting.
+void StartBuild(const DbfFile& file, const SearchIndexFields& fields, const std::string& path, int lock_fd,
+                int64_t now) {
+  State running;
+  running.status = "running";
+  running.table = file.Identity();
+  running.time = now;
+  if (IndexStatus s = WriteState(lock_fd, running); !s.Ok()) {
+    Log("cannot build " + Describe(file, path) + ": " + s.message);
+    return;
+  }
+  if (IndexStatus s = StartDetachedBuild(file, fields, path, lock_fd); !s.Ok()) {
+    State failed = running;
+    failed.status = "failed";
+    failed.reason = s.message;
+    Log("could not build " + Describe(file, path) + ": " + failed.reason);
+    (void)WriteState(lock_fd, failed);
+  }
 }
 
 }  // namespace
@@ -292,71 +350,37 @@ void SetIndexBuildsInlineForTesting(bool inline_builds) { g_inline_builds = inli
 std::unique_ptr<SearchIndex> IndexForRequest(const DbfFile& file, const SearchIndexFields& fields,
                                             const std::string& directory) {
   const std::string path = SearchIndex::PathFor(file, directory);
-  std::string why;
-  if (std::unique_ptr<SearchIndex> index = SearchIndex::Open(file, path, &why)) {
+  std::unique_ptr<SearchIndex> index;
+  if (SearchIndex::Open(file, path, index).Ok()) {
     ClaimReport(path);
     return index;
   }
   ::mkdir(directory.c_str(), 0755);  // a cache directory named but not made yet
-  std::string error;
-  const int lock = OpenLockFile(path, error);
-  if (lock < 0) {
-    Log("cannot use the index directory " + directory + ": " + error + "; searches scan the table");
+  ScopedFd lock;
+  if (IndexStatus s = OpenLockFile(path, lock); !s.Ok()) {
+    Log("cannot use the index directory " + directory + ": " + s.message + "; searches scan the table");
     return nullptr;
   }
-  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    ::close(lock);  // a build is running (or another request is deciding): scan meanwhile
-    return nullptr;
-  }
+  // A build is running (or another request is deciding): scan meanwhile.
+  if (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
   // A build may have ended between the first look and the lock.
-  if (std::unique_ptr<SearchIndex> index = SearchIndex::Open(file, path, &why)) {
-    ::close(lock);
+  const IndexStatus why = SearchIndex::Open(file, path, index);
+  if (why.Ok()) {
+    lock.Reset();
     ClaimReport(path);
     return index;
   }
-  State state = ReadState(lock);
   const int64_t now = Now();
-  if (state.status == "running") {
-    // We hold the lock, so the process that was building is gone without a word.
-    state.status = "failed";
-    state.reason = "the build process ended before it finished (killed, or out of memory or CPU time)";
-    state.reported = false;
-  }
-  if (state.status == "failed" && !state.reported) {
-    Log("could not build " + Describe(file, path) + ": " + state.reason + "; the next attempt waits for a change of "
-        "the table or " + std::to_string(kIndexRetrySeconds / 60) + " minutes");
-    state.reported = true;
-    (void)WriteState(lock, state);
-  }
-  if (state.status == "failed" && state.table == file.Identity() && now - state.time < kIndexRetrySeconds) {
-    ::close(lock);
-    return nullptr;
-  }
-  Log(Describe(file, path) + " is " + why + "; building it");
+  if (!DueForBuild(file, path, lock.Get(), now).Ok()) return nullptr;
+  Log(Describe(file, path) + " is " + why.message + "; building it");
   if (g_inline_builds) {
-    std::unique_ptr<SearchIndex> index;
-    if (RunBuild(file, fields, path, lock, Log, /*report_failure_in_state=*/false)) index = SearchIndex::Open(file, path);
-    ::close(lock);
+    if (RunBuild(file, fields, path, lock.Get(), Log, /*report_failure_in_state=*/false).Ok()) {
+      (void)SearchIndex::Open(file, path, index);
+    }
     return index;
   }
-  State running;
-  running.status = "running";
-  running.table = file.Identity();
-  running.time = now;
-  if (!WriteState(lock, running)) {
-    Log("cannot build " + Describe(file, path) + ": cannot record the attempt in its lock file: " + Errno(errno));
-    ::close(lock);
-    return nullptr;
-  }
-  if (!StartDetachedBuild(file, fields, path, lock)) {
-    State failed = running;
-    failed.status = "failed";
-    failed.reason = "cannot start a build process: " + Errno(errno);
-    Log("could not build " + Describe(file, path) + ": " + failed.reason);
-    (void)WriteState(lock, failed);
-  }
-  ::close(lock);  // the build process holds the lock now
-  return nullptr;
+  StartBuild(file, fields, path, lock.Get(), now);
+  return nullptr;  // the build process holds the lock now
 }
 
 void RetireDamagedIndex(const SearchIndex& index) {
@@ -365,43 +389,38 @@ void RetireDamagedIndex(const SearchIndex& index) {
       static_cast<uint64_t>(st.st_dev) == index.Identity().device) {
     ::unlink(index.Path().c_str());
   }
-  Log("index " + index.Path() + " is damaged (a block failed its check, or the file changed under the reader); "
-      "the request was answered by scanning, and the index will be made again");
+  Log("index " + index.Path() + " is " + index.Status().message +
+      "; the request was answered by scanning, and the index will be made again");
 }
 
-bool BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, const std::string& directory,
-                   int wait_seconds, std::string& report) {
+IndexStatus BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, const std::string& directory,
+                          int wait_seconds, std::string& report) {
   const std::string path = SearchIndex::PathFor(file, directory);
   ::mkdir(directory.c_str(), 0755);
-  std::string error;
-  const int lock = OpenLockFile(path, error);
-  if (lock < 0) {
-    report = "cannot use the index directory " + directory + ": " + error;
-    return false;
+  ScopedFd lock;
+  if (IndexStatus s = OpenLockFile(path, lock); !s.Ok()) {
+    report = "cannot use the index directory " + directory + ": " + s.message;
+    return s;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
-  while (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      ::close(lock);
       report = "a build of " + Describe(file, path) + " is still running";
-      return false;
+      return IndexStatus::Failed(IndexReason::kBusy, report);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  std::string why;
-  if (SearchIndex::Open(file, path, &why) != nullptr) {
-    ::close(lock);
+  if (std::unique_ptr<SearchIndex> current; SearchIndex::Open(file, path, current).Ok()) {
+    lock.Reset();
     ClaimReport(path);
     report = Describe(file, path) + " is current";
-    return true;
+    return {};
   }
   ClaimReport(path);
   report.clear();
-  bool built = RunBuild(file, fields, path, lock,
-                        [&](const std::string& line) { report += (report.empty() ? "" : "\n") + line; },
-                        /*report_failure_in_state=*/false);
-  ::close(lock);
-  return built;
+  return RunBuild(file, fields, path, lock.Get(),
+                  [&](const std::string& line) { report += (report.empty() ? "" : "\n") + line; },
+                  /*report_failure_in_state=*/false);
 }
 
 }  // namespace shelfra

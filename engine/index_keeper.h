@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/index_status.h"
 #include "engine/search_index.h"
 
 namespace shelfra {
@@ -42,10 +43,11 @@ void RetireDamagedIndex(const SearchIndex& index);
 
 // Makes the index of `file` in `directory` now, in this process (the operator's command),
 // after waiting up to `wait_seconds` for a build in progress to end. `report` says what
-// happened, a line for each event (leftovers removed, the build). True when a current index
-// is there afterwards. Logs nothing: the report is the caller's to show.
-bool BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, const std::string& directory,
-                   int wait_seconds, std::string& report);
+// happened, a line for each event (leftovers removed, the build). Ok when a current index is
+// there afterwards; else kFolderUnusable, kBusy (the wait ran out) or the build's failure.
+// Logs nothing: the report is the caller's to show.
+IndexStatus BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, const std::string& directory,
+                          int wait_seconds, std::string& report);
 
 // Tests only: requests build in their own process and wait for it (true), as the operator's
 // command does, instead of leaving the build to a process of its own (false, the default).

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_fd.h"
 #include "engine/engine_test_support.h"
 #include "tests/support/book_tables.h"
 #include "tests/support/sjis.h"
@@ -68,12 +69,12 @@ TEST_F(IndexKeeperTest, BuildsOnceThenServesAndLogsEachEventOnce) {
 TEST_F(IndexKeeperTest, ARunningBuildIsNotJoinedNorRepeated) {
   std::filesystem::create_directories(cache_);
   const std::string lock_path = index_.substr(0, index_.size() - 4) + ".lock";
-  int held = ::open(lock_path.c_str(), O_RDWR | O_CREAT, 0644);
-  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);  // another process builds
+  ScopedFd held(::open(lock_path.c_str(), O_RDWR | O_CREAT, 0644));
+  ASSERT_EQ(::flock(held.Get(), LOCK_EX | LOCK_NB), 0);  // another process builds
   EXPECT_EQ(Request(), nullptr);
   EXPECT_FALSE(std::filesystem::exists(index_));
   EXPECT_TRUE(g_lines.empty());
-  ::close(held);
+  held.Reset();
   EXPECT_NE(Request(), nullptr);
 }
 
@@ -121,7 +122,7 @@ TEST_F(IndexKeeperTest, ADeadBuildIsReportedOnceAndItsLeftoversRemoved) {
   EXPECT_EQ(Count("ended before it finished"), 1u);
   // The operator's command builds at once and clears what the dead build left.
   std::string report;
-  EXPECT_TRUE(BuildIndexNow(*file_, fields_, cache_, 0, report)) << report;
+  EXPECT_TRUE(BuildIndexNow(*file_, fields_, cache_, 0, report).Ok()) << report;
   EXPECT_NE(report.find("removed " + leftover), std::string::npos) << report;
   EXPECT_FALSE(std::filesystem::exists(leftover));
 }

@@ -112,13 +112,6 @@ void ReleaseGuard(int index) {
 
 int64_t Nanoseconds(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, bool watched) {
@@ -128,17 +121,16 @@ int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, 
   file->path_ = path;
   file->watched_ = watched;
   // O_NONBLOCK: a FIFO in place of the file must not wait for a writer; it is refused below.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno;
-  FdCloser closer{fd};
+  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.Valid()) return errno;
   struct stat st;
-  if (::fstat(fd, &st) != 0) return errno;
+  if (::fstat(fd.Get(), &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return EISDIR;
   file->identity_ = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
                                  Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
   const size_t size = static_cast<size_t>(st.st_size);
   if (size > 0) {
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
     if (map != MAP_FAILED) {
       file->guard_slot_ = GuardMapping(file.get(), static_cast<const char*>(map), size);
       if (file->guard_slot_ >= 0) {
@@ -155,7 +147,7 @@ int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, 
       file->copy_ = std::make_unique<char[]>(size);
       size_t got = 0;
       while (got < size) {
-        ssize_t n = ::pread(fd, file->copy_.get() + got, size - got, static_cast<off_t>(got));
+        ssize_t n = ::pread(fd.Get(), file->copy_.get() + got, size - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
         if (n == 0) break;  // the file shrank since fstat
@@ -165,10 +157,7 @@ int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, 
       file->size_ = got;
     }
   }
-  if (file->mapped_) {
-    file->fd_ = fd;  // kept for Read and Changed; closed by the destructor
-    closer.fd = -1;
-  }
+  if (file->mapped_) file->fd_ = std::move(fd);  // kept for Read and Changed
   out = std::move(file);
   return 0;
 }
@@ -176,18 +165,17 @@ int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, 
 MappedFile::~MappedFile() {
   if (guard_slot_ >= 0) ReleaseGuard(guard_slot_);
   if (mapped_) ::munmap(const_cast<char*>(data_), size_);
-  if (fd_ >= 0) ::close(fd_);
 }
 
 bool MappedFile::Read(size_t offset, size_t size, std::string& buffer, std::string_view& out) const {
-  if (fd_ < 0) {
+  if (!fd_.Valid()) {
     out = std::string_view(data_ + offset, size);
     return true;
   }
   buffer.resize(size);
   size_t got = 0;
   while (got < size) {
-    ssize_t n = ::pread(fd_, buffer.data() + got, size - got, static_cast<off_t>(offset + got));
+    ssize_t n = ::pread(fd_.Get(), buffer.data() + got, size - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<size_t>(n);
@@ -203,9 +191,9 @@ bool MappedFile::Lost() const {
 
 bool MappedFile::Changed() const {
   if (Lost()) return true;
-  if (fd_ < 0) return false;
+  if (!fd_.Valid()) return false;
   struct stat st;
-  return ::fstat(fd_, &st) != 0 || st.st_size != identity_.size || Nanoseconds(st.st_mtim) != identity_.mtime_ns;
+  return ::fstat(fd_.Get(), &st) != 0 || st.st_size != identity_.size || Nanoseconds(st.st_mtim) != identity_.mtime_ns;
 }
 
 const MappedFile* MappedFile::FirstChanged() {

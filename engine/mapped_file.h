@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/scoped_fd.h"
+
 namespace shelfra {
 
 // What identifies one version of a file: a file replaced by rename has another inode, one
@@ -73,7 +75,7 @@ class MappedFile {
   size_t size_ = 0;
   bool mapped_ = false;
   std::unique_ptr<char[]> copy_;  // the bytes when not mapped
-  int fd_ = -1;                   // kept open while mapped, for Read and Changed
+  ScopedFd fd_;                   // kept open while mapped, for Read and Changed
   int guard_slot_ = -1;           // the SIGBUS guard's slot of the mapping; -1 when not guarded
   bool watched_ = true;
   FileIdentity identity_;

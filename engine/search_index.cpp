@@ -2,10 +2,6 @@
 // statements and seeks from it.
 #include "engine/search_index.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -27,6 +23,16 @@ namespace {
 // The blocks checked are remembered in bitmaps of this many blocks each, made for the parts of
 // the file a request reads.
 constexpr uint64_t kBlocksPerBitmap = 8192;
+
+// The start and end of one live record's text or row, as the span arrays keep them.
+struct SpanEntry {
+  uint32_t start;
+  uint32_t end;
+};
+
+IndexStatus Malformed(const char* what) { return IndexStatus::Failed(IndexReason::kMalformed, what); }
+IndexStatus OtherFields() { return IndexStatus::Failed(IndexReason::kOtherFields, "made for other fields"); }
+IndexStatus DamagedWhileLoading() { return IndexStatus::Failed(IndexReason::kDamaged, "damaged"); }
 
 }  // namespace
 
@@ -61,19 +67,43 @@ const char* SearchIndex::Bytes(uint64_t offset, uint64_t size) const {
   return Verified(first, last) ? data_ + offset : nullptr;
 }
 
-bool SearchIndex::Word(uint64_t offset, uint64_t index, uint32_t& value) const {
+template <class T>
+bool SearchIndex::Entry(uint64_t offset, uint64_t index, T& value) const {
   const char* p = Bytes(offset + index * sizeof value, sizeof value);
   if (p == nullptr) return false;
   std::memcpy(&value, p, sizeof value);
   return true;
 }
 
-bool SearchIndex::Span(uint64_t offset, uint32_t ordinal, uint32_t& start, uint32_t& end) const {
-  const char* p = Bytes(offset + uint64_t{8} * ordinal, 8);
-  if (p == nullptr) return false;
-  std::memcpy(&start, p, 4);
-  std::memcpy(&end, p + 4, 4);
+template <class T, class Below>
+bool SearchIndex::FirstNotBelow(uint64_t offset, uint64_t count, Below below, uint64_t& at) const {
+  uint64_t low = 0, high = count;
+  while (low < high) {
+    const uint64_t mid = low + (high - low) / 2;
+    T entry{};
+    if (!Entry(offset, mid, entry)) return false;
+    if (below(entry)) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  at = low;
   return true;
+}
+
+bool SearchIndex::Span(uint64_t offset, uint32_t ordinal, uint32_t& start, uint32_t& end) const {
+  SpanEntry span{};
+  if (!Entry(offset, ordinal, span)) return false;
+  start = span.start;
+  end = span.end;
+  return true;
+}
+
+IndexStatus SearchIndex::Status() const {
+  if (!damaged_) return {};
+  return IndexStatus::Failed(IndexReason::kDamaged,
+                             "damaged (a block failed its check, or the file changed under the reader)");
 }
 
 bool SearchIndex::SlotText(const Slot& slot, uint32_t ordinal, std::string_view& text) const {
@@ -132,76 +162,76 @@ std::string SearchIndex::PathFor(const DbfFile& file, const std::string& directo
   return directory + "/" + name + ".idx";
 }
 
-std::unique_ptr<SearchIndex> SearchIndex::Open(const DbfFile& file, const std::string& path, std::string* why) {
+IndexStatus SearchIndex::Open(const DbfFile& file, const std::string& path, std::unique_ptr<SearchIndex>& out) {
   std::unique_ptr<SearchIndex> index(new SearchIndex());
   if (int err = MappedFile::Open(path, index->file_, /*watched=*/false); err != 0) {
-    if (why != nullptr) *why = err == ENOENT ? "missing" : std::string("unreadable: ") + std::strerror(err);
-    return nullptr;
+    if (err == ENOENT) return IndexStatus::Failed(IndexReason::kMissing, "missing");
+    return IndexStatus::Refused(IndexReason::kUnreadable, "unreadable", err);
   }
   index->data_ = index->file_->Bytes().data();
   index->size_ = index->file_->Bytes().size();
-  std::string reason = index->size_ < sizeof(IndexFileHeader) ? "cut short" : index->Load(file);
-  if (!reason.empty()) {
-    if (why != nullptr) *why = std::move(reason);
-    return nullptr;
-  }
-  return index;
+  if (index->size_ < sizeof(IndexFileHeader)) return Malformed("cut short");
+  if (IndexStatus s = index->Load(file); !s.Ok()) return s;
+  out = std::move(index);
+  return {};
 }
 
-std::string SearchIndex::Load(const DbfFile& file) {
-  IndexFileHeader h;
-  std::memcpy(&h, data_, sizeof h);
-  const uint32_t header_crc = h.header_crc;
-  h.header_crc = 0;
+IndexStatus SearchIndex::CheckHeader(const IndexFileHeader& h, uint32_t header_crc, const DbfFile& file) const {
   if (std::memcmp(h.magic, kIndexMagic, sizeof kIndexMagic) != 0 || h.version != kIndexVersion) {
-    return "of another program version";
+    return IndexStatus::Failed(IndexReason::kOtherVersion, "of another program version");
   }
-  if (Crc32c(&h, sizeof h) != header_crc || h.file_size != size_) return "damaged (its header)";
+  if (Crc32c(&h, sizeof h) != header_crc || h.file_size != size_) return Malformed("damaged (its header)");
   const std::string_view header = file.HeaderBytes();
   const FileIdentity& table = file.Identity();
   if (h.table_size != table.size || h.table_mtime_ns != table.mtime_ns || h.table_ctime_ns != table.ctime_ns ||
       h.table_device != table.device || h.table_inode != table.inode || h.header_length != header.size() ||
       h.header_hash != Fnv1a(header) || h.record_count != file.RecordCount() ||
       h.record_length != file.RecordLength()) {
-    return "stale (the table was replaced or changed since)";
+    return IndexStatus::Failed(IndexReason::kStale, "stale (the table was replaced or changed since)");
   }
   if (h.live_count > h.record_count || h.slot_count > kMaxSlots ||
       (h.sort_slot != kNoSlot && h.sort_slot >= h.slot_count)) {
-    return "damaged (its header)";
+    return Malformed("damaged (its header)");
   }
+  return {};
+}
+
+bool SearchIndex::InSections(uint64_t offset, uint64_t size) const {
+  return offset >= kIndexSectionsStart && offset <= crc_offset_ && size <= crc_offset_ - offset && offset % 4 == 0;
+}
+
+IndexStatus SearchIndex::LoadSections(const IndexFileHeader& h, const DbfFile& file) {
   // The CRC table closes the file; the sections lie between the header and it.
   crc_offset_ = h.crc_offset;
   const uint64_t sections = crc_offset_ >= kIndexSectionsStart ? crc_offset_ - kIndexSectionsStart : 0;
   if (crc_offset_ < kIndexSectionsStart || crc_offset_ % 4 != 0 || crc_offset_ > size_ ||
       h.block_count != (sections + kIndexBlockSize - 1) / kIndexBlockSize ||
       h.block_count * sizeof(uint32_t) != size_ - crc_offset_) {
-    return "damaged (its checksums)";
+    return Malformed("damaged (its checksums)");
   }
   // The CRC table itself is not checked as a whole (that would read all of it for every
   // request): a damaged entry fails its block's check, which makes the index be built again;
   // an entry that matches damaged data by chance is as unlikely as any CRC collision.
   verified_.assign(h.block_count / kBlocksPerBitmap + 1, {});
-  auto in_sections = [&](uint64_t offset, uint64_t size) {
-    return offset >= kIndexSectionsStart && offset <= crc_offset_ && size <= crc_offset_ - offset && offset % 4 == 0;
-  };
   const uint64_t live = h.live_count;
   const char* path = nullptr;
-  const char* slot_entries = nullptr;
-  if (!in_sections(h.path_offset, h.path_length) || !in_sections(h.records_offset, 4 * live) ||
-      !in_sections(h.order_offset, 4 * live) || !in_sections(h.rank_offset, 4 * live) ||
-      !in_sections(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) || h.posting_count > size_ ||
-      !in_sections(h.postings_offset, sizeof(IndexPosting) * h.posting_count) ||
-      !in_sections(h.posting_bytes_offset, h.posting_bytes_size) || h.number_count > h.live_count ||
-      !in_sections(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count) ||
+  if (!InSections(h.path_offset, h.path_length) || !InSections(h.records_offset, 4 * live) ||
+      !InSections(h.order_offset, 4 * live) || !InSections(h.rank_offset, 4 * live) ||
+      !InSections(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) || h.posting_count > size_ ||
+      !InSections(h.postings_offset, sizeof(IndexPosting) * h.posting_count) ||
+      !InSections(h.posting_bytes_offset, h.posting_bytes_size) || h.number_count > h.live_count ||
+      !InSections(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count) ||
       (path = Bytes(h.path_offset, h.path_length)) == nullptr ||
-      (slot_entries = Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count)) == nullptr) {
-    return "damaged (its sections)";
+      Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) == nullptr) {
+    return Malformed("damaged (its sections)");
   }
-  if (std::string_view(path, h.path_length) != file.ResolvedPath()) return "made for another table";
+  if (std::string_view(path, h.path_length) != file.ResolvedPath()) {
+    return IndexStatus::Failed(IndexReason::kOtherTable, "made for another table");
+  }
   if (h.number_field != kNoSlot) {
     if (h.number_field >= file.Fields().size() ||
         CategoryOf(file.Fields()[h.number_field].type) != ValueCategory::kNumber) {
-      return "made for other fields";
+      return OtherFields();
     }
     number_field_ = static_cast<int>(h.number_field);
     numbers_offset_ = h.numbers_offset;
@@ -212,65 +242,69 @@ std::string SearchIndex::Load(const DbfFile& file) {
   records_offset_ = h.records_offset;
   order_offset_ = h.order_offset;
   rank_offset_ = h.rank_offset;
+  return {};
+}
+
+IndexStatus SearchIndex::LoadSlots(const IndexFileHeader& h, const DbfFile& file) {
   for (uint32_t s = 0; s < h.slot_count; ++s) {
-    IndexSlotEntry e;
-    std::memcpy(&e, slot_entries + s * sizeof e, sizeof e);
+    IndexSlotEntry e{};
+    (void)Entry(h.slots_offset, s, e);  // the slot entries' blocks were checked by LoadSections
     if (e.field >= file.Fields().size() || file.Fields()[e.field].dbf_type != 'C' ||
-        !in_sections(e.starts_offset, 8 * live) || !in_sections(e.text_offset, e.text_size)) {
-      return "made for other fields";
+        !InSections(e.starts_offset, uint64_t{8} * h.live_count) || !InSections(e.text_offset, e.text_size)) {
+      return OtherFields();
     }
     slots_.push_back(Slot{static_cast<int>(e.field), e.starts_offset, e.text_offset, e.text_size});
   }
-  const char* shown_fields = nullptr;
-  if (h.shown_count > kMaxShownFields || !in_sections(h.shown_offset, 4 * uint64_t{h.shown_count}) ||
-      (shown_fields = Bytes(h.shown_offset, 4 * uint64_t{h.shown_count})) == nullptr ||
-      (h.shown_count > 0 && (!in_sections(h.rows_offset, 8 * live) || !in_sections(h.row_text_offset, h.row_text_size)))) {
-    return "damaged (its sections)";
+  return {};
+}
+
+IndexStatus SearchIndex::LoadShown(const IndexFileHeader& h, const DbfFile& file) {
+  const uint64_t live = h.live_count;
+  if (h.shown_count > kMaxShownFields || !InSections(h.shown_offset, 4 * uint64_t{h.shown_count}) ||
+      Bytes(h.shown_offset, 4 * uint64_t{h.shown_count}) == nullptr ||
+      (h.shown_count > 0 && (!InSections(h.rows_offset, 8 * live) || !InSections(h.row_text_offset, h.row_text_size)))) {
+    return Malformed("damaged (its sections)");
   }
   shows_.assign(file.Fields().size(), false);
   for (uint32_t k = 0; k < h.shown_count; ++k) {
-    uint32_t field;
-    std::memcpy(&field, shown_fields + 4 * k, sizeof field);
-    if (field >= file.Fields().size() || shows_[field]) return "made for other fields";
+    uint32_t field = 0;
+    (void)Entry(h.shown_offset, k, field);  // checked just above
+    if (field >= file.Fields().size() || shows_[field]) return OtherFields();
     shown_.push_back(static_cast<int>(field));
     shows_[field] = true;
   }
   rows_offset_ = h.rows_offset;
   row_text_offset_ = h.row_text_offset;
   row_text_size_ = h.row_text_size;
+  return {};
+}
+
+IndexStatus SearchIndex::Load(const DbfFile& file) {
+  IndexFileHeader h;
+  std::memcpy(&h, data_, sizeof h);
+  const uint32_t header_crc = h.header_crc;
+  h.header_crc = 0;  // as it was when its CRC was taken
+  if (IndexStatus s = CheckHeader(h, header_crc, file); !s.Ok()) return s;
+  if (IndexStatus s = LoadSections(h, file); !s.Ok()) return s;
+  if (IndexStatus s = LoadSlots(h, file); !s.Ok()) return s;
+  if (IndexStatus s = LoadShown(h, file); !s.Ok()) return s;
   postings_offset_ = h.postings_offset;
   posting_count_ = h.posting_count;
   posting_bytes_offset_ = h.posting_bytes_offset;
   posting_size_ = h.posting_bytes_size;
-  return damaged_ ? "damaged" : "";
+  return damaged_ ? DamagedWhileLoading() : IndexStatus{};
 }
 
 bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& records) const {
   if (field != number_field_ || number_field_ < 0 || damaged_) return false;
   records.clear();
-  bool sound = true;
-  auto at = [&](uint64_t i) {
-    IndexNumberEntry e{};
-    const char* p = Bytes(numbers_offset_ + i * sizeof e, sizeof e);
-    if (p == nullptr) {
-      sound = false;
-      return e;
-    }
-    std::memcpy(&e, p, sizeof e);
-    return e;
-  };
   // Entries are ordered by value and, among equal values, by record number.
-  uint64_t low = 0, high = number_count_;
-  while (low < high && sound) {
-    const uint64_t mid = low + (high - low) / 2;
-    if (at(mid).value < value) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
+  uint64_t low = 0;
+  bool sound = FirstNotBelow<IndexNumberEntry>(
+      numbers_offset_, number_count_, [&](const IndexNumberEntry& e) { return e.value < value; }, low);
   for (uint64_t i = low; i < number_count_ && sound; ++i) {
-    const IndexNumberEntry e = at(i);
+    IndexNumberEntry e{};
+    sound = Entry(numbers_offset_, i, e);
     if (!sound || !(e.value == value)) break;
     records.push_back(e.record);
   }
@@ -298,23 +332,14 @@ bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondit
   std::vector<PostingCursor> cursors;
   std::vector<uint32_t> counts;
   for (uint32_t pair : pairs) {
-    IndexPosting found{};
-    uint64_t low = 0, high = posting_count_;
-    while (low < high) {
-      const uint64_t mid = low + (high - low) / 2;
-      const char* p = Bytes(postings_offset_ + mid * sizeof found, sizeof found);
-      if (p == nullptr) return false;
-      std::memcpy(&found, p, sizeof found);
-      if (found.pair < pair) {
-        low = mid + 1;
-      } else {
-        high = mid;
-      }
+    uint64_t low = 0;
+    if (!FirstNotBelow<IndexPosting>(
+            postings_offset_, posting_count_, [&](const IndexPosting& p) { return p.pair < pair; }, low)) {
+      return false;
     }
     if (low == posting_count_) return true;  // no record holds the pair, so none passes
-    const char* entry = Bytes(postings_offset_ + low * sizeof found, sizeof found);
-    if (entry == nullptr) return false;
-    std::memcpy(&found, entry, sizeof found);
+    IndexPosting found{};
+    if (!Entry(postings_offset_, low, found)) return false;
     if (found.pair != pair) return true;
     if (found.offset > posting_size_) {
       damaged_ = true;
@@ -385,7 +410,7 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
       keyed.reserve(hits.size());
       for (uint32_t hit : hits) {
         uint32_t rank = 0;
-        if (hit >= live_count_ || !Word(rank_offset_, hit, rank)) return false;
+        if (hit >= live_count_ || !Entry(rank_offset_, hit, rank)) return false;
         keyed.push_back(uint64_t{rank} << 32 | hit);
       }
       std::sort(keyed.begin(), keyed.end());
@@ -404,7 +429,7 @@ bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std:
   if (ordinals != nullptr) *ordinals = hits;
   const uint32_t record_count = file.RecordCount();
   for (uint32_t& hit : hits) {
-    if (hit >= live_count_ || !Word(records_offset_, hit, hit)) return false;
+    if (hit >= live_count_ || !Entry(records_offset_, hit, hit)) return false;
     if (hit >= record_count) {
       damaged_ = true;  // an inconsistent index: the scan answers
       return false;

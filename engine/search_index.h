@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/index_format.h"
+#include "engine/index_status.h"
 #include "engine/mapped_file.h"
 #include "engine/status.h"
 
@@ -38,7 +40,7 @@ struct SearchIndexFields {
 // unreadable, foreign or malformed index is not opened. Every part of the file a request
 // reads is checked against the CRC-32C of its block before it is trusted; a block that does
 // not match (or a page of the file that went away) makes the index damaged: the question is
-// left to the scan, and Damaged() tells the caller to have the index made again. Where the
+// left to the scan, and Status() tells the caller to have the index made again. Where the
 // index cannot help, the caller scans the table.
 class SearchIndex {
  public:
@@ -46,18 +48,22 @@ class SearchIndex {
   // a hash of the table's full path.
   static std::string PathFor(const DbfFile& file, const std::string& directory);
 
-  // The index at `path` when it matches `file` as it is now; nullptr otherwise, with the
-  // reason in `why` when given ("missing", or why the file there cannot serve).
-  static std::unique_ptr<SearchIndex> Open(const DbfFile& file, const std::string& path, std::string* why = nullptr);
+  // Opens the index at `path` into `out` when it matches `file` as it is now. Otherwise
+  // `out` is left alone and the status says why the file there cannot serve: kMissing,
+  // kUnreadable (with the errno), kOtherVersion, kMalformed, kStale, kOtherTable,
+  // kOtherFields or kDamaged, its message the words the log shows ("missing", "stale (the
+  // table was replaced or changed since)", ...).
+  static IndexStatus Open(const DbfFile& file, const std::string& path, std::unique_ptr<SearchIndex>& out);
 
   // Writes the index of `file` holding `fields` to `path`: first to a temporary file in the
   // same directory, which is then renamed into place, so a reader sees the old file or the
-  // whole new one. `failure` is empty when it was written, else says why not (the table has
-  // none of the fields; the file could not be created, written or renamed), and nothing is
-  // left behind. kStatusTableChanged (and nothing written) when the table changed while it
-  // was read. Raises std::bad_alloc when memory runs out (the temporary file is removed).
-  static EngineStatus Build(const DbfFile& file, const SearchIndexFields& fields, const std::string& path,
-                            std::string& failure);
+  // whole new one. Ok when it was written; otherwise the reason (kNoFields, kTooLarge,
+  // kTableChanged when the table changed while it was read, kCreateFailed, kWriteFailed,
+  // kReadBackFailed, kRenameFailed) and nothing is left behind. The character pairs are
+  // sorted `run_entries` at a time (a test's small runs exercise the merge). Raises
+  // std::bad_alloc when memory runs out (the temporary files are removed).
+  static IndexStatus Build(const DbfFile& file, const SearchIndexFields& fields, const std::string& path,
+                           size_t run_entries = kIndexRunEntries);
 
   ~SearchIndex();
   SearchIndex(const SearchIndex&) = delete;
@@ -94,9 +100,9 @@ class SearchIndex {
   uint32_t LiveCount() const { return live_count_; }
   const std::string& Path() const { return file_->Path(); }
   const FileIdentity& Identity() const { return file_->Identity(); }
-  // A block failed its check or a page of the file went away since it was opened: no answer
-  // of this index is to be trusted any more.
-  bool Damaged() const { return damaged_; }
+  // Ok while the index is sound; kDamaged once a block failed its check or a page of the
+  // file went away since it was opened: no answer of this index is to be trusted any more.
+  IndexStatus Status() const;
 
  private:
   struct Slot {
@@ -107,10 +113,21 @@ class SearchIndex {
   };
 
   SearchIndex() = default;
-  // Checks the header against `file`; the reason it cannot serve, empty when it can.
-  std::string Load(const DbfFile& file);
+  // Checks the header against `file` and takes the sections' places from it; the reason it
+  // cannot serve when it cannot.
+  IndexStatus Load(const DbfFile& file);
+  // Load's checks of the header alone (`h`, its CRC field zero; `header_crc` the stored
+  // value): the version, its CRC and the table's identity.
+  IndexStatus CheckHeader(const IndexFileHeader& h, uint32_t header_crc, const DbfFile& file) const;
+  // Load's checks of the sections: each lies inside the file, the slots and the shown fields
+  // are the table's.
+  IndexStatus LoadSections(const IndexFileHeader& h, const DbfFile& file);
+  IndexStatus LoadSlots(const IndexFileHeader& h, const DbfFile& file);
+  IndexStatus LoadShown(const IndexFileHeader& h, const DbfFile& file);
+  // True when [offset, offset + size) lies inside the sections, 4-aligned.
+  bool InSections(uint64_t offset, uint64_t size) const;
   // Bytes [offset, offset + size) of the file, each block of them checked against its CRC-32C
-  // the first time it is read; nullptr (and Damaged() from then on) when one does not match.
+  // the first time it is read; nullptr (and kDamaged from then on) when one does not match.
   // Requires: the range lies in the sections.
   const char* Bytes(uint64_t offset, uint64_t size) const;
   uint64_t BlockStart(uint64_t block) const;
@@ -122,8 +139,14 @@ class SearchIndex {
   bool Span(uint64_t offset, uint32_t ordinal, uint32_t& start, uint32_t& end) const;
   // The folded text of live record `ordinal` in `slot`; false when its bytes are damaged.
   bool SlotText(const Slot& slot, uint32_t ordinal, std::string_view& text) const;
-  // The uint32 at `index` of the array at `offset`; false when damaged.
-  bool Word(uint64_t offset, uint64_t index, uint32_t& value) const;
+  // The value of type T at entry `index` of the array at `offset`; false when damaged.
+  template <class T>
+  bool Entry(uint64_t offset, uint64_t index, T& value) const;
+  // The first of the `count` entries T of the array at `offset` for which `below(entry)` is
+  // false, or `count`, in `at` (the entries are ordered so that `below` holds for a prefix);
+  // false when damaged.
+  template <class T, class Below>
+  bool FirstNotBelow(uint64_t offset, uint64_t count, Below below, uint64_t& at) const;
   // The live records holding every pair of `pairs` (sorted), tested by `where`; false when
   // the lists are inconsistent.
   bool Candidates(const std::vector<uint32_t>& pairs, const SqlCondition& where,

@@ -38,10 +38,18 @@ SearchIndexFields BookIndexFields() {
   return fields;
 }
 
+// The index at `path`, or nullptr with the reason in `why` when given.
+std::unique_ptr<SearchIndex> OpenIndex(const DbfFile& file, const std::string& path, IndexStatus* why = nullptr) {
+  std::unique_ptr<SearchIndex> index;
+  IndexStatus status = SearchIndex::Open(file, path, index);
+  if (why != nullptr) *why = std::move(status);
+  return index;
+}
+
 std::unique_ptr<SearchIndex> MakeIndex(const DbfFile& file, const std::string& directory) {
   std::string report;
-  EXPECT_TRUE(BuildIndexNow(file, BookIndexFields(), directory, 0, report)) << report;
-  return SearchIndex::Open(file, SearchIndex::PathFor(file, directory));
+  EXPECT_TRUE(BuildIndexNow(file, BookIndexFields(), directory, 0, report).Ok()) << report;
+  return OpenIndex(file, SearchIndex::PathFor(file, directory));
 }
 
 // A book table with the searched fields, a field the index does not hold, blanks, deleted
@@ -125,15 +133,17 @@ TEST_F(SearchIndexTest, StaleDamagedOrForeignIndexesAreNotUsed) {
   {
     std::unique_ptr<DbfFile> file = OpenTable(table_);
     path = SearchIndex::PathFor(*file, cache);
-    EXPECT_EQ(SearchIndex::Open(*file, path), nullptr);  // missing
-    std::string failure;
-    ASSERT_TRUE(SearchIndex::Build(*file, BookIndexFields(), path, failure).Ok());
-    ASSERT_EQ(failure, "");
-    ASSERT_NE(SearchIndex::Open(*file, path), nullptr);
+    IndexStatus why;
+    EXPECT_EQ(OpenIndex(*file, path, &why), nullptr);
+    EXPECT_EQ(why.reason, IndexReason::kMissing);
+    EXPECT_EQ(why.message, "missing");
+    const IndexStatus built = SearchIndex::Build(*file, BookIndexFields(), path);
+    ASSERT_TRUE(built.Ok()) << built.message;
+    ASSERT_NE(OpenIndex(*file, path), nullptr);
     // Only the index itself is left in the directory: no temporary file.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cache), std::filesystem::directory_iterator()), 1);
   }
-  auto usable = [&] { return SearchIndex::Open(*OpenTable(table_), path) != nullptr; };
+  auto usable = [&] { return OpenIndex(*OpenTable(table_), path) != nullptr; };
   std::string good;
   {
     std::ifstream in(path, std::ios::binary);
@@ -167,7 +177,7 @@ TEST_F(SearchIndexTest, StaleDamagedOrForeignIndexesAreNotUsed) {
   EXPECT_FALSE(usable());
   WriteTable(2);
   std::unique_ptr<DbfFile> file = OpenTable(table_);
-  EXPECT_EQ(SearchIndex::Open(*file, path), nullptr);
+  EXPECT_EQ(OpenIndex(*file, path), nullptr);
   std::unique_ptr<SearchIndex> index = MakeIndex(*file, cache);
   ASSERT_NE(index, nullptr);
   const std::string statement = Sjis("select * from books where 書名 like '%ね%' and 分類記号 like '9%' order by 書名ｶﾅ");
@@ -180,7 +190,7 @@ TEST_F(SearchIndexTest, StaleDamagedOrForeignIndexesAreNotUsed) {
   ASSERT_EQ(::stat(table_.c_str(), &st), 0);
   struct timespec same[2] = {{0, UTIME_OMIT}, st.st_mtim};
   ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), same, 0), 0);
-  EXPECT_EQ(SearchIndex::Open(*OpenTable(other), path), nullptr);
+  EXPECT_EQ(OpenIndex(*OpenTable(other), path), nullptr);
 }
 
 // Statements of every kind the index answers, over the fixture table.
@@ -226,12 +236,11 @@ TEST_F(SearchIndexTest, EveryChangedByteIsRefusedOrCaughtBeforeItAnswers) {
     std::string bytes = good;
     bytes[offset] = static_cast<char>(bytes[offset] ^ 0x10);
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    std::string why;
-    std::unique_ptr<SearchIndex> index = SearchIndex::Open(*file, path, &why);
+    std::unique_ptr<SearchIndex> index = OpenIndex(*file, path);
     if (index == nullptr) continue;
     ++opened;
     ExpectScanAnswers(*file, *index, "byte " + std::to_string(offset));
-    caught += index->Damaged();
+    caught += index->Status().reason == IndexReason::kDamaged;
   }
   // A change in the header or the checksums is refused at once; one in the sections opens and
   // is caught when the block it is in is first read.
@@ -256,9 +265,10 @@ TEST_F(SearchIndexTest, ATableSwappedInWithItsTimesKeptIsAnotherFile) {
   std::unique_ptr<DbfFile> swapped = OpenTable(table_);
   EXPECT_EQ(swapped->OpenedMtimeNs(), file->OpenedMtimeNs());
   EXPECT_EQ(swapped->HeaderBytes(), file->HeaderBytes());
-  std::string why;
-  EXPECT_EQ(SearchIndex::Open(*swapped, path, &why), nullptr);
-  EXPECT_NE(why.find("stale"), std::string::npos) << why;
+  IndexStatus why;
+  EXPECT_EQ(OpenIndex(*swapped, path, &why), nullptr);
+  EXPECT_EQ(why.reason, IndexReason::kStale) << why.message;
+  EXPECT_NE(why.message.find("stale"), std::string::npos) << why.message;
 }
 
 TEST_F(SearchIndexTest, AnIndexCutShortUnderTheReaderIsLeftToTheScan) {
@@ -268,7 +278,7 @@ TEST_F(SearchIndexTest, AnIndexCutShortUnderTheReaderIsLeftToTheScan) {
   ASSERT_NE(index, nullptr);
   ASSERT_EQ(::truncate(path.c_str(), 300), 0);  // pages of the mapping go away: no crash
   ExpectScanAnswers(*file, *index, "cut short");
-  EXPECT_TRUE(index->Damaged());
+  EXPECT_EQ(index->Status().reason, IndexReason::kDamaged);
 }
 
 }  // namespace
