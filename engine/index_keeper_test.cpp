@@ -15,6 +15,7 @@
 #include "base/scoped_fd.h"
 #include "engine/engine_test_support.h"
 #include "tests/support/book_tables.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"
 
 namespace shelfra {
@@ -32,9 +33,6 @@ size_t Count(const std::string& piece) {
 class IndexKeeperTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = ::testing::TempDir() + "index_keeper_" + std::to_string(::getpid());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     cache_ = dir_ + "/cache";
     table_ = dir_ + "/books.dbf";
     testing::RandomBookTable(1).WriteTo(table_);
@@ -49,11 +47,12 @@ class IndexKeeperTest : public ::testing::Test {
   void TearDown() override {
     SetIndexBuildsInlineForTesting(false);
     SetIndexLog(nullptr);
-    std::filesystem::remove_all(dir_);
   }
   std::unique_ptr<SearchIndex> Request() { return IndexForRequest(*file_, fields_, cache_); }
 
-  std::string dir_, cache_, table_, index_;
+  testing::ScratchDir scratch_{"index_keeper"};
+  const std::string dir_ = scratch_.Path();
+  std::string cache_, table_, index_;
   std::unique_ptr<DbfFile> file_;
   SearchIndexFields fields_;
 };

@@ -19,6 +19,7 @@
 #include "engine/engine_test_support.h"
 #include "engine/search_index.h"
 #include "tests/support/book_tables.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"
 
 namespace shelfra {
@@ -26,12 +27,6 @@ namespace {
 
 class PairRunsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = ::testing::TempDir() + "pair_runs_" + std::to_string(::getpid());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // The record lists of `records` (per record, its distinct pairs) through runs of
   // `run_entries`, decoded; the number of runs in `run_count`.
@@ -60,7 +55,8 @@ class PairRunsTest : public ::testing::Test {
     return lists;
   }
 
-  std::string dir_;
+  testing::ScratchDir scratch_{"pair_runs"};
+  const std::string dir_ = scratch_.Path();
 };
 
 TEST_F(PairRunsTest, ManySmallRunsMergeIntoTheListsOfOne) {

@@ -11,22 +11,22 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/scratch_dir.h"
+
 namespace shelfra {
 namespace {
 
 class MappedFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = ::testing::TempDir() + "mapped_file_" + std::to_string(::getpid());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     path_ = dir_ + "/file";
     for (size_t k = 0; k < 3 * 4096 + 5; ++k) bytes_.push_back(static_cast<char>('a' + k % 23));
     std::ofstream(path_, std::ios::binary).write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  std::string dir_, path_, bytes_;
+  testing::ScratchDir scratch_{"mapped_file"};
+  const std::string dir_ = scratch_.Path();
+  std::string path_, bytes_;
 };
 
 TEST_F(MappedFileTest, MapsTheBytesAndKnowsTheFile) {
