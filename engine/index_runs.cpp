@@ -137,6 +137,13 @@ IndexStatus PairRuns::Spill() {
   return {};
 }
 
+IndexStatus PairRuns::Finish() {
+  IndexStatus spilled = Spill();
+  std::vector<uint64_t>().swap(entries_);
+  std::vector<uint64_t>().swap(scratch_);
+  return spilled;
+}
+
 IndexStatus PairRuns::Merge(const ListVisit& visit) const {
   std::vector<RunCursor> cursors;
   cursors.reserve(runs_.size());

@@ -28,8 +28,9 @@ class PairRuns {
   // Spills the entries as a run once they reach the run size (called after each record, so a
   // record's entries share a run); kWriteFailed when the side file cannot be written.
   IndexStatus SpillWhenFull() { return entries_.size() >= run_entries_ ? Spill() : IndexStatus{}; }
-  // Spills what is left; after it, only Merge.
-  IndexStatus Finish() { return Spill(); }
+  // Spills what is left and gives back the run buffers (the merge and the writing after it
+  // need that memory); after it, only Merge.
+  IndexStatus Finish();
   size_t RunCount() const { return runs_.size(); }
 
   // Calls `visit` for each pair held, in ascending order, with the number of its records and
