@@ -46,7 +46,9 @@ std::optional<int32_t> SettingInteger(std::string_view text) {
   // C's "0x0A" goes to the integer conversion in that conversion's own spelling ("$0A"), so the
   // settings rule does not depend on which other prefixes the conversion happens to take.
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    return TryStrToInt("$" + std::string(text.substr(2)));
+    std::string dollar("$");
+    dollar.append(text.substr(2));
+    return TryStrToInt(dollar);
   }
   return TryStrToInt(text);
 }
