@@ -10,7 +10,6 @@
 #include "base/files.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/check_parts.h"
-#include "catalogue_res.h"
 #include "data/session.h"
 #include "engine/host_config.h"
 
@@ -25,8 +24,6 @@ std::string U(std::string_view sjis) { return ReadableUtf8(sjis); }
 using check::U;
 
 namespace {
-
-namespace r = res::catalogue;
 
 bool Contains(const std::vector<std::string_view>& names, std::string_view name) {
   return std::find(names.begin(), names.end(), name) != names.end();

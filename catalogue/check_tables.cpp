@@ -10,7 +10,6 @@
 #include "base/text.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/check_parts.h"
-#include "catalogue_res.h"
 #include "data/database.h"
 #include "data/db_errors.h"
 #include "engine/collation.h"
@@ -21,8 +20,6 @@ namespace shelfra {
 using check::U;
 
 namespace {
-
-namespace r = res::catalogue;
 
 std::string Hex(unsigned byte) { return Format("0x%.2x", {byte}); }
 
