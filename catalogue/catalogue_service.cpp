@@ -39,13 +39,16 @@ int CatalogueService::Search(const SearchCriteria& criteria) {
 
 std::vector<std::vector<std::string>> CatalogueService::Window(int first, int count,
                                                                const std::vector<std::string_view>& fields) {
+  std::vector<const TField*> columns;  // looked up once, not for every row
+  columns.reserve(fields.size());
+  for (std::string_view field : fields) columns.push_back(&answer_.FieldNamed(field));
   std::vector<std::vector<std::string>> rows;
   answer_.First();
   for (int skipped = 0; skipped < first && !answer_.AtEnd(); ++skipped) answer_.MoveNext();
   for (; static_cast<int>(rows.size()) < count && !answer_.AtEnd(); answer_.MoveNext()) {
     std::vector<std::string>& row = rows.emplace_back();
-    row.reserve(fields.size());
-    for (std::string_view field : fields) row.push_back(answer_.FieldNamed(field).DisplayText());
+    row.reserve(columns.size());
+    for (const TField* column : columns) row.push_back(column->DisplayText());
   }
   return rows;
 }

@@ -61,6 +61,12 @@ bool SearchIndex::Verified(uint64_t first, uint64_t last) const {
 
 const char* SearchIndex::Bytes(uint64_t offset, uint64_t size) const {
   if (damaged_) return nullptr;
+  // Offsets come from the file; one a sound build never writes (past the sections, into the
+  // CRC table or beyond the mapping) makes the index damaged instead of being read.
+  if (offset < kIndexSectionsStart || offset > crc_offset_ || size > crc_offset_ - offset) {
+    damaged_ = true;
+    return nullptr;
+  }
   if (size == 0) return data_ + offset;
   const uint64_t first = (offset - kIndexSectionsStart) / kIndexBlockSize;
   const uint64_t last = (offset + size - 1 - kIndexSectionsStart) / kIndexBlockSize;

@@ -127,8 +127,8 @@ class SearchIndex {
   // True when [offset, offset + size) lies inside the sections, 4-aligned.
   bool InSections(uint64_t offset, uint64_t size) const;
   // Bytes [offset, offset + size) of the file, each block of them checked against its CRC-32C
-  // the first time it is read; nullptr (and kDamaged from then on) when one does not match.
-  // Requires: the range lies in the sections.
+  // the first time it is read; nullptr (and kDamaged from then on) when one does not match
+  // or the range does not lie in the sections.
   const char* Bytes(uint64_t offset, uint64_t size) const;
   uint64_t BlockStart(uint64_t block) const;
   uint64_t BlockEnd(uint64_t block) const;

@@ -70,8 +70,8 @@ def main():
     parser.add_argument("--layer", action="append", required=True, help="NAME=USED,USED")
     args = parser.parse_args()
     layers = {}
-    for spec in args.layer:
-        name, _, used = spec.partition("=")
+    for entry in args.layer:
+        name, _, used = entry.partition("=")
         layers[name] = [u for u in used.split(",") if u]
     faults = check(args.root, layers)
     for fault in faults:
