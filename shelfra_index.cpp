@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/error_log.h"
 #include "catalogue/index_command.h"
 
 namespace {
@@ -19,11 +18,9 @@ constexpr std::string_view kUsage =
     "started is waited for up to SECONDS (default 600). Exit status: 0 when both indexes are\n"
     "current afterwards, 1 when one could not be built, 2 when there is nothing to build in.\n";
 
-// A line on a terminal: the program's texts and the table paths are Shift_JIS; terminals
-// read UTF-8.
+// A line on a terminal: the command's lines are readable UTF-8 already.
 void Say(std::FILE* out, std::string_view line) {
-  const std::string text = shelfra::ReadableUtf8(line);
-  std::fwrite(text.data(), 1, text.size(), out);
+  std::fwrite(line.data(), 1, line.size(), out);
   std::fputc('\n', out);
 }
 

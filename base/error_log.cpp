@@ -1,5 +1,6 @@
 // The error log: the line's prefix, Shift_JIS to UTF-8 (base/sjis_utf8) with escapes, and the
-// one guarded write; the same readable conversion of a whole text for the operator's commands.
+// one guarded write; the same readable conversion of a whole text and of paths of either
+// spelling for the operator's commands.
 #include "base/error_log.h"
 
 #include <pthread.h>
@@ -81,6 +82,75 @@ size_t NextLogChar(std::string_view text, size_t& at, char* out) {
   return 4;
 }
 
+// The size of the valid UTF-8 character at text[at] (shortest form, no surrogate, at most
+// U+10FFFF); 0 when none starts there.
+size_t Utf8CharSize(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char b = byte(at);
+  if (b < 0x80) return 1;
+  size_t size;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (b >= 0xC2 && b <= 0xDF) {
+    size = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    size = 3;
+    if (b == 0xE0) low = 0xA0;
+    if (b == 0xED) high = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    size = 4;
+    if (b == 0xF0) low = 0x90;
+    if (b == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + size > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < size; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  }
+  return size;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t n = Utf8CharSize(text, at);
+    if (n == 0) return false;
+    at += n;
+  }
+  return true;
+}
+
+// NextLogChar for UTF-8 text: a valid character as it is, control bytes escaped as there, and
+// "\\" for a backslash only when `escape_backslash` (a text that is readable already keeps
+// its escapes as they are).
+size_t NextUtf8Char(std::string_view text, size_t& at, char* out, bool escape_backslash) {
+  const unsigned char b = static_cast<unsigned char>(text[at]);
+  if ((b == '\\' && !escape_backslash) || (b >= 0x20 && b < 0x7F && b != '\\')) {
+    out[0] = text[at++];
+    return 1;
+  }
+  if (b >= 0x80) {
+    if (const size_t n = Utf8CharSize(text, at); n != 0) {
+      std::memcpy(out, text.data() + at, n);
+      at += n;
+      return n;
+    }
+  }
+  // A control byte, a backslash to escape or a byte of no character: NextLogChar says them the
+  // same way (a lone byte at or above 0x80 starts no Shift_JIS character it could complete
+  // here, as the next byte is checked again on its own).
+  std::string_view one = text.substr(at, 1);
+  size_t i = 0;
+  ++at;
+  if (b >= 0x80) {
+    out[0] = '\\';
+    out[1] = 'x';
+    out[2] = kHexDigits[b >> 4];
+    out[3] = kHexDigits[b & 0x0F];
+    return 4;
+  }
+  return NextLogChar(one, i, out);
+}
+
 bool PipeSignalPending() {
   sigset_t pending;
   return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
@@ -108,9 +178,9 @@ void WriteGuarded(const char* data, size_t size) {
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
-}  // namespace
-
-void LogLine(std::string_view text) {
+// Writes the line of `text` whose characters `next` gives (see NextLogChar).
+template <typename Next>
+void WriteLine(std::string_view text, Next next) {
   int saved_errno = errno;
   char line[kMaxLogLineSize];
   size_t size = static_cast<size_t>(PutPrefix(line) - line);
@@ -118,7 +188,7 @@ void LogLine(std::string_view text) {
   size_t cut_at = size;  // the last character end that still leaves room for the cut mark
   for (size_t at = 0; at < text.size();) {
     char one[4];
-    size_t n = NextLogChar(text, at, one);
+    size_t n = next(text, at, one);
     if (size + n > limit) {
       std::memcpy(line + cut_at, kCutMark.data(), kCutMark.size());
       size = cut_at + kCutMark.size();
@@ -131,6 +201,25 @@ void LogLine(std::string_view text) {
   line[size++] = '\n';
   WriteGuarded(line, size);
   errno = saved_errno;
+}
+
+}  // namespace
+
+void LogLine(std::string_view text) { WriteLine(text, NextLogChar); }
+
+void LogReadableLine(std::string_view text) {
+  WriteLine(text, [](std::string_view t, size_t& at, char* out) { return NextUtf8Char(t, at, out, false); });
+}
+
+std::string ReadablePath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size() + path.size() / 2);
+  const bool utf8 = IsUtf8(path);
+  for (size_t at = 0; at < path.size();) {
+    char one[4];
+    out.append(one, utf8 ? NextUtf8Char(path, at, one, true) : NextLogChar(path, at, one));
+  }
+  return out;
 }
 
 std::string ReadableUtf8(std::string_view text) {

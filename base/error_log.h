@@ -28,6 +28,16 @@ void LogLine(std::string_view text);
 // the operator's commands, which print Shift_JIS names and settings.
 std::string ReadableUtf8(std::string_view text);
 
+// A path as the operator reads it: one that is valid UTF-8 (a file found under its UTF-8
+// name) as it is, any other as Shift_JIS by ReadableUtf8's rules; control bytes and "\" are
+// escaped either way, so the result is readable UTF-8 in one line.
+std::string ReadablePath(std::string_view path);
+
+// LogLine for a text that is readable UTF-8 already (built with ReadablePath and ASCII words):
+// it is written as it is, but for any control byte or byte that is no part of a valid UTF-8
+// character, which becomes "\xNN", so the line stays one line. Cut as LogLine cuts.
+void LogReadableLine(std::string_view text);
+
 // The system's text for the errno value `err` (strerror), for the lines that say why the
 // system refused.
 std::string ErrnoText(int err);

@@ -129,6 +129,27 @@ TEST(ReadableUtf8Test, WholeTextAsTheLogWritesItNeverCut) {
   EXPECT_EQ(utf8.substr(0, 6), "\xE5\x9B\xB3\xE5\x9B\xB3");
 }
 
+TEST(ReadablePathTest, Utf8AndShiftJisSpellingsReadTheSameAndStayOneLine) {
+  struct Case {
+    std::string_view path;
+    std::string_view shown;
+  } cases[] = {
+      {"/srv/\xE5\x9B\xB3\xE6\x9B\xB8.DBF", "/srv/\xE5\x9B\xB3\xE6\x9B\xB8.DBF"},  // found under its UTF-8 name
+      {"/srv/\x90\x7D\x8F\x91.DBF", "/srv/\xE5\x9B\xB3\xE6\x9B\xB8.DBF"},              // its Shift_JIS name
+      {"/srv/a\\b\nc", "/srv/a\\\\b\\nc"},
+      {"/srv/\xE5\x9B", "/srv/\xE8\x9D\x97"},             // a cut UTF-8 character: no UTF-8, so Shift_JIS
+      {"/srv/\xED\xA0\x80", "/srv/\xE6\x81\x9D\\x80"},  // nor is a surrogate
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadablePath(c.path), c.shown) << ::testing::PrintToString(std::string(c.path));
+  }
+  // A readable line keeps its UTF-8 and its escapes, and escapes only what would break it.
+  testing::LogCapture capture;
+  LogReadableLine(std::string("index of ") + std::string(ReadablePath("/srv/\x90\x7D\\x")) + "\n\xFF");
+  const std::string line = capture.Take();
+  EXPECT_EQ(line.substr(PrefixLength(line)), "index of /srv/\xE5\x9B\xB3\\\\x\\n\\xFF\n");
+}
+
 TEST(LogLineTest, WriteFailuresAreIgnoredWithoutSignalOrErrno) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);

@@ -22,4 +22,12 @@ int FileReadError(const std::string& path) {
   return ::access(path.c_str(), R_OK) == 0 ? 0 : errno;
 }
 
+std::string NotOwnFile(const struct stat& st, unsigned user) {
+  if (S_ISLNK(st.st_mode)) return "a symbolic link";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  if (st.st_uid != user) return "owned by user " + std::to_string(st.st_uid);
+  if (st.st_nlink > 1) return "linked under a second name";
+  return {};
+}
+
 }  // namespace shelfra

@@ -25,6 +25,7 @@
 #include "data/table.h"
 #include "engine/engine_test_support.h"
 #include "engine/index_keeper.h"
+#include "engine/search_index.h"
 #include "tests/support/book_tables.h"
 #include "tests/support/sjis.h"
 
@@ -87,6 +88,24 @@ TEST(CatalogueCheckTest, EachMistakeIsOneProblemSayingWhatToDo) {
          Catalogue::WriteFile(c.Dir() + "/cache", "not a folder");
        },
        "/cache is no folder: searches scan the table and every request logs it; remove or rename"},
+      {"an index folder others may write",
+       [](Catalogue& c) {
+         c.config = "[Aliases]\nVadoz={dir}\n[Index]\nDirectory={dir}/cache\n";
+         std::filesystem::create_directory(c.Dir() + "/cache");
+         std::filesystem::permissions(c.Dir() + "/cache", std::filesystem::perms::all);
+       },
+       "/cache may be written by others (mode 0777): others could plant the index visitors see; no index is used or "
+       "made there and every search scans the table; chmod go-w "},
+      {"a symbolic link at the index's name",
+       [](Catalogue& c) {
+         c.config = "[Aliases]\nVadoz={dir}\n[Index]\nDirectory={dir}/cache\n";
+         std::filesystem::create_directory(c.Dir() + "/cache");
+         c.Write();
+         std::unique_ptr<DbfFile> file = testing::OpenTable(c.Dir() + "/" + Sjis("図書.DBF"));
+         std::filesystem::create_symlink(c.Dir() + "/elsewhere", SearchIndex::PathFor(*file, c.Dir() + "/cache"));
+       },
+       ".idx is a symbolic link, not this program's own file: it is left alone and every search scans the table; "
+       "remove it (rm "},
       {"the loan flag a character field", [](Catalogue& c) { c.Field(c.loans, "返却済").type = 'C'; },
        "貸出返却.DBF: 返却済 (C 1; lending filter) is no logical field"},
       {"the due date missing", [](Catalogue& c) { c.Remove(c.loans, "返却予定日"); },

@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 
+#include "base/error_log.h"
 #include "base/exceptions.h"
 #include "catalogue/catalogue.h"
 #include "data/database.h"
@@ -17,7 +18,7 @@ namespace shelfra {
 int BuildCatalogueIndexes(int wait_seconds, const IndexCommandSay& say, const IndexCommandSay& complain) {
   const std::string directory = IndexDirectory();
   if (directory.empty()) {
-    complain("shelfra-index: the host configuration " + HostConfigPath() +
+    complain("shelfra-index: the host configuration " + ReadablePath(HostConfigPath()) +
              " names no index directory ([Index] Directory=); nothing to build");
     return 2;
   }
@@ -31,10 +32,10 @@ int BuildCatalogueIndexes(int wait_seconds, const IndexCommandSay& say, const In
       say(report);
     }
   } catch (const Exception& e) {
-    complain("shelfra-index: " + std::string(e.ClassName()) + ": " + e.Message());
+    complain("shelfra-index: " + std::string(e.ClassName()) + ": " + ReadableUtf8(e.Message()));
     return 2;
   } catch (const std::exception& e) {
-    complain(std::string("shelfra-index: ") + e.what());
+    complain(std::string("shelfra-index: ") + ReadableUtf8(e.what()));
     return 2;
   }
   return status;

@@ -7,7 +7,8 @@
 
 namespace shelfra {
 
-// Where the build's lines go (Shift_JIS, one line a call, without a line end).
+// Where the build's lines go (readable UTF-8, paths by ReadablePath; one line a call, without a
+// line end).
 using IndexCommandSay = std::function<void(std::string_view line)>;
 
 // Builds the index of each catalogue table whose index is missing or stale in the index

@@ -23,8 +23,8 @@ namespace {
 // Before an answer goes out: a table that changed under the request makes it no answer.
 void CheckTablesBeforeSend() { CheckEngine(DbfFile::CheckAllUnchanged()); }
 
-// Index events go to the error log.
-void LogIndexEvent(std::string_view line) { LogLine("index: " + std::string(line)); }
+// Index events go to the error log; the index keeper says paths readably already.
+void LogIndexEvent(std::string_view line) { LogReadableLine("index: " + std::string(line)); }
 
 // True when `name` is `wanted` with the extension (after the last '.') in any ASCII case and
 // everything before it byte for byte.

@@ -376,14 +376,21 @@ IndexStatus WriteSections(int rows_fd, const SideFile& rows_file, Collected& c, 
   return {};
 }
 
-// The temporary files of one build; each is removed unless kept.
+// The temporary files of one build; each is removed unless kept. Made with O_EXCL, so never
+// through a link planted at its name, and only a file this build made is removed.
 struct Temporary {
   std::string path;
   ScopedFd fd;
+  bool made = false;
   bool kept = false;
+  bool Make(int flags, mode_t mode) {
+    fd.Reset(::open(path.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    made = fd.Valid();
+    return made;
+  }
   ~Temporary() {
     fd.Reset();
-    if (!kept) ::unlink(path.c_str());
+    if (made && !kept) ::unlink(path.c_str());
   }
 };
 
@@ -442,10 +449,9 @@ IndexStatus SearchIndex::Build(const DbfFile& file, const SearchIndexFields& fie
               std::to_string(serial.fetch_add(1));
   pairs.path = temp.path + ".pairs";
   rows.path = temp.path + ".rows";
-  temp.fd.Reset(::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-  if (temp.fd.Valid()) pairs.fd.Reset(::open(pairs.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (pairs.fd.Valid()) rows.fd.Reset(::open(rows.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!rows.fd.Valid()) return IndexStatus::Refused(IndexReason::kCreateFailed, "cannot create the temporary file", errno);
+  if (!temp.Make(O_WRONLY, 0644) || !pairs.Make(O_RDWR, 0600) || !rows.Make(O_RDWR, 0600)) {
+    return IndexStatus::Refused(IndexReason::kCreateFailed, "cannot create the temporary file", errno);
+  }
   if (IndexStatus s = WriteIndex(temp.fd.Get(), pairs.fd.Get(), rows.fd.Get(), file, c, run_entries); !s.Ok()) {
     return s;
   }

@@ -23,8 +23,10 @@
 #include <vector>
 
 #include "base/error_log.h"
+#include "base/files.h"
 #include "base/scoped_fd.h"
 #include "engine/dbf_file.h"
+#include "engine/index_folder.h"
 #include "engine/index_format.h"
 
 namespace shelfra {
@@ -112,11 +114,9 @@ IndexStatus WriteState(int fd, const State& s) {
 }
 
 // Opens (creating it, at its full size) the lock file of the index at `index_path` into
-// `lock`; kFolderUnusable when it cannot be had.
+// `lock`; kNotOwn when something else is at its name, kFolderUnusable when it cannot be had.
 IndexStatus OpenLockFile(const std::string& index_path, ScopedFd& lock) {
-  const std::string path = BaseOf(index_path) + ".lock";
-  lock.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
-  if (!lock.Valid()) return IndexStatus::Refused(IndexReason::kFolderUnusable, "cannot open " + path, errno);
+  if (IndexStatus s = OpenOwnFile(BaseOf(index_path) + ".lock", O_RDWR | O_CREAT, lock); !s.Ok()) return s;
   struct stat st;
   if (::fstat(lock.Get(), &st) == 0 && st.st_size < static_cast<off_t>(kStateSize)) {
     // A new lock file: its state record gets its room now, while there is room to be had.
@@ -127,7 +127,7 @@ IndexStatus OpenLockFile(const std::string& index_path, ScopedFd& lock) {
 }
 
 std::string Describe(const DbfFile& file, const std::string& index_path) {
-  return "index " + index_path + " of " + file.Path();
+  return "index " + ReadablePath(index_path) + " of " + ReadablePath(file.Path());
 }
 
 // The line of a failed build, whether the build said it or the request that found its state.
@@ -138,8 +138,8 @@ std::string FailureLine(const DbfFile& file, const std::string& index_path, cons
 
 // The table path an index file at `path` records; empty when it cannot be read.
 std::string TableOfIndex(const std::string& path) {
-  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return {};
+  ScopedFd fd;
+  if (!OpenOwnFile(path, O_RDONLY, fd).Ok()) return {};
   IndexFileHeader h{};
   std::string table;
   if (::pread(fd.Get(), &h, sizeof h, 0) == static_cast<ssize_t>(sizeof h) && h.path_length < 65536) {
@@ -172,8 +172,9 @@ void RemoveLeftovers(const std::string& index_path, const std::function<void(con
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (name.compare(0, own_prefix.size(), own_prefix) == 0) {
       // Only the holder of this index's lock builds it, so any temporary file of it is dead.
-      if (::unlink(path.c_str()) == 0) {
-        log("removed " + path + ", left by a build that did not finish (" + std::to_string(st.st_size) + " bytes)");
+      if (RemoveOwnFile(path)) {
+        log("removed " + ReadablePath(path) + ", left by a build that did not finish (" + std::to_string(st.st_size) +
+            " bytes)");
       }
       continue;
     }
@@ -187,12 +188,12 @@ void RemoveLeftovers(const std::string& index_path, const std::function<void(con
     ScopedFd lock;
     if (!OpenLockFile(path, lock).Ok() || ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) continue;
     const std::string base = BaseOf(path);
-    if (::unlink(path.c_str()) == 0) {
-      log("removed " + path + ", the index of " + table + ", missing for a day (" + std::to_string(st.st_size) +
-          " bytes)");
+    if (RemoveOwnFile(path)) {
+      log("removed " + ReadablePath(path) + ", the index of " + ReadablePath(table) + ", missing for a day (" +
+          std::to_string(st.st_size) + " bytes)");
     }
-    ::unlink((base + ".report").c_str());
-    ::unlink((base + ".lock").c_str());
+    (void)RemoveOwnFile(base + ".report");
+    (void)RemoveOwnFile(base + ".lock");
   }
 }
 
@@ -231,30 +232,53 @@ IndexStatus RunBuild(const DbfFile& file, const SearchIndexFields& fields, const
   return status;
 }
 
+// The report's name still names the file open at `fd` (a request that claimed the report
+// removes its name first).
+bool StillNamed(const std::string& path, int fd) {
+  struct stat named, open;
+  return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 && named.st_ino == open.st_ino &&
+         named.st_dev == open.st_dev;
+}
+
 // Appends `line` to the report file of the index at `index_path`, for the next request to log.
+// The line is written under the file's lock into the file that still has the name, so that a
+// request claiming the report meanwhile loses no line.
 void AppendReport(const std::string& index_path, const std::string& line) {
-  ScopedFd fd(::open((BaseOf(index_path) + ".report").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  if (!fd.Valid()) return;
+  const std::string path = BaseOf(index_path) + ".report";
   const std::string text = line + "\n";
-  (void)!::write(fd.Get(), text.data(), text.size());
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ScopedFd fd;
+    if (!OpenOwnFile(path, O_WRONLY | O_CREAT | O_APPEND, fd).Ok()) return;
+    if (::flock(fd.Get(), LOCK_EX) != 0) return;
+    if (!StillNamed(path, fd.Get())) continue;  // claimed meanwhile: a new report
+    (void)!::write(fd.Get(), text.data(), text.size());
+    return;
+  }
 }
 
 // Logs and removes what a build in a process of its own reported, once: the request that
-// renames the report away is the one that logs it. Each line goes out in pieces of at most
-// kReportPiece bytes, empty ones left out.
+// takes the report's lock and removes its name is the one that logs it, read from the very
+// file it checked. A report that is not the program's own is left alone and said once in a
+// while. Each line goes out in pieces of at most kReportPiece bytes, empty ones left out.
 void ClaimReport(const std::string& index_path) {
   constexpr size_t kReportPiece = 4095;
+  constexpr size_t kReportLimit = size_t{1} << 20;
   const std::string report = BaseOf(index_path) + ".report";
-  const std::string claimed = report + "." + std::to_string(::getpid());
-  if (::rename(report.c_str(), claimed.c_str()) != 0) return;
-  std::string text;
-  if (ScopedFd fd(::open(claimed.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)); fd.Valid()) {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd.Get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
-      if (n > 0) text.append(buffer, static_cast<size_t>(n));
-    }
+  ScopedFd fd;
+  if (IndexStatus s = OpenOwnFile(report, O_RDONLY, fd); !s.Ok()) {
+    if (s.reason == IndexReason::kNotOwn && IndexRefusalLogDue(DirectoryOf(report))) Log(s.message);
+    return;
   }
+  // A build writing a line holds the lock a moment; anyone else holding it is not waited for.
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || !StillNamed(report, fd.Get())) return;
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while (text.size() < kReportLimit && ((n = ::read(fd.Get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))) {
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+  }
+  ::unlink(report.c_str());
+  fd.Reset();
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
@@ -263,7 +287,6 @@ void ClaimReport(const std::string& index_path) {
     }
     at = end + 1;
   }
-  ::unlink(claimed.c_str());
 }
 
 // Starts the build in a process of its own, detached from the request: a new session (so
@@ -347,28 +370,50 @@ void SetIndexLog(IndexLog log) { g_log = log; }
 
 void SetIndexBuildsInlineForTesting(bool inline_builds) { g_inline_builds = inline_builds; }
 
+// Says why the folder or a file in it cannot be used; a refusal of what others may have
+// planted at most once in kIndexRefusalLogSeconds, anything else every time.
+void LogUnusable(const std::string& directory, const std::string& what, const IndexStatus& s) {
+  if (s.reason == IndexReason::kFolderUntrusted || s.reason == IndexReason::kNotOwn) {
+    if (IndexRefusalLogDue(directory)) Log(what + s.message + "; no index is used there, searches scan the table");
+    return;
+  }
+  Log("cannot use the index directory " + ReadablePath(directory) + ": " + s.message + "; searches scan the table");
+}
+
 std::unique_ptr<SearchIndex> IndexForRequest(const DbfFile& file, const SearchIndexFields& fields,
                                             const std::string& directory) {
+  if (IndexStatus s = CheckIndexFolder(directory, /*make=*/true); !s.Ok()) {
+    LogUnusable(directory, "", s);
+    return nullptr;
+  }
   const std::string path = SearchIndex::PathFor(file, directory);
   std::unique_ptr<SearchIndex> index;
-  if (SearchIndex::Open(file, path, index).Ok()) {
+  IndexStatus why = SearchIndex::Open(file, path, index);
+  if (why.Ok()) {
     ClaimReport(path);
     return index;
   }
-  ::mkdir(directory.c_str(), 0755);  // a cache directory named but not made yet
+  if (why.reason == IndexReason::kNotOwn) {
+    LogUnusable(directory, Describe(file, path) + " is ", why);
+    return nullptr;
+  }
   ScopedFd lock;
   if (IndexStatus s = OpenLockFile(path, lock); !s.Ok()) {
-    Log("cannot use the index directory " + directory + ": " + s.message + "; searches scan the table");
+    LogUnusable(directory, "", s);
     return nullptr;
   }
   // A build is running (or another request is deciding): scan meanwhile.
   if (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
   // A build may have ended between the first look and the lock.
-  const IndexStatus why = SearchIndex::Open(file, path, index);
+  why = SearchIndex::Open(file, path, index);
   if (why.Ok()) {
     lock.Reset();
     ClaimReport(path);
     return index;
+  }
+  if (why.reason == IndexReason::kNotOwn) {
+    LogUnusable(directory, Describe(file, path) + " is ", why);
+    return nullptr;
   }
   const int64_t now = Now();
   if (!DueForBuild(file, path, lock.Get(), now).Ok()) return nullptr;
@@ -385,22 +430,25 @@ std::unique_ptr<SearchIndex> IndexForRequest(const DbfFile& file, const SearchIn
 
 void RetireDamagedIndex(const SearchIndex& index) {
   struct stat st;
-  if (::stat(index.Path().c_str(), &st) == 0 && static_cast<uint64_t>(st.st_ino) == index.Identity().inode &&
+  if (::lstat(index.Path().c_str(), &st) == 0 && static_cast<uint64_t>(st.st_ino) == index.Identity().inode &&
       static_cast<uint64_t>(st.st_dev) == index.Identity().device) {
-    ::unlink(index.Path().c_str());
+    (void)RemoveOwnFile(index.Path());
   }
-  Log("index " + index.Path() + " is " + index.Status().message +
+  Log("index " + ReadablePath(index.Path()) + " is " + index.Status().message +
       "; the request was answered by scanning, and the index will be made again");
 }
 
 IndexStatus BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, const std::string& directory,
                           int wait_seconds, std::string& report) {
   const std::string path = SearchIndex::PathFor(file, directory);
-  ::mkdir(directory.c_str(), 0755);
   ScopedFd lock;
-  if (IndexStatus s = OpenLockFile(path, lock); !s.Ok()) {
-    report = "cannot use the index directory " + directory + ": " + s.message;
-    return s;
+  IndexStatus usable = CheckIndexFolder(directory, /*make=*/true);
+  if (usable.Ok()) usable = OpenLockFile(path, lock);
+  if (!usable.Ok()) {
+    report = usable.reason == IndexReason::kFolderUntrusted
+                 ? usable.message + ": no index is made there"
+                 : "cannot use the index directory " + ReadablePath(directory) + ": " + usable.message;
+    return usable;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait_seconds);
   while (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
@@ -410,11 +458,15 @@ IndexStatus BuildIndexNow(const DbfFile& file, const SearchIndexFields& fields, 
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  if (std::unique_ptr<SearchIndex> current; SearchIndex::Open(file, path, current).Ok()) {
+  std::unique_ptr<SearchIndex> current;
+  if (IndexStatus s = SearchIndex::Open(file, path, current); s.Ok()) {
     lock.Reset();
     ClaimReport(path);
     report = Describe(file, path) + " is current";
     return {};
+  } else if (s.reason == IndexReason::kNotOwn) {
+    report = Describe(file, path) + " is " + s.message + "; left alone, no index is made there";
+    return s;
   }
   ClaimReport(path);
   report.clear();

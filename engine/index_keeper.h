@@ -14,7 +14,7 @@ namespace shelfra {
 
 class DbfFile;
 
-// Where index events go: one line each (ASCII, with the table's path as it is). Nothing is
+// Where index events go: one line each, readable UTF-8 (paths by ReadablePath). Nothing is
 // logged until one is set. The builder running in a process of its own writes its lines to a
 // file beside the index instead ("<hash>.report"); the next request that opens the index
 // passes them on, so a web server that waits for a CGI program's standard error to close

@@ -34,7 +34,9 @@ enum class IndexReason : uint8_t {
   kReadBackFailed, // "cannot read the side file back"
   kRenameFailed,   // "cannot rename the index into place: <err>"
   // Keeping: the lock file, the state record and the build process.
-  kFolderUnusable, // "cannot open <lock file>: <err>"
+  kFolderUnusable, // "cannot open <lock file>: <err>", "cannot make it: <err>", "it is no folder"
+  kFolderUntrusted,  // "the index folder <path> belongs to user N, ...", "... may be written by others (mode 0777)"
+  kNotOwn,         // "<path> is a symbolic link, left alone" (or another user's file, or linked twice)
   kStateUnwritable,  // "cannot record the attempt in its lock file: <err>"
   kNoProcess,      // "cannot start a build process: <err>"
   kBusy,           // a build of the table is running (or another request is deciding)

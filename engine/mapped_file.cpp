@@ -13,6 +13,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/files.h"
+
 namespace shelfra {
 
 namespace {
@@ -114,18 +116,19 @@ int64_t Nanoseconds(const struct timespec& t) { return static_cast<int64_t>(t.tv
 
 }  // namespace
 
-int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, bool watched) {
+int MappedFile::Open(const std::string& path, std::unique_ptr<MappedFile>& out, bool watched, bool own_only) {
   // The constructor is private; the object exists before mapping so that a failure releases
   // whatever was taken through the destructor.
   std::unique_ptr<MappedFile> file(new MappedFile());
   file->path_ = path;
   file->watched_ = watched;
   // O_NONBLOCK: a FIFO in place of the file must not wait for a writer; it is refused below.
-  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (own_only ? O_NOFOLLOW : 0)));
   if (!fd.Valid()) return errno;
   struct stat st;
   if (::fstat(fd.Get(), &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return EISDIR;
+  if (own_only && !NotOwnFile(st, ::geteuid()).empty()) return EPERM;
   file->identity_ = FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
                                  Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
   const size_t size = static_cast<size_t>(st.st_size);

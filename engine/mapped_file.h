@@ -36,8 +36,11 @@ class MappedFile {
  public:
   // Opens `path`: 0 with the file in `out`, else the errno value saying why (ENOENT or ENOTDIR
   // for a missing file, EISDIR for anything but a regular file, a FIFO included, which is
-  // never waited on). A `watched` file is one of those FirstChanged looks at.
-  static int Open(const std::string& path, std::unique_ptr<MappedFile>& out, bool watched = true);
+  // never waited on). A `watched` file is one of those FirstChanged looks at. An `own_only`
+  // file is one of the program's own in a folder others may plant files in: a symbolic link
+  // there is ELOOP, another user's file or one with a second link EPERM (see NotOwnFile).
+  static int Open(const std::string& path, std::unique_ptr<MappedFile>& out, bool watched = true,
+                  bool own_only = false);
   ~MappedFile();
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;

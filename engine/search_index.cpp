@@ -2,12 +2,16 @@
 // statements and seeks from it.
 #include "engine/search_index.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <numeric>
 #include <string_view>
 
+#include "base/files.h"
 #include "engine/crc32c.h"
 #include "engine/dbf_file.h"
 #include "engine/index_format.h"
@@ -170,8 +174,14 @@ std::string SearchIndex::PathFor(const DbfFile& file, const std::string& directo
 
 IndexStatus SearchIndex::Open(const DbfFile& file, const std::string& path, std::unique_ptr<SearchIndex>& out) {
   std::unique_ptr<SearchIndex> index(new SearchIndex());
-  if (int err = MappedFile::Open(path, index->file_, /*watched=*/false); err != 0) {
+  if (int err = MappedFile::Open(path, index->file_, /*watched=*/false, /*own_only=*/true); err != 0) {
     if (err == ENOENT) return IndexStatus::Failed(IndexReason::kMissing, "missing");
+    if (err == ELOOP || err == EPERM) {
+      struct stat st;
+      const std::string what = ::lstat(path.c_str(), &st) == 0 ? NotOwnFile(st, ::geteuid()) : "";
+      return IndexStatus::Failed(IndexReason::kNotOwn,
+                                 "not this program's own file (" + (what.empty() ? ErrnoText(err) : what) + "), left alone");
+    }
     return IndexStatus::Refused(IndexReason::kUnreadable, "unreadable", err);
   }
   index->data_ = index->file_->Bytes().data();
