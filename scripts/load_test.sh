@@ -265,7 +265,7 @@ cp -- "$logs/program.log" "${report%.md}.program.log" 2>/dev/null || : >"${repor
   echo "| detail pages (due date checked) | $(get detail) |"
   echo "| invalid-number pages | $(get invalid) |"
   echo "| expected 500 pages (malformed escape) | $(get error500) |"
-  echo "| refused huge bodies (413; in the access log, answered later than 2 s or otherwise) | $(get refused) ($posts, $slow_posts) |"
+  echo "| refused huge bodies (413) | $(get refused) (access log: $posts answers, $slow_posts of them no 413 or over 2 s) |"
   echo "| wrong or incomplete responses | $(get wrong) |"
   echo "| socket errors (timeouts) | $(get socket_errors) ($(get timeouts)) |"
   if [ -n "$swaps" ]; then
