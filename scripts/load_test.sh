@@ -4,7 +4,9 @@
 # over a generated catalogue (bench/gen_catalogue.py). Every response is checked: the status,
 # the kind of page, the count line of each result list against the catalogue's expected counts,
 # the due date on the detail page, and the end of every page. It fails on any error response
-# other than the expected 500 pages, any socket error and any wrong or incomplete body.
+# other than the expected 500 pages and the server's 413 to a POST that announces a body of
+# 99999999999 bytes and sends three (which must come within 2 seconds, by the access log), any
+# socket error and any wrong or incomplete body.
 # A benchmark-style command, not a timed test: the figures go to a report; nothing asserts on
 # them.
 #
@@ -227,7 +229,10 @@ seconds="$(awk -v us="$(get duration_us)" 'BEGIN { printf "%.1f", us / 1e6 }')"
 rps="$(awk -v n="$requests" -v us="$(get duration_us)" 'BEGIN { printf "%.1f", n / (us / 1e6) }')"
 ms() { awk -v us="$(get "$1")" 'BEGIN { printf "%.0f", us / 1000 }'; }
 checked=0
-for k in form result list detail invalid error500 wrong; do checked=$((checked + $(get $k))); done
+for k in form result list detail invalid error500 refused wrong; do checked=$((checked + $(get $k))); done
+# The huge body's POSTs in the access log (the settling rounds' too): each refused, and at once.
+read -r posts slow_posts < <(awk '$6 == "\"POST" { n++; if ($4 != 413 || $3 > 2000000) bad++ }
+  END { print n + 0, bad + 0 }' "$logs/access.log")
 mib="$(awk -v b="$(get bytes)" 'BEGIN { printf "%.1f", b / 1048576 }')"
 
 if [ -n "$swaps" ]; then
@@ -260,6 +265,7 @@ cp -- "$logs/program.log" "${report%.md}.program.log" 2>/dev/null || : >"${repor
   echo "| detail pages (due date checked) | $(get detail) |"
   echo "| invalid-number pages | $(get invalid) |"
   echo "| expected 500 pages (malformed escape) | $(get error500) |"
+  echo "| refused huge bodies (413) | $(get refused) (access log: $posts answers, $slow_posts of them no 413 or over 2 s) |"
   echo "| wrong or incomplete responses | $(get wrong) |"
   echo "| socket errors (timeouts) | $(get socket_errors) ($(get timeouts)) |"
   if [ -n "$swaps" ]; then
@@ -298,6 +304,14 @@ fi
 if [ "$(get socket_errors)" != 0 ]; then
   echo "load_test: $(get socket_errors) socket errors" >&2
   cat "$run_dir/wrk.out" >&2
+  status=1
+fi
+if [ "$(get refused)" = 0 ]; then
+  echo "load_test: no 413 to the huge body's POST (a server without a body cap holds it until its idle time-out)" >&2
+  status=1
+fi
+if ((slow_posts)); then
+  echo "load_test: $slow_posts of the $posts answers to the huge body's POST in the access log were no 413 or took over 2 s" >&2
   status=1
 fi
 if [ "$requests" = 0 ] || [ "$checked" != "$requests" ]; then

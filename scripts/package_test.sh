@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Checks both ways of installing: the Release build of scripts/release_build.sh (g++) is
 # installed with "cmake --install" into one scratch root (DESTDIR) and packaged with
-# "cpack -G DEB", and the package is unpacked with "dpkg-deb -x" into another. The package's
-# control fields are checked, and so is that both roots hold the same files. Then, for each
-# root, lighttpd on 127.0.0.1 (scripts/serve.sh) serves the installed program over the
-# installed sample catalogue, through a host configuration made from the installed example,
+# "cpack -G DEB", and the package is installed by dpkg into another ("dpkg --root", its
+# maintainer scripts run too). The package's control fields are checked, and so is that both
+# roots hold the same files, that the package made the search index's folder for the web
+# server's user (and that its postinst also goes through where that user is missing), and that
+# purging it removes the folder. The folder of the cmake --install root is made by the command
+# that cmake --install prints. Then, for each root, lighttpd on 127.0.0.1 (scripts/serve.sh)
+# serves the installed program as the web server's user over the installed sample catalogue,
+# through a host configuration made from the installed example (its index folder in the root),
 # and the search form, a search result and a detail page must answer 200 with their content;
-# the installed catalogue writer must write the sample's lending table again.
-# Nothing is installed on this machine itself; everything lives in build-pkg/.
+# the first search starts the book table's index build, and once the index is there the same
+# search again must come from it. The installed catalogue writer must write the sample's
+# lending table again.
+# Nothing is installed on this machine itself; everything lives in build-pkg/. Needs root (or
+# sudo) for dpkg, for the folder's owner and for serving as the web server's user.
 #
 # Usage: scripts/package_test.sh
 set -euo pipefail
@@ -19,22 +26,47 @@ setup_packages lighttpd curl dpkg-dev file locales  # cpack needs dpkg-shlibdeps
 "$root/scripts/release_build.sh" gcc
 build="$root/build-rel-gcc"
 work="$root/build-pkg"
-rm -rf -- "$work"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+web_user=www-data
+$sudo rm -rf -- "$work"
 mkdir -p "$work"
 
 failures=0
 fail() { echo "package_test: $*" >&2; failures=$((failures + 1)); }
 
-# 1. cmake --install into a scratch root.
-DESTDIR="$work/root-install" cmake --install "$build" --prefix /usr >/dev/null
+# The folder the installed example host configuration names for the search index.
+index_dir_of() { sed -n 's/^Directory=//p' "$1/usr/share/doc/shelfra/shelfra.conf.example"; }
+# OWNER:GROUP MODE of a file.
+owner_mode() { stat -c '%U:%G %a' -- "$1" 2>/dev/null || echo "missing"; }
 
-# 2. The Debian package, unpacked into another.
+# 1. cmake --install into a scratch root. Its last words name the command that makes the index
+# folder; it runs here with the folder moved into the root.
+DESTDIR="$work/root-install" cmake --install "$build" --prefix /usr >"$work/install.log"
+index_dir="$(index_dir_of "$work/root-install")"
+[ -n "$index_dir" ] || fail "the example host configuration turns no index on"
+make_dir="$(sed -n 's/^ *\(install -d .*\)$/\1/p' "$work/install.log")"
+if [ "$make_dir" != "install -d -o $web_user -g $web_user -m 0750 $index_dir" ]; then
+  fail "cmake --install names no command for the index folder $index_dir: $(tail -3 "$work/install.log")"
+else
+  $sudo ${make_dir% *} "$work/root-install$index_dir"
+fi
+
+# 2. The Debian package, installed into another.
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) \
   || { cat "$work/cpack.log" >&2; echo "package_test: cpack failed" >&2; exit 1; }
 debs=("$work"/deb/shelfra_*.deb)
 [ -f "${debs[0]}" ] && ((${#debs[@]} == 1)) || { ls "$work/deb" >&2; echo "package_test: expected one shelfra_*.deb" >&2; exit 1; }
 deb="${debs[0]}"
-dpkg-deb -x "$deb" "$work/root-deb"
+# Installed by dpkg into its own root with its own database (which knows none of the
+# dependencies); the maintainer scripts find that root in DPKG_ROOT.
+dpkg_root() {
+  $sudo dpkg --root="$work/root-deb" --admindir="$work/dpkg" --force-script-chrootless \
+    --force-depends --log="$work/dpkg.log" "$@"
+}
+mkdir -p "$work/root-deb" "$work/dpkg/info" "$work/dpkg/updates" "$work/dpkg/triggers"
+: >"$work/dpkg/status"
+dpkg_root -i "$deb" >"$work/dpkg.out" 2>&1 || { cat "$work/dpkg.out" >&2; echo "package_test: dpkg could not install the package" >&2; exit 1; }
 dpkg-deb -I "$deb" >"$work/control.txt"
 echo "package_test: $(basename "$deb")" >&2
 sed -n '/^ [A-Z][A-Za-z-]*:/,$p' "$work/control.txt" >&2
@@ -52,6 +84,22 @@ for dep in $deps; do
   field Depends | tr ',' '\n' | grep -q "^ *$dep\( \|$\)" || fail "Depends lacks $dep: $(field Depends)"
 done
 [ "$(field Recommends)" = "lighttpd | apache2" ] || fail "Recommends is '$(field Recommends)'"
+
+# The index folder: the package's for the web server's user, the command's likewise.
+for how in deb install; do
+  [ "$(owner_mode "$work/root-$how$index_dir")" = "$web_user:$web_user 750" ] \
+    || fail "$how: the index folder $index_dir is $(owner_mode "$work/root-$how$index_dir"), not $web_user:$web_user 750"
+done
+# Where the user is missing, postinst makes the folder all the same, says so, and succeeds.
+mkdir -p "$work/no-user/bin"
+printf '#!/bin/sh\nexit 2\n' >"$work/no-user/bin/getent"
+chmod +x "$work/no-user/bin/getent"
+if ! $sudo env PATH="$work/no-user/bin:$PATH" DPKG_ROOT="$work/no-user/root" DPKG_ADMINDIR="$work/dpkg" \
+     sh "$work/dpkg/info/shelfra.postinst" configure >"$work/no-user/out" 2>&1; then
+  fail "postinst fails where there is no user $web_user: $(cat "$work/no-user/out")"
+elif [ ! -d "$work/no-user/root$index_dir" ] || ! grep -q "no user or group $web_user" "$work/no-user/out"; then
+  fail "postinst without a user $web_user made no folder or said nothing: $(cat "$work/no-user/out")"
+fi
 
 # Both ways install the same files (cpack may add nothing but folders).
 list_files() { (cd "$1" && find . ! -type d | LC_ALL=C sort); }
@@ -72,7 +120,7 @@ done
 # 3. The search served from each root's installed files.
 state=""
 cleanup() {
-  if [ -n "$state" ] && [ -f "$state" ]; then "$root/scripts/serve.sh" --stop "$state" || true; fi
+  if [ -n "$state" ] && [ -f "$state" ]; then $sudo "$root/scripts/serve.sh" --stop "$state" || true; fi
 }
 trap cleanup EXIT
 
@@ -104,24 +152,52 @@ for how in install deb; do
     || fail "$how: shelfra-make-catalogue wrote another lending table than the sample's"
   site="$work/site-$how"
   mkdir -p "$site"
-  # The host configuration: the installed example, its alias turned to the installed sample.
+  # The host configuration: the installed example, its alias turned to the installed sample
+  # and its index folder to the root's.
   example="$dest/usr/share/doc/shelfra/shelfra.conf.example"
   grep -q '^Vadoz=' "$example" || { fail "$how: the example host configuration names no Vadoz"; continue; }
-  sed "s|^Vadoz=.*|Vadoz=$dest/usr/share/shelfra/sample|" "$example" >"$site/shelfra.conf"
+  sed -e "s|^Vadoz=.*|Vadoz=$dest/usr/share/shelfra/sample|" -e "s|^Directory=.*|Directory=$dest$index_dir|" \
+    "$example" >"$site/shelfra.conf"
   state="$work/server-$how"
-  "$root/scripts/serve.sh" --background "$state" --owner $$ --exe "$dest/usr/lib/cgi-bin/vovivavi.exe" "$site" auto
+  log="$work/logs-$how/program.log"
+  $sudo "$root/scripts/serve.sh" --background "$state" --owner $$ --user "$web_user" --logs "$work/logs-$how" \
+    --exe "$dest/usr/lib/cgi-bin/vovivavi.exe" "$site" auto
   url="$(sed -n 's/^URL=//p' "$state")"
   # The banner comes from the sample's Shelfra.ini, the padded number from its [番号設定].
+  search=("$url?title1=%94L&Bunrui=10" "該当する資料は10件です" "吾輩は猫である" '/Detail?NO=1"')
   check "search form" "$url" "<FORM" "本町図書館の蔵書を検索できます"
-  check "search result" "$url?title1=%94L&Bunrui=10" "該当する資料は10件です" "吾輩は猫である" '/Detail?NO=1"'
+  check "search result" "${search[@]}"
   check "detail page" "$url/Detail?NO=1" "猫のゆりかご" "933.7/ヴォ/" ">000001<"
-  "$root/scripts/serve.sh" --stop "$state"
+  # The first search started the book table's index build. Once the index is there and its
+  # build's report waits to be logged (or has been), the same search again comes from it: it
+  # starts no second build, and the report ("built index") is logged by the time it answers.
+  idx="$(sed -n 's/.*index \(.*\.idx\) of .*図書\.DBF is missing; building it$/\1/p' "$log" | head -1)"
+  if [ -z "$idx" ]; then
+    fail "$how: the first search started no index build: $(cat "$log")"
+  else
+    for _ in $(seq 300); do
+      [ -f "$idx" ] && { [ -f "${idx%.idx}.report" ] || grep -qF "built index $idx" "$log"; } && break
+      sleep 0.1
+    done
+    builds="$(grep -c "building it" "$log" || true)"
+    check "search from the index" "${search[@]}"
+    [ -f "$idx" ] || fail "$how: no index $idx 30 s after the first search: $(cat "$log")"
+    [ "$(grep -c "building it" "$log")" = "$builds" ] || fail "$how: the second search started a build again: $(cat "$log")"
+    grep -qF "built index $idx" "$log" || fail "$how: the index was built but not used: $(cat "$log")"
+  fi
+  ! grep -E "could not|cannot|damaged|refus" "$log" >&2 || fail "$how: the index path logged trouble (above)"
+  $sudo "$root/scripts/serve.sh" --stop "$state"
   state=""
-  ((failures)) || echo "package_test: $how: form, search and detail page served from the installed files" >&2
+  ((failures)) || echo "package_test: $how: form, search and detail page served from the installed files, the second search from the index" >&2
 done
+
+# Purging the package removes its files and the index folder with the index in it.
+dpkg_root --purge shelfra >>"$work/dpkg.out" 2>&1 || fail "dpkg could not purge the package: $(tail -5 "$work/dpkg.out")"
+[ ! -e "$work/root-deb$index_dir" ] || fail "the purged package left $index_dir: $(ls -A "$work/root-deb$index_dir")"
+[ ! -e "$work/root-deb/usr/lib/cgi-bin/vovivavi.exe" ] || fail "the purged package left its program"
 
 if ((failures)); then
   echo "package_test: $failures check(s) failed" >&2
   exit 1
 fi
-echo "package_test: cmake --install and $(basename "$deb") install the same files, and both serve the search"
+echo "package_test: cmake --install and $(basename "$deb") install the same files, and both serve the search, from the index from the second search on"

@@ -6,7 +6,8 @@
 # The catalogue lives in $SHELFRA_DATA, by default ${XDG_DATA_HOME:-$HOME/.local/share}/shelfra/catalogue.
 # A folder that holds this script's sample is refreshed on every run; the tables and settings of
 # a folder that holds others (a real catalogue) are left as they are. A missing host
-# configuration (shelfra.conf) is written in either case.
+# configuration (shelfra.conf) is written in either case, with the search index on in the
+# folder's index/ (made here, mode 0700); one this script wrote earlier without the index gets it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/lib.sh"
@@ -35,17 +36,30 @@ else
   echo "run: $data holds a catalogue of its own; serving it unchanged" >&2
 fi
 
-if [ ! -f "$data/shelfra.conf" ]; then
-  cat >"$data/shelfra.conf.new" <<EOF
-; Host configuration of the catalogue search (see docs/operations.md).
+conf="$data/shelfra.conf"
+header="; Host configuration of the catalogue search (see docs/operations.md)."
+# The search index's folder, relative to the configuration's: the program refuses one that
+# others may write, so it is the user's alone.
+index_section=$'[Index]\nDirectory=index'
+if [ ! -f "$conf" ]; then
+  cat >"$conf.new" <<EOF
+$header
 [Aliases]
 Vadoz=$data
 [Locale]
 DecimalSeparator=.
 DateSeparator=/
 ShortDateFormat=yyyy/mm/dd
+$index_section
 EOF
-  mv -f -- "$data/shelfra.conf.new" "$data/shelfra.conf"
+  mv -f -- "$conf.new" "$conf"
+elif [ "$(head -n 1 -- "$conf")" = "$header" ] && ! grep -qi '^\[Index\]' -- "$conf"; then
+  { cat -- "$conf"; printf '%s\n' "$index_section"; } >"$conf.new"
+  mv -f -- "$conf.new" "$conf"
+fi
+if grep -qx 'Directory=index' -- "$conf" && [ ! -d "$data/index" ]; then
+  mkdir -m 0700 -- "$data/index"
+  echo "run: the search index goes to $data/index" >&2
 fi
 
 exec "$root/scripts/serve.sh" "$data" "${1:-${PORT:-}}"

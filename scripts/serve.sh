@@ -12,6 +12,8 @@
 #                       return; stop it later with --stop FILE (or kill the PID, remove RUN_DIR)
 #   --owner PID         with --background: also stop the server when process PID has ended
 #   --stop FILE         stop the server that --background recorded in FILE, and clean up
+#   --user NAME         run the server, and so the program, as the user NAME and its group
+#                       (lighttpd drops root for them; needs root): as the web server's user does
 #   --logs DIR          keep the logs in DIR (made when missing), where they stay after the server
 #                       has stopped: error.log (lighttpd's own messages), program.log (the
 #                       program's standard error) and access.log (one line per request: begin
@@ -22,7 +24,7 @@
 # Without --background the server runs until Ctrl-C (or TERM), then it is stopped by its PID.
 # lighttpd does not pass a CGI program's standard error to server.errorlog: the program
 # inherits lighttpd's own standard error, which server.breakagelog names here (program.log).
-# Needs lighttpd (scripts/setup.sh lighttpd); no root.
+# Needs lighttpd (scripts/setup.sh lighttpd); no root, but for --user.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/lib.sh"
@@ -34,6 +36,7 @@ state_file=""
 owner_pid=""
 stop_file=""
 log_dir=""
+user=""
 args=()
 while (($#)); do
   case "$1" in
@@ -42,6 +45,7 @@ while (($#)); do
     --owner) owner_pid="${2:?--owner needs a PID}"; shift 2 ;;
     --stop) stop_file="${2:?--stop needs a file}"; shift 2 ;;
     --logs) log_dir="${2:?--logs needs a folder}"; shift 2 ;;
+    --user) user="${2:?--user needs a user name}"; shift 2 ;;
     -h|--help) print_help "${BASH_SOURCE[0]}"; exit 0 ;;
     --) shift; args+=("$@"); break ;;
     -*) die "unknown option $1" ;;
@@ -88,6 +92,11 @@ exe="$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")"
 lighttpd_bin="$(command -v lighttpd || true)"
 [ -n "$lighttpd_bin" ] || lighttpd_bin=/usr/sbin/lighttpd
 [ -x "$lighttpd_bin" ] || die "lighttpd is not installed (scripts/setup.sh lighttpd)"
+group=""
+if [ -n "$user" ]; then
+  [ "$(id -u)" -eq 0 ] || die "--user needs root"
+  group="$(id -gn -- "$user" 2>/dev/null)" || die "no user $user"
+fi
 
 # True when something already answers on 127.0.0.1:PORT.
 port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
@@ -111,11 +120,26 @@ if [ -n "$log_dir" ]; then
 else
   log_dir="$run_dir"
 fi
+if [ -n "$user" ]; then
+  # The server opens its logs after it has become the user, and reaches the program's link
+  # through this folder.
+  chmod 0755 "$run_dir"
+  for f in error.log program.log access.log; do
+    : >>"$log_dir/$f"
+    chown -- "$user:$group" "$log_dir/$f"
+  done
+fi
 # Only the program is reachable under /cgi-bin/: a link to it, so a rebuild is served at once.
 ln -s "$exe" "$run_dir/cgi-bin/vovivavi.exe"
 
 # A text as a lighttpd configuration string.
 conf_string() { local s="${1//\\/\\\\}"; printf '"%s"' "${s//\"/\\\"}"; }
+
+# The lines that make the server drop root for --user.
+user_conf() {
+  [ -n "$user" ] || return 0
+  printf 'server.username = %s\nserver.groupname = %s\n' "$(conf_string "$user")" "$(conf_string "$group")"
+}
 
 write_conf() {
   cat >"$run_dir/lighttpd.conf" <<EOF
@@ -132,6 +156,11 @@ server.breakagelog = $(conf_string "$log_dir/program.log")
 accesslog.filename = $(conf_string "$log_dir/access.log")
 accesslog.format = "%{begin:usec}t %{end:usec}t %D %s %b \"%r\""
 server.tag = "lighttpd"
+$(user_conf)
+# The program reads no request body: one announcing more than 4 KB is answered 413 at once
+# (a POST with "Content-Length: 99999999999" and three bytes of body otherwise held its
+# connection for the 60 s idle time-out).
+server.max-request-size = 4
 # Shift_JIS searches hold escapes such as %C0, %C1 and %F5-%FF (the small tsu is %82%C1),
 # which the default URL normalisation rejects with 400.
 server.http-parseopts = ( "url-normalize" => "disable" )

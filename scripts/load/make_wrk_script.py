@@ -34,7 +34,12 @@ def main():
         checks = f.read()
 
     w, e = manifest["words"], manifest["expected"]
-    mix = [  # (weight, path and query)
+    # A POST that announces a body of 93 GiB and sends three bytes: the server must refuse it
+    # at once (413) rather than wait for the rest. wrk.format writes a Content-Length of its
+    # own, so this one goes out as it is written.
+    huge_body = ("POST %s HTTP/1.1\r\nHost: %s\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                 "Content-Length: 99999999999\r\n\r\nabc" % (script, url.netloc))
+    mix = [  # (weight, path and query for a GET, or a whole request)
         (2, script),
         (3, script + "?title1=" + q(w["rare"]) + "&title2=&title3=&Author=&keyword1=&bunrui=10"),
         (2, script + "?keyword1=" + q(w["kw1"]) + "&keyword2=" + q(w["kw2"])),
@@ -43,9 +48,11 @@ def main():
         (3, script + "/Detail?NO=%d" % manifest["detail"]["number"]),
         (1, script + "/Detail?NO=0"),
         (1, script + "?title1=%4G"),  # a malformed escape: the 500 page
+        (1, {"raw": huge_body}),  # the server's 413
     ]
     paths = [p for weight, p in mix for _ in range(weight)]
-    print("local paths = {" + ", ".join(lua(p) for p in paths) + "}")
+    print("local paths = {" + ", ".join("{raw = %s}" % lua(p["raw"]) if isinstance(p, dict) else lua(p)
+                                        for p in paths) + "}")
     print("local counts = {[%d] = true, [%d] = true, [%d] = true}" % (e["Q1"], e["Q3"], e["Q2"]))
     print("local count_mark = " + lua("該当する資料は"))
     print("local detail_mark = " + lua("利用状況"))

@@ -1,7 +1,7 @@
 -- The checks of the load run, run by wrk: each wrk thread walks the request mix, every response
 -- is sorted into a kind of page or "wrong", and the figures go to the results file.
 -- make_wrk_script.py puts the constants it uses (paths, counts, marks, due, results) before it.
-local kinds = {"form", "result", "list", "detail", "invalid", "error500", "wrong"}
+local kinds = {"form", "result", "list", "detail", "invalid", "error500", "refused", "wrong"}
 local threads = {}
 function setup(thread)
   thread:set("id", #threads + 1)
@@ -17,12 +17,15 @@ end
 
 function request()
   n = n + 1
-  return wrk.format("GET", paths[(n + id) % #paths + 1])
+  local p = paths[(n + id) % #paths + 1]
+  if type(p) == "table" then return p.raw end  -- a whole request, sent as it is
+  return wrk.format("GET", p)
 end
 
 local function ends(body, tail) return body:sub(-#tail) == tail end
 
 local function kind(status, body)
+  if status == 413 then return "refused" end  -- only the huge body's: no page answers 413
   if status == 500 then
     if body:find("Internal Server Error 500", 1, true) and body:find("EConvertError", 1, true) then
       return "error500"
