@@ -24,7 +24,9 @@ constexpr int kIoprioClassShift = 13;
 void YieldToForeground() {
   // With session groups on, the scheduler shares the processor between groups first, and a new
   // session is a group of the same weight as the web server's whole group: a process's own nice
-  // value counts only within its group. So the group itself goes to the lowest weight.
+  // value counts only within its group. So the group itself goes to the lowest weight. (The
+  // kernel refuses an unprivileged write within a tenth of a second of anyone's; the group then
+  // keeps its weight.)
   if (ScopedFd group(::open("/proc/self/autogroup", O_WRONLY | O_CLOEXEC | O_NOFOLLOW)); group.Valid()) {
     (void)!::write(group.Get(), "19", 2);
   }
