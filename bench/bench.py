@@ -41,6 +41,8 @@ SCRIPT_NAME = "/cgi-bin/vovivavi.exe"
 COUNT_HEAD = "該当する資料は".encode("cp932")
 COUNT_TAIL = "件です".encode("cp932")
 LOAN_TEXT = "貸出中 返却予定日は".encode("cp932")
+# The generator's seed of the catalogues (--seed).
+SEED = 20251201
 # The reference scanners: (name, ref_scan --mode, ref_scan --access).
 REFERENCES = (("memmem", "memmem", "map"), ("prefilter", "prefilter", "map"), ("prefilter_read", "prefilter", "read"))
 
@@ -150,6 +152,26 @@ def make_requests(manifest):
 # ---------------------------------------------------------------------------------------------
 # Running.
 
+def cgi_env(config, request):
+    """The environment a web server gives the program for `request`, with the host configuration
+    `config`."""
+    return {
+        "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "shelfra-bench", "SERVER_NAME": "localhost",
+        "SERVER_PORT": "80", "SERVER_PROTOCOL": "HTTP/1.1", "REQUEST_METHOD": "GET",
+        "SCRIPT_NAME": SCRIPT_NAME, "PATH_INFO": request.path_info, "QUERY_STRING": request.query,
+        "REMOTE_ADDR": "127.0.0.1", "HTTP_HOST": "localhost", "SHELFRA_CONFIG": str(config),
+    }
+
+
+def write_index_config(catalogue):
+    """Writes books-N/shelfra-index.conf, the catalogue's configuration with [Index] Directory=index
+    added (the index folder books-N/index); returns its path."""
+    config = catalogue / "shelfra-index.conf"
+    base = (catalogue / "shelfra.conf").read_bytes()
+    config.write_bytes(base.rstrip(b"\n") + b"\n[Index]\nDirectory=index\n")
+    return config
+
+
 class Runner:
     def __init__(self, args):
         self.program = Path(args.program).resolve()
@@ -193,21 +215,14 @@ class Runner:
         return int(report.read_text().split()[0])
 
     def cgi_env(self, catalogue, request):
-        return {
-            "GATEWAY_INTERFACE": "CGI/1.1", "SERVER_SOFTWARE": "shelfra-bench", "SERVER_NAME": "localhost",
-            "SERVER_PORT": "80", "SERVER_PROTOCOL": "HTTP/1.1", "REQUEST_METHOD": "GET",
-            "SCRIPT_NAME": SCRIPT_NAME, "PATH_INFO": request.path_info, "QUERY_STRING": request.query,
-            "REMOTE_ADDR": "127.0.0.1", "HTTP_HOST": "localhost",
-            "SHELFRA_CONFIG": str(catalogue / ("shelfra-index.conf" if self.index else "shelfra.conf")),
-        }
+        return cgi_env(catalogue / ("shelfra-index.conf" if self.index else "shelfra.conf"), request)
 
     def prepare_index(self, catalogue, requests):
         """With --index: a configuration beside the catalogue's that adds [Index] Directory=index,
         and the operator's command shelfra-index (beside the program) run once before anything is
         timed, which makes the indexes of both tables. Returns the seconds that run took, the
         indexes' size in bytes and the run's peak resident memory in KiB."""
-        base = (catalogue / "shelfra.conf").read_bytes()
-        (catalogue / "shelfra-index.conf").write_bytes(base.rstrip(b"\n") + b"\n[Index]\nDirectory=index\n")
+        write_index_config(catalogue)
         index_dir = catalogue / "index"
         shutil.rmtree(index_dir, ignore_errors=True)
         indexer = self.program.parent / "shelfra-index"
@@ -486,7 +501,7 @@ def main(argv=None):
     parser.add_argument("--warmup", type=int, default=1)
     parser.add_argument("--only", default="", help="request keys to run, e.g. Q1,Q4,detail")
     parser.add_argument("--no-sqlite", action="store_true", help="skip sqlite3")
-    parser.add_argument("--seed", type=int, default=20251201)
+    parser.add_argument("--seed", type=int, default=SEED)
     parser.add_argument("--index", action="store_true",
                         help="configure [Index] Directory (books-N/index) and make the index before timing")
     args = parser.parse_args(argv)

@@ -9,6 +9,9 @@
 #   --baseline PROGRAM  also run every request with PROGRAM (an older build of vovivavi.exe), in
 #                       turn with the program: before and after times, the md5 of each page; a
 #                       page that differs between the two fails the run
+#   bench/run.sh --busy-build [--baseline PROGRAM] [--rounds 9] [--searches 8] [--request Q3] [--books 100000]
+#                       instead: searches started together with no build running and while the
+#                       detached index build runs (bench/busy_build.py; report busy-build-report.md)
 # Build folder: $SHELFRA_BENCH_BUILD (default build-bench); catalogues: $SHELFRA_BENCH_DIR
 # (default <build folder>/bench-data); report: <build folder>/bench-report.md and .json.
 set -euo pipefail
@@ -34,6 +37,15 @@ build_tool spawn_time spawn_time.cpp g++ "${cxx_flags[@]}"
 build_tool ref_scan ref_scan.cpp g++ "${cxx_flags[@]}"
 build_tool heap_peak.so heap_peak.c gcc -O2 -Wall -Wextra -Werror -shared -fPIC
 
+args=()
+busy_build=0
+for arg in "$@"; do
+  if [ "$arg" = --busy-build ]; then busy_build=1; else args+=("$arg"); fi
+done
+if ((busy_build)); then
+  exec python3 "$root/bench/busy_build.py" --program "$build/vovivavi.exe" --tools "$tools" --data "$data" \
+    --report "$build/busy-build-report.md" "${args[@]}"
+fi
 exec python3 "$root/bench/bench.py" --program "$build/vovivavi.exe" --trivial "$build/bench_trivial_cgi" \
   --tools "$tools" --data "$data" \
-  --report "$build/bench-report.md" "$@"
+  --report "$build/bench-report.md" "${args[@]}"

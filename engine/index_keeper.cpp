@@ -25,6 +25,7 @@
 #include "base/error_log.h"
 #include "base/files.h"
 #include "base/scoped_fd.h"
+#include "engine/background.h"
 #include "engine/dbf_file.h"
 #include "engine/index_folder.h"
 #include "engine/index_format.h"
@@ -291,7 +292,8 @@ void ClaimReport(const std::string& index_path) {
 
 // Starts the build in a process of its own, detached from the request: a new session (so
 // that neither the web server's time-outs nor its signals to the request reach it), its
-// standard streams on /dev/null (so the web server waits for none of them), a lower priority.
+// standard streams on /dev/null (so the web server waits for none of them), the lowest
+// processor and disk priority (so that visitors' requests come first).
 // The process keeps `lock_fd` open: the lock is held as long as it lives. kNoProcess when no
 // process could be started.
 IndexStatus StartDetachedBuild(const DbfFile& file, const SearchIndexFields& fields, const std::string& index_path,
@@ -310,7 +312,7 @@ IndexStatus StartDetachedBuild(const DbfFile& file, const SearchIndexFields& fie
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);  // a file-size limit fails the write instead of killing the build
-    (void)!::nice(10);
+    YieldToForeground();
     (void)RunBuild(file, fields, index_path, lock_fd,
                    [&](const std::string& line) { AppendReport(index_path, line); }, /*report_failure_in_state=*/true);
     ::_exit(0);
