@@ -10,6 +10,7 @@ set(SHELFRA_FUZZERS
   dbf_fuzzer
   profile_fuzzer
   field_text_fuzzer
+  index_fuzzer
 )
 
 add_library(shelfra_fuzz_support STATIC ${SHELFRA_FUZZ_DIR}/fuzz_support.cpp)

@@ -154,8 +154,43 @@ def field_text():
         write("field_text_fuzzer", "value%02d" % i, data)
 
 
+def index(fixture):
+    # Variants of the index the fuzzer builds at start-up, written by it as fixture.idx
+    # (SHELFRA_INDEX_FUZZER_FIXTURE=fuzz/corpus/index_fuzzer/fixture.idx build-fuzz/fuzz/index_fuzzer
+    # -runs=1); the fuzzer writes the table's path over the path kept here.
+    if fixture is None:
+        print("make_seeds: no fuzz/corpus/index_fuzzer/fixture.idx; write it with the fuzzer first", file=sys.stderr)
+        return
+    no_slot = 0xFFFFFFFF
+    path_length, path_offset = struct.unpack_from("<IQ", fixture, 60)
+    base = bytearray(fixture)
+    base[path_offset:path_offset + path_length] = b"/tmp/shelfra-index-fuzz-XXXXXX/books".ljust(path_length - 4, b"x") + b".dbf"
+    write("index_fuzzer", "fixture.idx", bytes(base))
+
+    def variant(name, *fields):
+        data = bytearray(base)
+        for offset, form, value in fields:
+            struct.pack_into(form, data, offset, value)
+        write("index_fuzzer", name, bytes(data))
+
+    # No sort order (answers in table order), no number and no shown rows.
+    variant("no_sort", (56, "<I", no_slot))
+    variant("no_number_no_shown", (144, "<I", no_slot), (212, "<I", 0))
+    # The first and last record lists swapped, and the first two slots' text spans: sound
+    # blocks, contents that disagree.
+    postings, count = struct.unpack_from("<QQ", base, 104)
+    first, last = postings, postings + 16 * (count - 1)
+    variant("lists_swapped", (first + 8, "<Q", struct.unpack_from("<Q", base, last + 8)[0]),
+            (last + 8, "<Q", struct.unpack_from("<Q", base, first + 8)[0]))
+    slots = struct.unpack_from("<Q", base, 96)[0]
+    variant("slots_swapped", (slots + 8, "<Q", struct.unpack_from("<Q", base, slots + 32 + 8)[0]),
+            (slots + 32 + 8, "<Q", struct.unpack_from("<Q", base, slots + 8)[0]))
+
+
 def main():
     corpus = HERE / "corpus"
+    fixture = corpus / "index_fuzzer" / "fixture.idx"
+    fixture = fixture.read_bytes() if fixture.exists() else None
     if corpus.exists():
         shutil.rmtree(corpus)
     query_string()
@@ -165,6 +200,7 @@ def main():
     dbf()
     profile()
     field_text()
+    index(fixture)
 
 
 if __name__ == "__main__":
