@@ -75,6 +75,10 @@ struct SearchCriteria {
 // search words stay search words and cannot end the constant early.
 std::vector<std::string> SearchStatementLines(const SearchCriteria& criteria);
 
+// The statement line `line_template` (a kSql* line) with every "{v}" replaced by `criterion`,
+// its double quotes doubled (see SearchStatementLines).
+std::string StatementLine(std::string_view line_template, std::string_view criterion);
+
 // What the search index of a catalogue table holds: the fields the search statement tests
 // and the class code, the title reading it sorts by, the registration number the detail
 // page seeks, and the result list's fields, so the list is written without reading the table.
