@@ -111,6 +111,29 @@ const std::vector<DetailField>& DetailFields() {
   return kFields;
 }
 
+std::string_view BookFieldName(BookField field) {
+  switch (field) {
+    case BookField::kTitle: return r::kFieldTitle;
+    case BookField::kTitleReading: return r::kFieldTitleReading;
+    case BookField::kSeries: return r::kFieldSeries;
+    case BookField::kAuthor: return r::kFieldAuthor;
+    case BookField::kPublisher: return r::kFieldPublisher;
+    case BookField::kYear: return r::kFieldYear;
+    case BookField::kPages: return r::kFieldPages;
+    case BookField::kSize: return r::kFieldSize;
+    case BookField::kPlace: return r::kFieldPlace;
+    case BookField::kIsbn: return r::kFieldIsbn;
+    case BookField::kNote: return r::kFieldNote;
+    case BookField::kContents: return r::kFieldContents;
+    case BookField::kSubjects: return r::kFieldSubjects;
+    case BookField::kRegistrationNumber: return r::kFieldRegistrationNo;
+    case BookField::kReferenceOnly: return r::kFieldReferenceOnly;
+    case BookField::kMissing: return r::kFieldMissing;
+    case BookField::kWithdrawn: return r::kFieldWithdrawn;
+  }
+  return r::kFieldTitle;
+}
+
 std::vector<std::string_view> SearchedFields() {
   // This order is the order of the index file's slots, which existing index files keep.
   std::vector<std::string_view> fields;
