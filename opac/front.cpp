@@ -79,7 +79,10 @@ std::optional<WordCriteria> InCatalogueText(const FormValues& values, std::strin
   std::string missing_html;
   for (const auto& [utf8, sjis] : boxes) {
     uint32_t missing = 0;
-    if (Utf8ToSjis(*utf8, *sjis, missing) != Utf8ToSjisResult::kOk) missing_html += " " + NamedCharacter(missing);
+    if (Utf8ToSjis(*utf8, *sjis, missing) != Utf8ToSjisResult::kOk) {
+      missing_html += ' ';
+      missing_html += NamedCharacter(missing);
+    }
   }
   criteria.class_prefix = values.class_prefix;
   if (missing_html.empty()) return criteria;

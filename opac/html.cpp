@@ -30,7 +30,7 @@ std::string FromSjis(std::string_view sjis) {
   for (size_t at = 0; at < sjis.size();) {
     size_t size = 1;
     uint16_t code = SjisCodeAt(sjis, at, size);
-    if (code == 0) code = 0xFFFD, size = 1;
+    if (code == 0) code = 0xFFFD;  // size stays 1
     char bytes[3];
     utf8.append(bytes, PutUtf8(code, bytes));
     at += size;
