@@ -43,7 +43,19 @@ constexpr Def kBookFields[] = {
     {r::kFieldTrcNo, T::ftString, 20},
 };
 
-// A statement line with every "{v}" replaced by the criterion, its double quotes doubled.
+// Adds the field of each "<field> like" test of `line` to `fields` unless it is there. A field
+// name follows a blank or "(" (neither is ever the trail byte of a Shift_JIS character).
+void AddLikeFields(std::string_view line, std::vector<std::string_view>& fields) {
+  for (size_t at = 0; (at = line.find(' ', at)) != std::string_view::npos; ++at) {
+    if (!SameTextAscii(line.substr(at, 6), " like ")) continue;
+    const size_t start = line.find_last_of(" (", at - 1) + 1;
+    const std::string_view field = line.substr(start, at - start);
+    if (std::find(fields.begin(), fields.end(), field) == fields.end()) fields.push_back(field);
+  }
+}
+
+}  // namespace
+
 std::string StatementLine(std::string_view line_template, std::string_view criterion) {
   std::string quoted;
   for (char c : criterion) {
@@ -61,19 +73,6 @@ std::string StatementLine(std::string_view line_template, std::string_view crite
   out.append(line_template.substr(start));
   return out;
 }
-
-// Adds the field of each "<field> like" test of `line` to `fields` unless it is there. A field
-// name follows a blank or "(" (neither is ever the trail byte of a Shift_JIS character).
-void AddLikeFields(std::string_view line, std::vector<std::string_view>& fields) {
-  for (size_t at = 0; (at = line.find(' ', at)) != std::string_view::npos; ++at) {
-    if (!SameTextAscii(line.substr(at, 6), " like ")) continue;
-    const size_t start = line.find_last_of(" (", at - 1) + 1;
-    const std::string_view field = line.substr(start, at - start);
-    if (std::find(fields.begin(), fields.end(), field) == fields.end()) fields.push_back(field);
-  }
-}
-
-}  // namespace
 
 std::string_view CatalogueAlias() { return r::kCatalogueAlias; }
 std::string_view BookTableName() { return r::kBookTable; }
@@ -110,6 +109,29 @@ const std::vector<DetailField>& DetailFields() {
       {"Place", r::kFieldPlace, "", true},         {"Content", r::kFieldContents, "", true},
   };
   return kFields;
+}
+
+std::string_view BookFieldName(BookField field) {
+  switch (field) {
+    case BookField::kTitle: return r::kFieldTitle;
+    case BookField::kTitleReading: return r::kFieldTitleReading;
+    case BookField::kSeries: return r::kFieldSeries;
+    case BookField::kAuthor: return r::kFieldAuthor;
+    case BookField::kPublisher: return r::kFieldPublisher;
+    case BookField::kYear: return r::kFieldYear;
+    case BookField::kPages: return r::kFieldPages;
+    case BookField::kSize: return r::kFieldSize;
+    case BookField::kPlace: return r::kFieldPlace;
+    case BookField::kIsbn: return r::kFieldIsbn;
+    case BookField::kNote: return r::kFieldNote;
+    case BookField::kContents: return r::kFieldContents;
+    case BookField::kSubjects: return r::kFieldSubjects;
+    case BookField::kRegistrationNumber: return r::kFieldRegistrationNo;
+    case BookField::kReferenceOnly: return r::kFieldReferenceOnly;
+    case BookField::kMissing: return r::kFieldMissing;
+    case BookField::kWithdrawn: return r::kFieldWithdrawn;
+  }
+  return r::kFieldTitle;
 }
 
 std::vector<std::string_view> SearchedFields() {

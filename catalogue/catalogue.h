@@ -52,6 +52,15 @@ struct DetailField {
 // The detail page's field tags (besides the call number, the number and the lending status).
 const std::vector<DetailField>& DetailFields();
 
+// Fields of the book table that a front names one at a time (the UTF-8 front's book page and
+// the book's state).
+enum class BookField {
+  kTitle, kTitleReading, kSeries, kAuthor, kPublisher, kYear, kPages, kSize, kPlace, kIsbn, kNote, kContents,
+  kSubjects, kRegistrationNumber, kReferenceOnly, kMissing, kWithdrawn,
+};
+// The stored name of `field` (Shift_JIS).
+std::string_view BookFieldName(BookField field);
+
 // The fields the search statement tests with LIKE, each once, in the order the statement's
 // lines name them (title, author, keyword, then class lines): the one list of the searched
 // fields, read from the statement itself.
@@ -74,6 +83,10 @@ struct SearchCriteria {
 // is written doubled, which the engine reads as one quote character inside the constant:
 // search words stay search words and cannot end the constant early.
 std::vector<std::string> SearchStatementLines(const SearchCriteria& criteria);
+
+// The statement line `line_template` (a kSql* line) with every "{v}" replaced by `criterion`,
+// its double quotes doubled (see SearchStatementLines).
+std::string StatementLine(std::string_view line_template, std::string_view criterion);
 
 // What the search index of a catalogue table holds: the fields the search statement tests
 // and the class code, the title reading it sorts by, the registration number the detail

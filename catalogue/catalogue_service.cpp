@@ -29,10 +29,14 @@ void ConfigureLendingTable(TTable& table) {
 CatalogueService::CatalogueService(TQuery& answer, TTable& books, TTable& loans)
     : answer_(answer), books_(books), loans_(loans) {}
 
-int CatalogueService::Search(const SearchCriteria& criteria) {
+int CatalogueService::Search(const SearchCriteria& criteria) { return Run(SearchStatementLines(criteria)); }
+
+int CatalogueService::WordSearch(const WordCriteria& criteria) { return Run(WordSearchStatementLines(criteria)); }
+
+int CatalogueService::Run(std::vector<std::string> lines) {
   answer_.Close();
   answer_.ClearSQL();
-  for (std::string& line : SearchStatementLines(criteria)) answer_.AddSQL(std::move(line));
+  for (std::string& line : lines) answer_.AddSQL(std::move(line));
   answer_.SetActive(true);
   return answer_.CountRecords();
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "catalogue/word_search.h"
 
 namespace shelfra {
 
@@ -35,6 +36,9 @@ class CatalogueService {
   // answer query, opened. Returns how many books it found; the query then yields them in the
   // order every front shows them (the title reading's).
   int Search(const SearchCriteria& criteria);
+  // Runs the word search for `criteria` (Shift_JIS) as Search runs the form's: the statement of
+  // WordSearchStatementLines. Requires: !criteria.OverfullBox().
+  int WordSearch(const WordCriteria& criteria);
 
   // The books of the answer from position `first` (0 is the first) on, at most `count` of
   // them, each as the display texts of `fields` in that order; fewer (none) past the end.
@@ -55,6 +59,8 @@ class CatalogueService {
   std::optional<std::string> DueDate();
 
  private:
+  int Run(std::vector<std::string> lines);
+
   TQuery& answer_;  // not owned
   TTable& books_;   // not owned
   TTable& loans_;   // not owned

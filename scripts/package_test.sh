@@ -12,7 +12,8 @@
 # and the search form, a search result and a detail page must answer 200 with their content;
 # the first search starts the book table's index build, and once the index is there the same
 # search again must come from it. The installed catalogue writer must write the sample's
-# lending table again.
+# lending table again, and the installed shelfra.cgi, run as a CGI program over the same
+# catalogue, must answer a result list.
 # Nothing is installed on this machine itself; everything lives in build-pkg/. Needs root (or
 # sudo) for dpkg, for the folder's owner and for serving as the web server's user.
 #
@@ -107,7 +108,7 @@ if ! diff <(list_files "$work/root-install") <(list_files "$work/root-deb") >"$w
   cat "$work/files.diff" >&2
   fail "cmake --install and the package hold different files"
 fi
-for f in usr/lib/cgi-bin/vovivavi.exe usr/bin/shelfra-index usr/bin/shelfra-make-catalogue; do
+for f in usr/lib/cgi-bin/vovivavi.exe usr/lib/cgi-bin/shelfra.cgi usr/bin/shelfra-index usr/bin/shelfra-make-catalogue; do
   [ -x "$work/root-install/$f" ] || fail "no program /$f"
 done
 for f in usr/share/doc/shelfra/operations.md usr/share/doc/shelfra/search-rules.md \
@@ -188,13 +189,21 @@ for how in install deb; do
   ! grep -E "could not|cannot|damaged|refus" "$log" >&2 || fail "$how: the index path logged trouble (above)"
   $sudo "$root/scripts/serve.sh" --stop "$state"
   state=""
-  ((failures)) || echo "package_test: $how: form, search and detail page served from the installed files, the second search from the index" >&2
+  # The UTF-8 front, run as the web server runs it, over the same catalogue (without the index
+  # folder, which is the web server's user's).
+  sed -e "s|^Directory=.*|Directory=|" "$site/shelfra.conf" >"$site/shelfra-scan.conf"
+  env -i SHELFRA_CONFIG="$site/shelfra-scan.conf" REQUEST_METHOD=GET SCRIPT_NAME=/cgi-bin/shelfra.cgi \
+    PATH_INFO=/search QUERY_STRING='title=%E7%8C%AB' "$dest/usr/lib/cgi-bin/shelfra.cgi" >"$work/utf8-page" 2>&1 || true
+  { head -1 "$work/utf8-page" | grep -q '^Status: 200' && grep -qF "吾輩は猫である" "$work/utf8-page"; } \
+    || fail "$how: shelfra.cgi answered no result list: $(head -3 "$work/utf8-page")"
+  ((failures)) || echo "package_test: $how: form, search and detail page served from the installed files, the second search from the index; shelfra.cgi's result list" >&2
 done
 
 # Purging the package removes its files and the index folder with the index in it.
 dpkg_root --purge shelfra >>"$work/dpkg.out" 2>&1 || fail "dpkg could not purge the package: $(tail -5 "$work/dpkg.out")"
 [ ! -e "$work/root-deb$index_dir" ] || fail "the purged package left $index_dir: $(ls -A "$work/root-deb$index_dir")"
 [ ! -e "$work/root-deb/usr/lib/cgi-bin/vovivavi.exe" ] || fail "the purged package left its program"
+[ ! -e "$work/root-deb/usr/lib/cgi-bin/shelfra.cgi" ] || fail "the purged package left shelfra.cgi"
 
 if ((failures)); then
   echo "package_test: $failures check(s) failed" >&2

@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
-bad=$(find main.cpp shelfra_index.cpp shelfra_check.cpp base engine data catalogue web produce app -name '*.h' -o -name '*.cpp' | grep -v -e '_test\.cpp$' -e '_test_support\.h$' |
+bad=$(find main.cpp shelfra.cpp shelfra_index.cpp shelfra_check.cpp base engine data catalogue web produce app opac -name '*.h' -o -name '*.cpp' | grep -v -e '_test\.cpp$' -e '_test_support\.h$' |
       grep -v '^tests/' | xargs grep -lP '[^\x00-\x7F]' || true)
 if [ -n "$bad" ]; then
   echo "non-ASCII bytes in program sources:" >&2

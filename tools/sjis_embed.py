@@ -2,7 +2,7 @@
 """Build-time converter: UTF-8 resource texts -> a C++ header of Shift_JIS (cp932) byte strings.
 
 Usage:
-  sjis_embed.py --out HEADER [--messages FILE]... [--lines NAME=FILE]... [--text NAME=FILE]...
+  sjis_embed.py --out HEADER [--utf8] [--messages FILE]... [--lines NAME=FILE]... [--text NAME=FILE]...
 
 --messages FILE  lines "kName=text"; the text runs to the end of the line, blanks kept.
                  Empty lines and lines starting with "#" are skipped.
@@ -13,6 +13,8 @@ Usage:
 Every text is encoded as strict cp932 and decoded again; a text that does not survive the
 round trip (U+301C versus U+FF5E, U+2212 versus U+FF0D ...) is refused, as are a BOM and CR.
 Only --lines and --text files may hold tabs.
+--utf8           the texts stay UTF-8 (for pages sent in UTF-8): no cp932 round trip; BOM, CR
+                 and tab rules as above.
 """
 import argparse
 import os
@@ -25,6 +27,9 @@ def fail(msg):
     sys.exit(1)
 
 
+UTF8 = False
+
+
 def encode(text, where, allow_tab):
     if "\ufeff" in text:
         fail(f"{where}: byte order mark not allowed")
@@ -32,6 +37,8 @@ def encode(text, where, allow_tab):
         fail(f"{where}: CR not allowed (write LF line ends)")
     if "\t" in text and not allow_tab:
         fail(f"{where}: tab not allowed")
+    if UTF8:
+        return text.encode("utf-8")
     try:
         data = text.encode("cp932", errors="strict")
     except UnicodeEncodeError as e:
@@ -80,7 +87,10 @@ def main():
     ap.add_argument("--messages", action="append", default=[])
     ap.add_argument("--lines", action="append", default=[])
     ap.add_argument("--text", action="append", default=[])
+    ap.add_argument("--utf8", action="store_true")
     args = ap.parse_args()
+    global UTF8
+    UTF8 = args.utf8
 
     body = []
     seen = set()

@@ -1,0 +1,192 @@
+// The UTF-8 front's addresses: the search page, the result list, the book page, the errors.
+#include "opac/front.h"
+
+#include <optional>
+
+#include "base/component.h"
+#include "base/profile.h"
+#include "base/sjis_utf8.h"
+#include "catalogue/catalogue_service.h"
+#include "catalogue/settings.h"
+#include "data/query.h"
+#include "data/session.h"
+#include "data/table.h"
+#include "opac/html.h"
+#include "opac/pages.h"
+#include "opac/results.h"
+#include "opac_res.h"
+
+namespace shelfra::opac {
+
+namespace r = res::opac;
+
+namespace {
+
+Answer Page(int status, std::string_view script_name, std::string_view title, std::string_view main_html) {
+  Answer answer;
+  answer.status = status;
+  answer.body = Frame(script_name, title, main_html);
+  return answer;
+}
+
+Answer Message(int status, std::string_view script_name, std::string_view heading, std::string_view text) {
+  const std::string main = "<h1>" + std::string(heading) + "</h1>\n<p>" + std::string(text) + "</p>\n";
+  return Page(status, script_name, heading, main);
+}
+
+Answer NotFound(std::string_view script_name) {
+  return Message(404, script_name, r::kNotFoundHeading, r::kNotFoundText);
+}
+
+// The ten class names of the settings file, class 0 first, as text.
+std::vector<std::string> ClassNames() {
+  std::vector<std::string> names;
+  const std::string file = SettingsFilePath();
+  for (int digit = 0; digit <= 9; ++digit) {
+    const SettingKey key = ClassNameKey(digit);
+    names.push_back(Shown(GetPrivateProfileString(key.section, key.key, key.default_value, file)));
+  }
+  return names;
+}
+
+// The search page, with `notice_html` above the form when there is one.
+Answer SearchPage(const Request& request, const FormValues& values, std::string_view notice_html, int status = 200) {
+  std::string main = "<h1>" + std::string(r::kSearchHeading) + "</h1>\n";
+  if (!notice_html.empty()) main += Notice(notice_html);
+  main += SearchForm(request.script_name, values, ClassNames());
+  return Page(status, request.script_name, r::kSearchHeading, main);
+}
+
+// A positive whole number of at most nine digits; nothing for any other text.
+std::optional<int> Count(std::string_view text) {
+  if (text.empty() || text.size() > 9 || text[0] == '0') return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// The boxes of the form in Shift_JIS; nothing, and `notice_html` says which characters stopped
+// it, when a word holds a character the catalogue's Shift_JIS lacks.
+std::optional<WordCriteria> InCatalogueText(const FormValues& values, std::string& notice_html) {
+  WordCriteria criteria;
+  const std::pair<const std::string*, std::string*> boxes[] = {{&values.q, &criteria.q},
+                                                               {&values.title, &criteria.title},
+                                                               {&values.author, &criteria.author},
+                                                               {&values.keyword, &criteria.keyword}};
+  std::string missing_html;
+  for (const auto& [utf8, sjis] : boxes) {
+    uint32_t missing = 0;
+    if (Utf8ToSjis(*utf8, *sjis, missing) != Utf8ToSjisResult::kOk) {
+      missing_html += ' ';
+      missing_html += NamedCharacter(missing);
+    }
+  }
+  criteria.class_prefix = values.class_prefix;
+  if (missing_html.empty()) return criteria;
+  notice_html = std::string(r::kNoSjisText) + missing_html;
+  return std::nullopt;
+}
+
+Answer Search(const Request& request) {
+  const FormValues values{request.Value("q"), request.Value("title"), request.Value("author"),
+                          request.Value("keyword"), request.Value("class")};
+  const std::string& klass = values.class_prefix;
+  if (!klass.empty() && (klass.size() != 1 || klass[0] < '0' || klass[0] > '9')) {
+    return Message(400, request.script_name, r::kBadRequestHeading, r::kBadClass);
+  }
+  const std::string per_text = request.Value("per");
+  const std::string page_text = request.Value("page");
+  const std::optional<int> per = per_text.empty() ? 20 : Count(per_text);
+  const std::optional<int> page = page_text.empty() ? 1 : Count(page_text);
+  if (!per || (*per != 20 && *per != 50 && *per != 100) || !page) {
+    return Message(400, request.script_name, r::kBadRequestHeading, r::kBadPaging);
+  }
+  std::string notice_html;
+  const std::optional<WordCriteria> criteria = InCatalogueText(values, notice_html);
+  if (!criteria) return SearchPage(request, values, notice_html);
+  if (criteria->OverfullBox()) return Message(400, request.script_name, r::kBadRequestHeading, r::kTooManyWords);
+  if (criteria->Empty()) return SearchPage(request, values, r::kEmptySearch);
+
+  Session().SetIndexFields(CatalogueIndexFields());
+  TComponent owner(nullptr);
+  TQuery& answer = owner.Create<TQuery>("Answer");
+  TTable& books = owner.Create<TTable>("Books");
+  TTable& loans = owner.Create<TTable>("Loans");
+  ConfigureAnswerQuery(answer);
+  CatalogueService catalogue(answer, books, loans);
+  const ResultPaging paging{request.script_name, values, *per, *page};
+  return Page(200, request.script_name, r::kResultsHeading, ResultList(catalogue, *criteria, paging));
+}
+
+Answer Book(const Request& request, std::string_view number_text) {
+  const std::optional<int> number = Count(number_text);
+  if (!number) return NotFound(request.script_name);
+  Session().SetIndexFields(CatalogueIndexFields());
+  TComponent owner(nullptr);
+  TQuery& answer = owner.Create<TQuery>("Answer");
+  TTable& books = owner.Create<TTable>("Books");
+  TTable& loans = owner.Create<TTable>("Loans");
+  ConfigureBookTable(books);
+  ConfigureLendingTable(loans);
+  books.SetActive(true);
+  loans.SetActive(true);
+  CatalogueService catalogue(answer, books, loans);
+  if (!catalogue.FindBook(*number)) return NotFound(request.script_name);
+  std::string title;
+  std::string main = BookDetails(catalogue, title);
+  return Page(200, request.script_name, title, main);
+}
+
+}  // namespace
+
+Answer Serve(const Request& request) {
+  if (request.method != "GET" && request.method != "HEAD") {
+    Answer answer = Message(405, request.script_name, r::kMethodHeading, r::kMethodText);
+    answer.headers.emplace_back("Allow", "GET, HEAD");
+    return answer;
+  }
+  const std::string& path = request.path;
+  if (path.empty() || path == "/") return SearchPage(request, FormValues{}, "");
+  if (path == "/search") return Search(request);
+  if (path.starts_with("/book/")) return Book(request, std::string_view(path).substr(6));
+  if (path == "/style.css") {
+    Answer answer;
+    answer.content_type = "text/css; charset=UTF-8";
+    answer.headers.emplace_back("Cache-Control", "public, max-age=31536000, immutable");
+    answer.body = std::string(Stylesheet());
+    return answer;
+  }
+  return NotFound(request.script_name);
+}
+
+Answer BadRequest(std::string_view script_name) {
+  return Message(400, script_name, r::kBadRequestHeading, r::kBadRequestText);
+}
+
+Answer ServerError(std::string_view script_name, std::string_view reference) {
+  return Message(500, script_name, r::kErrorHeading, std::string(r::kErrorText) + HtmlEscape(reference));
+}
+
+std::string CgiText(const Answer& answer, bool head) {
+  static constexpr std::pair<int, std::string_view> kReasons[] = {
+      {200, "OK"}, {400, "Bad Request"}, {404, "Not Found"}, {405, "Method Not Allowed"},
+      {500, "Internal Server Error"}};
+  std::string_view reason = "OK";
+  for (const auto& [status, text] : kReasons) {
+    if (status == answer.status) reason = text;
+  }
+  std::string out = "Status: " + std::to_string(answer.status) + " " + std::string(reason) + "\r\n";
+  out += "Content-Type: " + answer.content_type + "\r\n";
+  out += "Content-Security-Policy: default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
+         "base-uri 'none'; frame-ancestors 'none'\r\n";
+  out += "X-Content-Type-Options: nosniff\r\nReferrer-Policy: same-origin\r\n";
+  for (const auto& [name, value] : answer.headers) out += name + ": " + value + "\r\n";
+  out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n\r\n";
+  if (!head) out += answer.body;
+  return out;
+}
+
+}  // namespace shelfra::opac

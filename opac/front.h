@@ -1,0 +1,41 @@
+// The UTF-8 front: one request in, one answer out. Addresses after the script name:
+//   /                 the search page
+//   /search?...       the result list (q, title, author, keyword, class, page, per)
+//   /book/<number>    one book, by its registration number
+//   /style.css        the stylesheet
+// GET and HEAD only (405 otherwise); unknown addresses and books 404; malformed parameters 400.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "opac/request.h"
+
+namespace shelfra::opac {
+
+struct Answer {
+  int status = 200;
+  std::string content_type = "text/html; charset=UTF-8";
+  std::vector<std::pair<std::string, std::string>> headers;  // besides the type and the security headers
+  std::string body;
+};
+
+// The answer to `request`, whose query did parse (see ParseQuery). Raises what the catalogue
+// layer raises (EDBEngineError, EDatabaseError, EConvertError) when the catalogue cannot be
+// read; input alone never makes it raise.
+Answer Serve(const Request& request);
+
+// The answer to a request whose query string is malformed.
+Answer BadRequest(std::string_view script_name);
+
+// The friendly 500 page, naming `reference`, which the error log's line of the failure carries.
+Answer ServerError(std::string_view script_name, std::string_view reference);
+
+// The CGI form of `answer`: the "Status:" line, the content type, the security headers, the
+// answer's own headers and Content-Length, a blank line, then the body unless `head`. Lines end
+// in CR LF.
+std::string CgiText(const Answer& answer, bool head);
+
+}  // namespace shelfra::opac

@@ -1,0 +1,32 @@
+// The UTF-8 front's request: method, path after the script name and the query's parameters,
+// read strictly, so that a malformed address is answered 400 instead of being guessed at.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace shelfra::opac {
+
+struct Request {
+  std::string method;       // REQUEST_METHOD as sent
+  std::string script_name;  // SCRIPT_NAME: the base of every address the pages write
+  std::string path;         // PATH_INFO, "" when absent
+  std::vector<std::pair<std::string, std::string>> parameters;  // decoded, in order
+
+  // The value of the first parameter named `name` (case counts); "" when there is none.
+  std::string Value(std::string_view name) const;
+};
+
+// The parameters of the query string `query` ("a=1&b=x+y"): "+" is a blank, "%XX" a byte;
+// empty pieces between "&" are skipped and a piece without "=" has the empty value. Nothing when
+// an escape is not "%" and two hex digits, or when a name or value is no well-formed UTF-8.
+std::optional<std::vector<std::pair<std::string, std::string>>> ParseQuery(std::string_view query);
+
+// `text` percent-escaped for a query value: ASCII letters, digits and "-._~" stay, every other
+// byte becomes "%XX" (a blank too, as "%20").
+std::string QueryEscape(std::string_view text);
+
+}  // namespace shelfra::opac

@@ -1,0 +1,31 @@
+// The result list and the book page of the UTF-8 front, read through the catalogue service.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "catalogue/catalogue_service.h"
+#include "opac/pages.h"
+
+namespace shelfra::opac {
+
+// Where a result list stands: the criteria as the visitor wrote them, the page size and the
+// page asked for (from 1).
+struct ResultPaging {
+  std::string_view script_name;
+  const FormValues& values;
+  int per;
+  int page;
+};
+
+// The main part of the result list for `criteria` (Shift_JIS; Requires: no box over the cap):
+// the heading, the count line ("N of them, a to b"), the rows of the page, the page links and the page sizes; a page
+// past the last shows the last. A search that finds nothing says so. Raises what the catalogue
+// service raises.
+std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& paging);
+
+// The main part of the page of the catalogue's current book (FindBook found it), its title
+// (UTF-8, unescaped) in `title`. Raises what the catalogue service raises.
+std::string BookDetails(CatalogueService& catalogue, std::string& title);
+
+}  // namespace shelfra::opac

@@ -1,0 +1,184 @@
+// Whole-program tests of shelfra.cgi, the UTF-8 front, run as a web server runs it: every answer
+// carries its security headers and is never a 500 for any input; the result list pages through
+// the same books, in the same order, as vovivavi.exe lists; catalogue values reach the pages
+// escaped; a book's page shows its call number and state.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/catalogue_fixture.h"
+#include "tests/e2e/cgi_runner.h"
+#include "tests/support/sjis.h"
+
+namespace shelfra::testing {
+namespace {
+
+// UTF-8 percent-escaped, as a browser sends a UTF-8 form.
+std::string Utf8Escape(const std::string& utf8) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : utf8) out += std::string("%") + hex[c >> 4] + hex[c & 15];
+  return out;
+}
+
+class OpacTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string books = "登録番号,書名,書名ｶﾅ,著者名,分類記号,図書記号,巻冊記号,禁帯出\n";
+    for (int i = 1; i <= 45; ++i) {
+      books += std::to_string(i) + ",ねこ" + std::to_string(i) + ",ﾈｺ" + std::to_string(i % 7) + ",著者" +
+               std::to_string(i % 3) + ",913." + std::to_string(i % 4) + ",ナツ,," + (i == 5 ? "T" : "F") + "\n";
+    }
+    books += "46,\"<script>alert(1)</script> & \"\"ねこ\"\"\",,<b>誰か</b>,9,,,F\n";
+    catalogue_.WriteBooks(books);
+    catalogue_.WriteLoans("登録番号,返却予定日,返却済\n5,2026-12-20,F\n6,2026-12-21,T\n");
+    catalogue_.WriteSettings("[分類表示]\n9=<i>文学</i>\n");
+  }
+
+  CgiResult Run(std::string_view method, std::string_view path, std::string_view query) const {
+    std::map<std::string, std::string> environment = catalogue_.Request(path, query, method);
+    environment["SCRIPT_NAME"] = "/cgi-bin/shelfra.cgi";
+    return RunProgram(BuiltProgramPath("shelfra.cgi"), {}, environment);
+  }
+  CgiResult Get(std::string_view path, std::string_view query = "") const { return Run("GET", path, query); }
+
+  CatalogueFixture catalogue_;
+};
+
+std::string Body(const CgiResult& r) {
+  const size_t end = r.output.find("\r\n\r\n");
+  return end == std::string::npos ? std::string() : r.output.substr(end + 4);
+}
+
+TEST_F(OpacTest, EveryAnswerHasItsStatusAndHeadersAndNoInputMakesA500) {
+  struct Case {
+    std::string method, path, query;
+    std::string status;  // the Status line's code and words
+    std::string text;    // in the body
+  } cases[] = {
+      {"GET", "", "", "200 OK", "<label for=\"f-q\">"},
+      {"GET", "/", "", "200 OK", "&lt;i&gt;文学&lt;/i&gt;"},  // the settings' class name as text
+      {"GET", "/search", "", "200 OK", "探したい語を入れるか"},
+      {"GET", "/search", "q=" + Utf8Escape("😀"), "200 OK", "😀 (U+1F600)"},
+      {"GET", "/search", "title=" + Utf8Escape("ね〜"), "200 OK", "検索できません： 〜 (U+301C)"},
+      {"GET", "/search", "title=" + Utf8Escape("いぬ"), "200 OK", "見つかりませんでした"},
+      {"GET", "/search", "q=%ZZ", "400 Bad Request", "アドレスが正しくありません"},
+      {"GET", "/search", "q=%E3%81", "400 Bad Request", "アドレス"},
+      {"GET", "/search", "title=" + Escape("ねこ"), "400 Bad Request", "アドレス"},  // Shift_JIS is no UTF-8
+      {"GET", "/search", "class=10", "400 Bad Request", "分類の指定"},
+      {"GET", "/search", "class=9&per=30", "400 Bad Request", "表示件数"},
+      {"GET", "/search", "class=9&page=0", "400 Bad Request", "表示件数"},
+      {"GET", "/search", "class=9&page=99999999999", "400 Bad Request", "表示件数"},
+      {"GET", "/search", "author=a+b+c+d+e+f+g+h+i+j+k", "400 Bad Request", "10語まで"},
+      {"GET", "/book/999", "", "404 Not Found", "見つかりませんでした"},
+      {"GET", "/book/1x", "", "404 Not Found", "見つかりませんでした"},
+      {"GET", "/book/", "", "404 Not Found", "見つかりませんでした"},
+      {"GET", "/Detail", "NO=1", "404 Not Found", "見つかりませんでした"},
+      {"POST", "/search", "class=9", "405 Method Not Allowed", "この方法では"},
+      {"DELETE", "/", "", "405 Method Not Allowed", "この方法では"},
+  };
+  for (const Case& c : cases) {
+    const CgiResult r = Run(c.method, c.path, c.query);
+    const std::string where = c.method + " " + c.path + "?" + c.query;
+    EXPECT_EQ(r.output.substr(0, r.output.find("\r\n")), "Status: " + c.status) << where << "\n" << r.errors;
+    for (const char* header : {"\r\nContent-Type: text/html; charset=UTF-8\r\n", "\r\nX-Content-Type-Options: nosniff\r\n",
+                               "\r\nContent-Security-Policy: default-src 'none'; style-src 'self';",
+                               "\r\nReferrer-Policy: same-origin\r\n"}) {
+      EXPECT_NE(r.output.find(header), std::string::npos) << where << " lacks " << header;
+    }
+    EXPECT_NE(Body(r).find(c.text), std::string::npos) << where << "\n" << Body(r);
+    EXPECT_NE(Body(r).find("<html lang=\"ja\">"), std::string::npos) << where;
+    EXPECT_EQ(r.errors, "") << where;
+    if (c.method == "POST" || c.method == "DELETE") {
+      EXPECT_NE(r.output.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << where;
+    }
+  }
+  const CgiResult head = Run("HEAD", "/search", "class=9");
+  EXPECT_EQ(head.output.substr(0, 15), "Status: 200 OK\r");
+  EXPECT_EQ(Body(head), "");
+  EXPECT_NE(head.output.find("Content-Length: " + std::to_string(Body(Get("/search", "class=9")).size()) + "\r\n"),
+            std::string::npos);
+}
+
+// The registration numbers a page links to, in order: "/book/N" on shelfra.cgi's pages,
+// "Detail?NO=N" on vovivavi.exe's.
+std::vector<std::string> Numbers(const std::string& page, const std::string& before) {
+  std::vector<std::string> numbers;
+  const std::regex link(before + "([0-9]+)\"");
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), link); it != std::sregex_iterator(); ++it) {
+    numbers.push_back((*it)[1]);
+  }
+  return numbers;
+}
+
+TEST_F(OpacTest, ResultPagesWalkTheOldListInItsOrder) {
+  const std::vector<std::string> old_list = Numbers(catalogue_.Get("", "title1=" + Escape("ねこ")).output, "NO=");
+  ASSERT_EQ(old_list.size(), 46u);
+  struct Case {
+    std::string query, count;
+    size_t first, rows;
+    std::vector<std::string> links;  // of the page links
+  } cases[] = {
+      {"", "46件中 1–20件", 0, 20, {"page=2\">次のページ", "page=3\">最後のページ"}},
+      {"&page=2", "46件中 21–40件", 20, 20, {"page=1\">最初", "page=1\">前", "page=3\">次"}},
+      {"&page=3", "46件中 41–46件", 40, 6, {"page=2\">前のページ"}},
+      {"&page=9", "46件中 41–46件", 40, 6, {"3ページ目 / 全3ページ"}},  // past the end: the last page
+      {"&per=50", "46件中 1–46件", 0, 46, {"1ページ目 / 全1ページ"}},
+      {"&per=100&page=1", "46件中 1–46件", 0, 46, {"<li aria-current=\"true\">100件"}},
+  };
+  for (const Case& c : cases) {
+    const CgiResult r = Get("/search", "title=" + Utf8Escape("ねこ") + c.query);
+    const std::string body = Body(r);
+    EXPECT_NE(body.find(c.count), std::string::npos) << c.query << "\n" << body;
+    const std::vector<std::string> expected(old_list.begin() + c.first, old_list.begin() + c.first + c.rows);
+    EXPECT_EQ(Numbers(body, "/book/"), expected) << c.query;
+    for (const std::string& link : c.links) EXPECT_NE(body.find(link), std::string::npos) << c.query << ": " << link;
+  }
+  // Full-width blanks separate words: two title words and an author.
+  const std::string words = "title=" + Utf8Escape("ねこ　1") + "&author=" + Utf8Escape(" 著者1 ");
+  EXPECT_EQ(Numbers(Body(Get("/search", words)), "/book/"),
+            Numbers(catalogue_.Get("", "title1=" + Escape("ねこ") + "&title2=1&Author=" + Escape("著者1")).output, "NO="));
+}
+
+TEST_F(OpacTest, CatalogueValuesAreEscapedAndTheBookPageShowsCallNumberAndState) {
+  const std::string list = Body(Get("/search", "title=" + Utf8Escape("ねこ") + "&per=100"));
+  const std::string escaped = "&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;ねこ&quot;";
+  EXPECT_NE(list.find(escaped), std::string::npos);
+  EXPECT_NE(list.find("&lt;b&gt;誰か&lt;/b&gt;"), std::string::npos);
+  const std::string book46 = Body(Get("/book/46"));
+  for (const std::string& page : {list, book46}) {
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+  }
+  EXPECT_NE(book46.find("<title>" + escaped + " - "), std::string::npos);
+  struct Case {
+    std::string number;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"5", {"<h1>ねこ5</h1>", "913.1/ナツ/", "貸出中（返却予定日 12/20/26）", "禁帯出"}},
+      {"6", {"913.2/ナツ/", "貸出できます"}},  // its loan is returned
+  };
+  for (const Case& c : cases) {
+    const std::string page = Body(Get("/book/" + c.number));
+    for (const std::string& text : c.texts) EXPECT_NE(page.find(text), std::string::npos) << c.number << ": " << text << "\n" << page;
+  }
+}
+
+TEST_F(OpacTest, AnUnreadableCatalogueIsTheFriendly500WithTheLogsReference) {
+  std::filesystem::remove(catalogue_.Directory() + "/" + Sjis("図書.DBF"));
+  const CgiResult r = Get("/search", "class=9");
+  EXPECT_EQ(r.output.substr(0, r.output.find("\r\n")), "Status: 500 Internal Server Error");
+  const std::smatch reference = [&] {
+    std::smatch m;
+    std::regex_search(r.errors, m, std::regex("shelfra.cgi: 500 \\[([0-9a-f-]+)\\] EDBEngineError: "));
+    return m;
+  }();
+  ASSERT_EQ(reference.size(), 2u) << r.errors;
+  EXPECT_NE(Body(r).find("お伝えください：" + reference[1].str() + "</p>"), std::string::npos) << Body(r);
+}
+
+}  // namespace
+}  // namespace shelfra::testing
