@@ -26,13 +26,10 @@ std::string BuiltProgramPath(std::string_view name);
 CgiResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      const std::map<std::string, std::string>& environment, std::string_view input = {},
                      int timeout_seconds = 60);
-// Runs the CGI program (ProgramPath) as RunProgram does, without arguments.
 // Path of build/shelfra-index, the operator's index command.
 std::string IndexProgramPath();
+// Runs the CGI program (ProgramPath) as RunProgram does, without arguments.
 CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::string_view input = {},
                  int timeout_seconds = 60);
-// RunCgi for another program of the build folder.
-CgiResult RunProgram(const std::string& program, const std::map<std::string, std::string>& environment,
-                     std::string_view input = {}, int timeout_seconds = 60);
 
 }  // namespace shelfra::testing
