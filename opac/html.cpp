@@ -17,7 +17,14 @@ std::string HtmlEscape(std::string_view utf8) {
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&#39;"; break;
-      default: out.push_back(c);
+      case '\t': case '\n': case '\r': out.push_back(c); break;
+      default:
+        // Other control characters are no text in HTML: a damaged value shows as damaged.
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+          out += "\xEF\xBF\xBD";
+        } else {
+          out.push_back(c);
+        }
     }
   }
   return out;

@@ -8,7 +8,7 @@
 namespace shelfra::opac {
 
 // `utf8` with "&", "<", ">", '"' and "'" written as character references: safe as element text
-// and as a quoted attribute value.
+// and as a quoted attribute value. Control characters but tab, LF and CR become U+FFFD.
 std::string HtmlEscape(std::string_view utf8);
 
 // The UTF-8 form of the catalogue's Shift_JIS `sjis`, through base's strict conversion; a byte

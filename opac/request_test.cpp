@@ -38,6 +38,7 @@ TEST(RequestTest, QueriesDecodeExactlyOrNotAtAll) {
 TEST(RequestTest, CatalogueTextIsShownAsEscapedUtf8) {
   EXPECT_EQ(Shown("<b>\"&'\x82\xCB"), "&lt;b&gt;&quot;&amp;&#39;ね");
   EXPECT_EQ(Shown("a\x80z"), "a\xEF\xBF\xBDz");  // a byte that starts no character
+  EXPECT_EQ(Shown(std::string("a\x00\x1B\x7F\tz", 6)), "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\tz");
   EXPECT_EQ(NamedCharacter(0x1F600), "\xF0\x9F\x98\x80 (U+1F600)");
 }
 
