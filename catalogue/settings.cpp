@@ -50,7 +50,8 @@ bool LinkAddress(std::string_view address) {
     if (address.size() > start.size() && SameTextAscii(address.substr(0, start.size()), start)) scheme = start.size();
   }
   if (scheme == 0) return false;
-  return std::none_of(address.begin(), address.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
+  return std::none_of(address.begin(), address.end(),
+                      [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
 }
 
 bool SettingIsTrue(std::string_view value) { return value == "True"; }

@@ -32,7 +32,8 @@ std::string Frame(std::string_view script_name, std::string_view title, std::str
   page += "<title>" + HtmlEscape(title) + " - " + std::string(r::kSiteName) + "</title>\n";
   page += "<link rel=\"stylesheet\" href=\"" + HtmlEscape(StylesheetAddress(script_name)) + "\">\n</head>\n<body>\n";
   page += "<a class=\"skip\" href=\"#main\">" + std::string(r::kSkipLink) + "</a>\n";
-  const std::string name_html = library.name.empty() ? "" : "<span class=\"library\">" + HtmlEscape(library.name) + "</span> ";
+  const std::string name_html =
+      library.name.empty() ? "" : "<span class=\"library\">" + HtmlEscape(library.name) + "</span> ";
   page += "<header>" + name_html + "<a href=\"" + home + "\">" + std::string(r::kSiteName) + "</a></header>\n";
   page += "<main id=\"main\">\n";
   page += main_html;

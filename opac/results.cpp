@@ -65,8 +65,8 @@ std::string SearchLink(std::string_view script_name, std::string_view box, std::
 std::string Row(const std::vector<std::string>& row, std::string_view script_name, std::string_view back) {
   // Composed as CatalogueService::CallNumber composes the book page's.
   const std::string call_number = row[kClassCode] + "/" + row[kBookMark] + "/" + row[kVolumeMark];
-  std::string html = "<li><h2><a href=\"" + HtmlEscape(std::string(script_name) + "/book/" + FromSjis(row[kNumber]) + "?back=" + std::string(back)) +
-                     "\">" + Shown(row[kTitle]) + "</a></h2>\n<dl>\n";
+  const std::string book = std::string(script_name) + "/book/" + FromSjis(row[kNumber]) + "?back=" + std::string(back);
+  std::string html = "<li><h2><a href=\"" + HtmlEscape(book) + "\">" + Shown(row[kTitle]) + "</a></h2>\n<dl>\n";
   html += Term(r::kAuthor, Shown(row[kAuthor]));
   html += Term(r::kSeries, Shown(row[kSeries]));
   html += Term(r::kPublisher, Shown(row[kPublisher]));
