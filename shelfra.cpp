@@ -42,6 +42,8 @@ int main() {
   request.method = Environment("REQUEST_METHOD");
   request.script_name = Environment("SCRIPT_NAME");
   request.path = Environment("PATH_INFO");
+  request.if_none_match = Environment("HTTP_IF_NONE_MATCH");
+  request.if_modified_since = Environment("HTTP_IF_MODIFIED_SINCE");
   const bool head = request.method == "HEAD";
   std::optional<std::vector<std::pair<std::string, std::string>>> parameters = opac::ParseQuery(Environment("QUERY_STRING"));
   if (!parameters) {

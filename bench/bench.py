@@ -24,6 +24,7 @@ import hashlib
 import json
 import os
 import platform
+import re
 import shutil
 import statistics
 import subprocess
@@ -147,6 +148,29 @@ def make_requests(manifest):
                 query=f"NO={manifest['detail']['number']}", detail=manifest["detail"]),
         Request("form", "search form"),
     ]
+
+
+# The UTF-8 pages (shelfra.cgi), each against the old page nearest to it: (key, label, path,
+# query from the manifest's words, the old request's key, the count its page must show).
+OPAC_SCRIPT_NAME = "/cgi-bin/shelfra.cgi"
+OPAC_TARGET = 1.2  # at most this many times the old page's median
+
+
+def make_opac_requests(manifest):
+    words, expected = manifest["words"], manifest["expected"]
+    escape = urllib.parse.quote
+    return [
+        ("form", "search page / search form", "/", "", "form", None),
+        ("rare", "20-row page, rare word / Q1", "/search", "title=" + escape(words["rare"]), "Q1", expected["Q1"]),
+        ("class9", "20-row page, class 9 / Q1", "/search", "class=9", "Q1", expected["Q4"]),
+        ("book", "book page / detail page, on loan", f"/book/{manifest['detail']['number']}", "", "detail", None),
+    ]
+
+
+def opac_count_in(page):
+    """The number of the UTF-8 list's count line ("3,504件中 1–20件"), or None."""
+    match = re.search(rb'<p role="status">([0-9,]+)' + "件中".encode(), page)
+    return int(match.group(1).replace(b",", b"")) if match else None
 
 
 # ---------------------------------------------------------------------------------------------
@@ -305,6 +329,41 @@ class Runner:
             rows.append(entry)
         return rows
 
+    def bench_opac(self, catalogue, manifest, requests):
+        """shelfra.cgi's pages, each run in turns with the old page nearest to it; nothing when
+        shelfra.cgi is not beside the program."""
+        opac = self.program.parent / "shelfra.cgi"
+        if not opac.exists():
+            return []
+        old = {r.key: r for r in requests}
+        rows = []
+        for key, label, path, query, old_key, count in make_opac_requests(manifest):
+            if old_key not in old:
+                continue
+            say(f"  {manifest['books']} books, shelfra.cgi: {label}")
+            env = dict(self.cgi_env(catalogue, old[old_key]), SCRIPT_NAME=OPAC_SCRIPT_NAME, PATH_INFO=path,
+                       QUERY_STRING=query)
+            systems = [("opac", [str(opac)], env), ("old", [str(self.program)], self.cgi_env(catalogue, old[old_key]))]
+            entry = {"request": key, "label": label, "old_request": old_key}
+            saved = self.scratch / f"opac.{key}.out"
+            self.measure(systems[0][1], env, save=saved, runs=0)
+            self.measure(systems[1][1], systems[1][2], runs=0)
+            for run in range(self.runs):  # in turns, the one going first changing
+                for name, command, system_env in (systems if run % 2 == 0 else systems[::-1]):
+                    result = self.measure(command, system_env, runs=1, warmup=0)
+                    if name not in entry:
+                        entry[name] = result
+                    else:
+                        for k, values in result.items():
+                            entry[name][k] += values
+            page = saved.read_bytes()
+            entry["page_bytes"] = len(page)
+            entry["ok"] = page.startswith(b"Status: 200") and (count is None or opac_count_in(page) == count)
+            if key == "book":
+                entry["ok"] = entry["ok"] and manifest["detail"]["due"][-5:].encode() in page
+            rows.append(entry)
+        return rows
+
 
 def count_in(page):
     """The number of the count line in a result page, or None."""
@@ -415,6 +474,27 @@ def report_table(results):
     return "\n".join(lines)
 
 
+def opac_table(results):
+    lines = ["## shelfra.cgi against vovivavi.exe", "",
+             "| books | page / old page | shelfra.cgi ms median (min–max) | vovivavi.exe ms | ratio | target | "
+             "page KiB | check |", "|---|---|---|---|---|---|---|---|"]
+    for size in results:
+        for e in size.get("opac", []):
+            ratio = median(e["opac"]) / median(e["old"])
+            lines.append(f"| {size['books']:,} | {e['label']} | {timing(e['opac'])} | {timing(e['old'])} "
+                         f"| {ratio:.2f} | {'met' if ratio <= OPAC_TARGET else 'MISSED'} "
+                         f"| {e['page_bytes'] / 1024:.1f} | {'ok' if e['ok'] else 'FAILED'} |")
+    return "\n".join(lines)
+
+
+OPAC_LEGEND = """\
+- Each page of the UTF-8 pages (shelfra.cgi) and the old page nearest to it, run in turns on the
+  same catalogue and configuration; ratio: shelfra.cgi's median over vovivavi.exe's (target: at
+  most {target}). Both 20-row pages are measured against the old rare-word list (Q1). check: a
+  200 whose count line agrees with the generator (the lists), the due date shown (the book).
+"""
+
+
 def machine_text():
     model = ""
     try:
@@ -479,6 +559,9 @@ def write_report(path, results, args):
         sizes += ". No search index"
     text = (f"# Catalogue search benchmark\n\n{now}; {machine_text()}.\n\nCatalogues: {sizes}.\n\n"
             f"{report_table(results)}\n\n{LEGEND.format(runs=args.runs, warmup=args.warmup)}")
+    if any(r.get("opac") for r in results):
+        text += f"\n{opac_table(results)}\n\n{OPAC_LEGEND.format(target=OPAC_TARGET)}"
+
     if args.baseline:
         text += BASELINE_LEGEND.format(baseline=os.path.basename(args.baseline))
     Path(path).parent.mkdir(parents=True, exist_ok=True)
@@ -522,6 +605,7 @@ def main(argv=None):
                 "blank_padding": manifest["blank_padding"],
                 "rows": runner.bench_size(folder, manifest, requests),
             })
+            results[-1]["opac"] = runner.bench_opac(folder, manifest, make_requests(manifest))
             if args.index:
                 results[-1]["index_build_s"], results[-1]["index_mb"] = runner.index_build[0], runner.index_build[1] / 1e6
                 results[-1]["index_rss_mb"] = runner.index_build[2] / 1024
@@ -531,6 +615,7 @@ def main(argv=None):
     print(text)
     print(f"report written to {args.report}", file=sys.stderr)
     bad = [(r["books"], e) for r in results for e in r["rows"] if check(e) != "ok"]
+    bad += [(r["books"], e) for r in results for e in r.get("opac", []) if not e["ok"]]
     for books, e in bad:
         say(f"bench: {books:,} books, {e['label']}: {check(e)}")
     return 1 if bad else 0

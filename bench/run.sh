@@ -24,7 +24,7 @@ tools="$build/bench-tools"
 
 setup_packages sqlite3
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELFRA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target vovivavi shelfra-index bench_trivial_cgi >/dev/null
+cmake --build "$build" -j2 --target vovivavi shelfra_cgi shelfra-index bench_trivial_cgi >/dev/null
 
 mkdir -p "$tools"
 cxx_flags=(-O2 -std=c++20 -Wall -Wextra -Werror)

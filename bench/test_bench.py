@@ -75,6 +75,9 @@ class StatementTest(unittest.TestCase):
         page = sjis("<head>\r\n該当する資料は1234件です\r\n<Table>")
         self.assertEqual(bench.count_in(page), 1234)
         self.assertIsNone(bench.count_in(b"Status: 500 Internal Server Error\r\n"))
+        utf8 = '<p role="status">39,442件中 1–20件</p>'.encode()
+        self.assertEqual(bench.opac_count_in(utf8), 39442)
+        self.assertIsNone(bench.opac_count_in("<p>見つかりませんでした</p>".encode()))
 
 
 class HalfwidthTest(unittest.TestCase):

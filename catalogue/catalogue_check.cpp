@@ -119,12 +119,16 @@ std::vector<UsedField> BookFieldsInUse() {
   for (const DetailField& f : DetailFields()) {
     if (f.on_page) shown.push_back(f.field);
   }
+  std::vector<std::string_view> book_page = CallNumberFields();
+  for (int f = 0; f <= static_cast<int>(BookField::kWithdrawn); ++f) book_page.push_back(BookFieldName(BookField(f)));
   std::vector<UsedField> used;
   for (const TFieldDef& def : BookTableFieldDefs()) {
     unsigned uses = 0;
     if (Contains(searched, def.name)) uses |= kFieldSearched;
     if (Contains(listed, def.name)) uses |= kFieldListed;
     if (Contains(shown, def.name)) uses |= kFieldShown;
+    if (Contains(listed, def.name)) uses |= kFieldNewList;
+    if (Contains(book_page, def.name)) uses |= kFieldNewBook;
     if (def.name == RegistrationNumberField()) uses |= kFieldNumberKey;
     if (uses != 0) used.push_back(UsedField{def.name, uses});
   }

@@ -26,6 +26,8 @@ enum FieldUse : unsigned {
   kFieldNumberKey = 1u << 3,  // books and loans are looked up by this number
   kFieldDueDate = 1u << 4,    // shown on the detail page of a book on loan
   kFieldLoanFlag = 1u << 5,   // the lending filter compares it with True: a logical field
+  kFieldNewList = 1u << 6,    // a column of the UTF-8 pages' result list
+  kFieldNewBook = 1u << 7,    // shown on the UTF-8 pages' book page
 };
 
 // A field a table must hold for the pages, and what they do with it.

@@ -45,10 +45,12 @@ TEST(CatalogueCheckTest, FullCatalogueServesWithoutNotes) {
            "ok: book table 図書.DBF: " + c.Dir() + "/図書.DBF",
            std::string("ok: 図書.DBF: dBase III (version byte 0x03), Shift_JIS text (language byte 0x13)"),
            std::string("ok: 図書.DBF: 2 records, 1 of them deleted"),
-           std::string("ok: 図書.DBF: 書名 (C 254; searched, result list, detail page)"),
+           std::string("ok: 図書.DBF: 書名 (C 254; searched, result list, detail page, UTF-8 result list, UTF-8 book page)"),
+           std::string("ok: 図書.DBF: 禁帯出 (L 1; UTF-8 book page)"),
            std::string("ok: 図書.DBF: 登録番号 is the second field, where the detail page reads the number it shows"),
            std::string("ok: 貸出返却.DBF: 返却予定日 (D 8; detail page of a book on loan)"),
            std::string("ok: banner ([Web棚読] メッセージ): 本町図書館へようこそ"),
+           std::string("ok: [図書館] アクセシビリティ方針: the UTF-8 pages' footer links https://lib.example.jp/a11y"),
        }) {
     EXPECT_TRUE(HasLineWith(findings, line)) << line << "\n" << Lines(findings);
   }
@@ -61,10 +63,11 @@ TEST(CatalogueCheckTest, EachMistakeIsOneProblemSayingWhatToDo) {
     std::string expected;  // part of the one problem line
   } cases[] = {
       {"a searched field is missing", [](Catalogue& c) { c.Remove(c.books, "件名"); },
-       "problem: 図書.DBF: 件名 is missing: every search that tests it is an error page; add the field 件名 as a "
-       "character field (C)"},
+       "problem: 図書.DBF: 件名 is missing: every search that tests it is an error page, and every UTF-8 book page is "
+       "an error page; add the field 件名 as a character field (C)"},
       {"a reading in full-width katakana", [](Catalogue& c) { c.Field(c.books, "書名ｶﾅ").name = "書名カナ"; },
-       "書名ｶﾅ is missing: every search that tests it is an error page; rename the field 書名カナ to 書名ｶﾅ"},
+       "書名ｶﾅ is missing: every search that tests it is an error page, and every UTF-8 book page is an error page; "
+       "rename the field 書名カナ to 書名ｶﾅ"},
       {"the registration number third",
        [](Catalogue& c) { std::swap(c.books[1], c.books[2]); },
        "登録番号 is field 3, but the detail page reads the number it shows from the second field, here 著者名: "},
@@ -74,6 +77,13 @@ TEST(CatalogueCheckTest, EachMistakeIsOneProblemSayingWhatToDo) {
        "/gone does not exist: every page is an error page"},
       {"no configuration file", [](Catalogue& c) { c.config.reset(); },
        "cannot be read: No such file or directory; correct SHELFRA_CONFIG"},
+      {"a policy address that is no web address",
+       [](Catalogue& c) {
+         const std::string policy = "https://lib.example.jp/a11y";
+         c.settings->replace(c.settings->find(policy), policy.size(), "javascript:alert(1)");
+       },
+       "[図書館] アクセシビリティ方針=javascript:alert(1) is no http:// or https:// address: the UTF-8 pages show "
+       "no link; write the full address"},
       {"digits that are no number", [](Catalogue& c) { c.numbers = "詰め文字=True\n標準=False\n桁=六\n"; },
        "桁=六 is no whole number: the detail page pads to 6 digits instead; set 桁 to a whole number"},
       {"digits that are no number, not used yet", [](Catalogue& c) { c.numbers = "詰め文字=True\n桁=\n"; },
@@ -112,10 +122,11 @@ TEST(CatalogueCheckTest, EachMistakeIsOneProblemSayingWhatToDo) {
        "返却予定日 is missing: the detail page of a book on loan is an error page; add the field 返却予定日 as a "
        "date field (D)"},
       {"the title a number field", [](Catalogue& c) { c.Field(c.books, "書名") = {"書名", 'N', 10, 0}; },
-       "書名 (N 10; searched, result list, detail page) is no character field: every search that tests it is an "
+       "書名 (N 10; searched, result list, detail page, UTF-8 result list, UTF-8 book page) is no character field: "
+       "every search that tests it is an "
        "error page; export 書名 as a character field (C)"},
       {"the contents a memo field", [](Catalogue& c) { c.Field(c.books, "内容紹介") = {"内容紹介", 'M', 10, 0}; },
-       "内容紹介 (M 10; searched, detail page) is read as its raw bytes"},
+       "内容紹介 (M 10; searched, detail page, UTF-8 book page) is read as its raw bytes"},
       {"no lending table", [](Catalogue& c) { c.write_loans = false; },
        "problem: lending table 貸出返却.DBF: "},
   };
@@ -149,7 +160,7 @@ TEST(CatalogueCheckTest, WhatStillServesIsANote) {
        {"詰め文字=true is not True (exactly, case counts), so False"}},
       {"the registration number a character field",
        [](Catalogue& c) { c.Field(c.books, "登録番号") = {"登録番号", 'C', 10, 0}; },
-       {"登録番号 (C 10; number lookups, result list) is a character field: a book is found only when"}},
+       {"登録番号 (C 10; number lookups, result list, UTF-8 result list, UTF-8 book page) is a character field: a book is found only when"}},
       {"another language byte", [](Catalogue& c) { c.book_language = 0x57; },
        {"language byte 0x57, another code page: the program reads every table as Shift_JIS"}},
       {"an index folder not made yet",

@@ -44,6 +44,7 @@ class CatalogueChecker {
   void RegistrationNumberPosition(const DbfFile& file, const std::string& table);
   void Settings(const std::string& directory);
   void NumberPadding(const std::string& path);
+  void LibrarySection(const std::string& path);
   void IndexFolder(const std::vector<std::pair<std::string, const DbfFile*>>& tables);
 
   std::vector<Finding> findings_;

@@ -109,6 +109,29 @@ void CatalogueChecker::Settings(const std::string& directory) {
     Note(classes + (default_count == 10 ? " (all defaults)" : " (defaults: " + defaults + ")"));
   }
   NumberPadding(path);
+  LibrarySection(path);
+}
+
+void CatalogueChecker::LibrarySection(const std::string& path) {
+  const std::string section = SectionText(LibraryNameKey());
+  if (std::optional<std::string> name = Find(LibraryNameKey(), path); name && !name->empty()) {
+    Ok(section + U(LibraryNameKey().key) + ": the UTF-8 pages name the library " + U(*name));
+  } else {
+    // The section is optional: without it the pages are complete, so this is no note.
+    Ok(section + U(LibraryNameKey().key) + ": not set, so the UTF-8 pages name no library");
+  }
+  for (const SettingKey& key : {LibraryHomeKey(), AccessibilityPolicyKey()}) {
+    const std::string name = section + U(key.key);
+    const std::optional<std::string> address = Find(key, path);
+    if (!address || address->empty()) {
+      Ok(name + ": not set, so the UTF-8 pages' footer has no such link");
+    } else if (!LinkAddress(*address)) {
+      Problem(name + "=" + U(*address) + " is no http:// or https:// address: the UTF-8 pages show no link",
+              "write the full address, e.g. https://www.example.jp/library/");
+    } else {
+      Ok(name + ": the UTF-8 pages' footer links " + U(*address));
+    }
+  }
 }
 
 void CatalogueChecker::NumberPadding(const std::string& path) {

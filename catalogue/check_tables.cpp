@@ -42,7 +42,8 @@ std::string UsesText(unsigned uses) {
   static constexpr std::pair<unsigned, std::string_view> kNames[] = {
       {kFieldNumberKey, "number lookups"}, {kFieldSearched, "searched"},     {kFieldListed, "result list"},
       {kFieldShown, "detail page"},        {kFieldDueDate, "detail page of a book on loan"},
-      {kFieldLoanFlag, "lending filter"},
+      {kFieldLoanFlag, "lending filter"},  {kFieldNewList, "UTF-8 result list"},
+      {kFieldNewBook, "UTF-8 book page"},
   };
   std::string text;
   for (const auto& [bit, name] : kNames) {
@@ -73,6 +74,9 @@ std::string MissingEffect(unsigned uses) {
   if (uses & kFieldDueDate) add("the detail page of a book on loan is an error page");
   if (uses & kFieldSearched) add("every search that tests it is an error page");
   if (effect.empty() && (uses & kFieldListed)) add("the result list shows an empty column");
+  // The UTF-8 pages read each field they show by name, so a missing one fails them.
+  if (uses & kFieldNewList) add("every UTF-8 result list is an error page");
+  if (uses & kFieldNewBook) add("every UTF-8 book page is an error page");
   return effect;
 }
 

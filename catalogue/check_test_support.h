@@ -49,7 +49,8 @@ inline const std::vector<Row> kLoans = {
 // The settings file in UTF-8 without its number section.
 inline constexpr const char* kSettings =
     "[Web棚読]\nメッセージ=本町図書館へようこそ\n"
-    "[分類表示]\n0=総記\n1=哲学\n2=歴史\n3=社会科学\n4=自然科学\n5=技術\n6=産業\n7=芸術\n8=言語\n9=文学\n";
+    "[分類表示]\n0=総記\n1=哲学\n2=歴史\n3=社会科学\n4=自然科学\n5=技術\n6=産業\n7=芸術\n8=言語\n9=文学\n"
+    "[図書館]\n名称=本町図書館\nホームページ=https://lib.example.jp/\nアクセシビリティ方針=https://lib.example.jp/a11y\n";
 
 // A catalogue in a temporary folder (SHELFRA_CONFIG names its configuration while it lives):
 // the full tables of the catalogue writer's schemas, the settings, and a configuration naming

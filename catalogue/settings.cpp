@@ -40,6 +40,20 @@ SettingKey PaddingKey() { return {r::kSectionNumbers, r::kKeyPadding, "False"}; 
 SettingKey StandardKey() { return {r::kSectionNumbers, r::kKeyStandard, "True"}; }
 SettingKey DigitsKey() { return {r::kSectionNumbers, r::kKeyDigits, ""}; }
 
+SettingKey LibraryNameKey() { return {r::kSectionLibrary, r::kKeyLibraryName, ""}; }
+SettingKey LibraryHomeKey() { return {r::kSectionLibrary, r::kKeyLibraryHome, ""}; }
+SettingKey AccessibilityPolicyKey() { return {r::kSectionLibrary, r::kKeyAccessibility, ""}; }
+
+bool LinkAddress(std::string_view address) {
+  size_t scheme = 0;
+  for (std::string_view start : {"https://", "http://"}) {
+    if (address.size() > start.size() && SameTextAscii(address.substr(0, start.size()), start)) scheme = start.size();
+  }
+  if (scheme == 0) return false;
+  return std::none_of(address.begin(), address.end(),
+                      [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
+}
+
 bool SettingIsTrue(std::string_view value) { return value == "True"; }
 
 std::optional<int32_t> SettingInteger(std::string_view text) {

@@ -45,6 +45,19 @@ SettingKey DigitsKey();
 
 inline constexpr int kStandardDigits = 6;
 
+// The UTF-8 pages' optional section: the library's name, shown in their header and footer
+// (default empty: the pages' own name only) ...
+SettingKey LibraryNameKey();
+// ... the address of its home page and of its accessibility policy, each a link in the footer
+// when it is a LinkAddress (default empty: no link).
+SettingKey LibraryHomeKey();
+SettingKey AccessibilityPolicyKey();
+
+// Whether `address` may be written as a link: "http://" or "https://" (ASCII case ignored),
+// then at least one byte, and no blank or control byte anywhere. Other schemes (javascript:,
+// data:) and relative addresses never are.
+bool LinkAddress(std::string_view address);
+
 // A switch is on only when its text is exactly "True" (case counts).
 bool SettingIsTrue(std::string_view value);
 

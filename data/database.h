@@ -47,9 +47,12 @@ class TDatabase : public TComponent {
   // uses it no more.
   void CheckIndex(const DbfFile& file);
 
+  // The path OpenTableFile reads for `file_name`, by the same rule; the exact name's path when
+  // none of the files exists. Raises nothing.
+  std::string ResolvePath(std::string_view file_name) const;
+
  private:
   friend class TSession;
-  std::string ResolvePath(std::string_view file_name) const;
 
   std::string alias_name_;
   std::string directory_;

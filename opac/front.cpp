@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/component.h"
+#include "base/exceptions.h"
 #include "base/profile.h"
 #include "base/sjis_utf8.h"
 #include "catalogue/catalogue_service.h"
@@ -11,6 +12,7 @@
 #include "data/query.h"
 #include "data/session.h"
 #include "data/table.h"
+#include "opac/freshness.h"
 #include "opac/html.h"
 #include "opac/pages.h"
 #include "opac/results.h"
@@ -22,10 +24,26 @@ namespace r = res::opac;
 
 namespace {
 
+// The library of the settings file; its address keys only when they are http(s) addresses.
+Library LibraryOfSettings() {
+  try {
+    const std::string file = SettingsFilePath();
+    auto value = [&file](const SettingKey& key) {
+      return FromSjis(GetPrivateProfileString(key.section, key.key, key.default_value, file));
+    };
+    Library library{value(LibraryNameKey()), value(LibraryHomeKey()), value(AccessibilityPolicyKey())};
+    if (!LinkAddress(library.home)) library.home.clear();
+    if (!LinkAddress(library.policy)) library.policy.clear();
+    return library;
+  } catch (const Exception&) {
+    return Library{};  // an unconfigured catalogue: the page says so itself (the 500 page too)
+  }
+}
+
 Answer Page(int status, std::string_view script_name, std::string_view title, std::string_view main_html) {
   Answer answer;
   answer.status = status;
-  answer.body = Frame(script_name, title, main_html);
+  answer.body = Frame(script_name, title, main_html, LibraryOfSettings());
   return answer;
 }
 
@@ -136,13 +154,12 @@ Answer Book(const Request& request, std::string_view number_text) {
   CatalogueService catalogue(answer, books, loans);
   if (!catalogue.FindBook(*number)) return NotFound(request.script_name);
   std::string title;
-  std::string main = BookDetails(catalogue, title);
+  const std::string back = ListQuery(request.Value("back")).value_or("");
+  std::string main = BookDetails(catalogue, request.script_name, back, title);
   return Page(200, request.script_name, title, main);
 }
 
-}  // namespace
-
-Answer Serve(const Request& request) {
+Answer Route(const Request& request) {
   if (request.method != "GET" && request.method != "HEAD") {
     Answer answer = Message(405, request.script_name, r::kMethodHeading, r::kMethodText);
     answer.headers.emplace_back("Allow", "GET, HEAD");
@@ -162,6 +179,30 @@ Answer Serve(const Request& request) {
   return NotFound(request.script_name);
 }
 
+}  // namespace
+
+Answer Serve(const Request& request) {
+  // Taken before the page is written, so a tag is never newer than the page it stands for: a
+  // catalogue that changes meanwhile gives the next request a new tag.
+  std::optional<Validators> validators;
+  try {
+    validators = CatalogueValidators();
+  } catch (const Exception&) {
+    // An unconfigured catalogue: the pages that read it raise the same themselves.
+  }
+  Answer answer = Route(request);
+  if (!validators) return answer;
+  answer.headers.emplace_back("ETag", validators->etag);
+  answer.headers.emplace_back("Last-Modified", HttpDate(validators->modified));
+  if (request.path != "/style.css") answer.headers.emplace_back("Cache-Control", "no-cache");
+  // Only an answer that would be a 200 is ever not modified.
+  if (answer.status == 200 && NotModified(*validators, request.if_none_match, request.if_modified_since)) {
+    answer.status = 304;
+    answer.body.clear();
+  }
+  return answer;
+}
+
 Answer BadRequest(std::string_view script_name) {
   return Message(400, script_name, r::kBadRequestHeading, r::kBadRequestText);
 }
@@ -172,13 +213,17 @@ Answer ServerError(std::string_view script_name, std::string_view reference) {
 
 std::string CgiText(const Answer& answer, bool head) {
   static constexpr std::pair<int, std::string_view> kReasons[] = {
-      {200, "OK"}, {400, "Bad Request"}, {404, "Not Found"}, {405, "Method Not Allowed"},
+      {200, "OK"}, {304, "Not Modified"}, {400, "Bad Request"}, {404, "Not Found"}, {405, "Method Not Allowed"},
       {500, "Internal Server Error"}};
   std::string_view reason = "OK";
   for (const auto& [status, text] : kReasons) {
     if (status == answer.status) reason = text;
   }
   std::string out = "Status: " + std::to_string(answer.status) + " " + std::string(reason) + "\r\n";
+  if (answer.status == 304) {  // no body and no type: only the validators and the cache rule
+    for (const auto& [name, value] : answer.headers) out += name + ": " + value + "\r\n";
+    return out + "\r\n";
+  }
   out += "Content-Type: " + answer.content_type + "\r\n";
   out += "Content-Security-Policy: default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
          "base-uri 'none'; frame-ancestors 'none'\r\n";

@@ -24,7 +24,9 @@ struct Answer {
 
 // The answer to `request`, whose query did parse (see ParseQuery). Raises what the catalogue
 // layer raises (EDBEngineError, EDatabaseError, EConvertError) when the catalogue cannot be
-// read; input alone never makes it raise.
+// read; input alone never makes it raise. Every answer carries the catalogue's validators
+// (ETag, Last-Modified; see CatalogueValidators) and a 200 whose validators the request's
+// If-None-Match or If-Modified-Since names is a 304 with no body.
 Answer Serve(const Request& request);
 
 // The answer to a request whose query string is malformed.
@@ -34,8 +36,8 @@ Answer BadRequest(std::string_view script_name);
 Answer ServerError(std::string_view script_name, std::string_view reference);
 
 // The CGI form of `answer`: the "Status:" line, the content type, the security headers, the
-// answer's own headers and Content-Length, a blank line, then the body unless `head`. Lines end
-// in CR LF.
+// answer's own headers and Content-Length, a blank line, then the body unless `head`; a 304 is
+// its "Status:" line and the answer's own headers only. Lines end in CR LF.
 std::string CgiText(const Answer& answer, bool head);
 
 }  // namespace shelfra::opac

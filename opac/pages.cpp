@@ -24,17 +24,28 @@ std::string StylesheetAddress(std::string_view script_name) {
   return std::string(script_name) + "/style.css?v=" + kVersion;
 }
 
-std::string Frame(std::string_view script_name, std::string_view title, std::string_view main_html) {
+std::string Frame(std::string_view script_name, std::string_view title, std::string_view main_html,
+                  const Library& library) {
   const std::string home = HtmlEscape(std::string(script_name) + "/");
   std::string page = "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"UTF-8\">\n";
   page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   page += "<title>" + HtmlEscape(title) + " - " + std::string(r::kSiteName) + "</title>\n";
   page += "<link rel=\"stylesheet\" href=\"" + HtmlEscape(StylesheetAddress(script_name)) + "\">\n</head>\n<body>\n";
   page += "<a class=\"skip\" href=\"#main\">" + std::string(r::kSkipLink) + "</a>\n";
-  page += "<header><a href=\"" + home + "\">" + std::string(r::kSiteName) + "</a></header>\n";
+  const std::string name_html =
+      library.name.empty() ? "" : "<span class=\"library\">" + HtmlEscape(library.name) + "</span> ";
+  page += "<header>" + name_html + "<a href=\"" + home + "\">" + std::string(r::kSiteName) + "</a></header>\n";
   page += "<main id=\"main\">\n";
   page += main_html;
-  page += "</main>\n<footer><a href=\"" + home + "\">" + std::string(r::kHomeLink) + "</a></footer>\n</body>\n</html>\n";
+  page += "</main>\n<footer>\n<ul>\n<li><a href=\"" + home + "\">" + std::string(r::kHomeLink) + "</a></li>\n";
+  const std::pair<const std::string*, std::string_view> links[] = {{&library.home, r::kLibraryHomeLink},
+                                                                   {&library.policy, r::kAccessibilityLink}};
+  for (const auto& [address, label] : links) {
+    if (!address->empty()) page += "<li><a href=\"" + HtmlEscape(*address) + "\">" + std::string(label) + "</a></li>\n";
+  }
+  page += "</ul>\n";
+  if (!library.name.empty()) page += "<p>" + HtmlEscape(library.name) + "</p>\n";
+  page += "</footer>\n</body>\n</html>\n";
   return page;
 }
 

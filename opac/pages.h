@@ -15,9 +15,18 @@ std::string StylesheetAddress(std::string_view script_name);
 // The stylesheet itself.
 std::string_view Stylesheet();
 
+// The library the pages belong to, from the settings file (UTF-8, unescaped; each may be
+// empty): its name, and the addresses of its home page and its accessibility policy, which
+// are only http(s) addresses (LinkAddress) or empty.
+struct Library {
+  std::string name, home, policy;
+};
+
 // A whole page: <html lang="ja">, the viewport, the title "<title> - <site name>", the header
-// with the skip link and the link home, `main_html` in <main id="main">, the footer.
-std::string Frame(std::string_view script_name, std::string_view title, std::string_view main_html);
+// with the skip link, the library's name and the link home, `main_html` in <main id="main">,
+// the footer with the library's name and links.
+std::string Frame(std::string_view script_name, std::string_view title, std::string_view main_html,
+                  const Library& library);
 
 // The values a search form is filled with (UTF-8, unescaped).
 struct FormValues {

@@ -15,6 +15,8 @@ struct Request {
   std::string script_name;  // SCRIPT_NAME: the base of every address the pages write
   std::string path;         // PATH_INFO, "" when absent
   std::vector<std::pair<std::string, std::string>> parameters;  // decoded, in order
+  std::string if_none_match;      // the request's If-None-Match, "" when absent
+  std::string if_modified_since;  // the request's If-Modified-Since, "" when absent
 
   // The value of the first parameter named `name` (case counts); "" when there is none.
   std::string Value(std::string_view name) const;

@@ -2,7 +2,9 @@
 #include "opac/results.h"
 
 #include <algorithm>
+#include <iterator>
 
+#include "catalogue/word_search.h"
 #include "opac/html.h"
 #include "opac/request.h"
 #include "opac_res.h"
@@ -28,9 +30,9 @@ std::string WithThousands(int n) {
   return out;
 }
 
-// The address of page `page` of the list, at `per` a page.
-std::string PageAddress(const ResultPaging& p, int page, int per) {
-  std::string address = std::string(p.script_name) + "/search?";
+// The query string of page `page` of the list, at `per` a page (unescaped for HTML).
+std::string PageQuery(const ResultPaging& p, int page, int per) {
+  std::string address;
   const std::pair<std::string_view, const std::string*> boxes[] = {{"q", &p.values.q},
                                                                    {"title", &p.values.title},
                                                                    {"author", &p.values.author},
@@ -41,14 +43,30 @@ std::string PageAddress(const ResultPaging& p, int page, int per) {
   }
   if (per != 20) address += "per=" + std::to_string(per) + "&";
   address += "page=" + std::to_string(page);
-  return HtmlEscape(address);
+  return address;
 }
 
-std::string Row(const std::vector<std::string>& row, std::string_view script_name) {
+// The address of page `page` of the list, at `per` a page.
+std::string PageAddress(const ResultPaging& p, int page, int per) {
+  return HtmlEscape(std::string(p.script_name) + "/search?" + PageQuery(p, page, per));
+}
+
+// A link that searches `box` for the catalogue's `sjis` value; nothing for an empty value or
+// one of more words than a box takes.
+std::string SearchLink(std::string_view script_name, std::string_view box, std::string_view sjis,
+                       std::string_view label) {
+  const std::vector<std::string> words = SplitWords(sjis);
+  if (words.empty() || words.size() > kMaxWordsPerBox) return std::string();
+  const std::string address = std::string(script_name) + "/search?" + std::string(box) + "=" + QueryEscape(FromSjis(sjis));
+  return "<li><a href=\"" + HtmlEscape(address) + "\">" + std::string(label) + "</a></li>\n";
+}
+
+// `back`: the list's query string, escaped as a query value.
+std::string Row(const std::vector<std::string>& row, std::string_view script_name, std::string_view back) {
   // Composed as CatalogueService::CallNumber composes the book page's.
   const std::string call_number = row[kClassCode] + "/" + row[kBookMark] + "/" + row[kVolumeMark];
-  std::string html = "<li><h2><a href=\"" + HtmlEscape(std::string(script_name) + "/book/" + FromSjis(row[kNumber])) +
-                     "\">" + Shown(row[kTitle]) + "</a></h2>\n<dl>\n";
+  const std::string book = std::string(script_name) + "/book/" + FromSjis(row[kNumber]) + "?back=" + std::string(back);
+  std::string html = "<li><h2><a href=\"" + HtmlEscape(book) + "\">" + Shown(row[kTitle]) + "</a></h2>\n<dl>\n";
   html += Term(r::kAuthor, Shown(row[kAuthor]));
   html += Term(r::kSeries, Shown(row[kSeries]));
   html += Term(r::kPublisher, Shown(row[kPublisher]));
@@ -99,7 +117,8 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
             "\xE2\x80\x93" + WithThousands(first + static_cast<int>(rows.size())) + std::string(r::kCountUnit) +
             "</p>\n";
     html += "<ol class=\"books\" start=\"" + std::to_string(first + 1) + "\">\n";
-    for (const std::vector<std::string>& row : rows) html += Row(row, p.script_name);
+    const std::string back = QueryEscape(PageQuery(p, page, p.per));
+    for (const std::vector<std::string>& row : rows) html += Row(row, p.script_name, back);
     html += "</ol>\n";
     html += PageLinks(p, page, last);
   }
@@ -108,7 +127,25 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
   return html;
 }
 
-std::string BookDetails(CatalogueService& catalogue, std::string& title) {
+std::optional<std::string> ListQuery(std::string_view query) {
+  static constexpr std::string_view kListParameters[] = {"q", "title", "author", "keyword", "class",
+                                                         "sort", "page", "per"};
+  if (query.size() > 2000) return std::nullopt;
+  const auto parameters = ParseQuery(query);
+  if (!parameters || parameters->empty()) return std::nullopt;
+  std::string out;
+  for (const auto& [name, value] : *parameters) {
+    if (std::find(std::begin(kListParameters), std::end(kListParameters), name) == std::end(kListParameters)) {
+      return std::nullopt;
+    }
+    if (!out.empty()) out += '&';
+    out += name + "=" + QueryEscape(value);
+  }
+  return out;
+}
+
+std::string BookDetails(CatalogueService& catalogue, std::string_view script_name, std::string_view back_query,
+                        std::string& title) {
   title = FromSjis(Text(catalogue, F::kTitle));
   const std::string number = FromSjis(Text(catalogue, F::kRegistrationNumber));
   std::string state;
@@ -139,6 +176,14 @@ std::string BookDetails(CatalogueService& catalogue, std::string& title) {
   html += Term(r::kNumber, HtmlEscape(number));
   html += Term(r::kState, state);
   html += "</dl>\n";
+  // The series is searched with the title box, which tests the series fields too.
+  std::string links = SearchLink(script_name, "author", Text(catalogue, F::kAuthor), r::kSameAuthor);
+  links += SearchLink(script_name, "title", Text(catalogue, F::kSeries), r::kSameSeries);
+  if (!back_query.empty()) {
+    links += "<li><a href=\"" + HtmlEscape(std::string(script_name) + "/search?" + std::string(back_query)) + "\">" +
+             std::string(r::kBackToList) + "</a></li>\n";
+  }
+  if (!links.empty()) html += "<nav aria-label=\"" + std::string(r::kBookLinks) + "\"><ul>\n" + links + "</ul></nav>\n";
   return html;
 }
 

@@ -1,6 +1,7 @@
 // The result list and the book page of the UTF-8 front, read through the catalogue service.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,7 +26,17 @@ struct ResultPaging {
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& paging);
 
 // The main part of the page of the catalogue's current book (FindBook found it), its title
-// (UTF-8, unescaped) in `title`. Raises what the catalogue service raises.
-std::string BookDetails(CatalogueService& catalogue, std::string& title);
+// (UTF-8, unescaped) in `title`: its fields, then links that search for its author and for
+// its series, and, unless `back_query` is empty, one back to the list "<script>/search?" +
+// `back_query` (a query string the caller made safe: see ListQuery). Raises what the
+// catalogue service raises.
+std::string BookDetails(CatalogueService& catalogue, std::string_view script_name, std::string_view back_query,
+                        std::string& title);
+
+// The query string of a result list to link back to: the list's parameters of `query` (an
+// address's query string, as the book page receives it in its "back" parameter), each
+// re-escaped, in order; nothing when it does not parse, names any other parameter or is
+// longer than 2,000 bytes. So a back link only ever leads to this program's /search.
+std::optional<std::string> ListQuery(std::string_view query);
 
 }  // namespace shelfra::opac

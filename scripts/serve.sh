@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Serves the catalogue search on lighttpd, on 127.0.0.1 only, as /cgi-bin/vovivavi.exe.
+# Serves the catalogue search on lighttpd, on 127.0.0.1 only, as /cgi-bin/vovivavi.exe and, when
+# shelfra.cgi lies beside the program, the UTF-8 pages as /cgi-bin/shelfra.cgi.
 #
 # Usage: scripts/serve.sh [options] DATA_DIR [PORT]
 #   DATA_DIR  folder holding the host configuration "shelfra.conf" (its [Aliases] Vadoz names
@@ -8,7 +9,8 @@
 #             in 20000-59999; none: 8080 or the next free one (also from $PORT when set)
 # Options:
 #   --exe PATH          the program to serve (default: build/vovivavi.exe of this checkout)
-#   --background FILE   start the server, write PID=, PORT=, URL=, RUN_DIR= lines to FILE and
+#   --background FILE   start the server, write PID=, PORT=, URL=, OPAC_URL= (empty without
+#                       shelfra.cgi), RUN_DIR= lines to FILE and
 #                       return; stop it later with --stop FILE (or kill the PID, remove RUN_DIR)
 #   --owner PID         with --background: also stop the server when process PID has ended
 #   --stop FILE         stop the server that --background recorded in FILE, and clean up
@@ -131,6 +133,8 @@ if [ -n "$user" ]; then
 fi
 # Only the program is reachable under /cgi-bin/: a link to it, so a rebuild is served at once.
 ln -s "$exe" "$run_dir/cgi-bin/vovivavi.exe"
+opac="$(dirname -- "$exe")/shelfra.cgi"
+if [ -x "$opac" ]; then ln -s "$opac" "$run_dir/cgi-bin/shelfra.cgi"; else opac=""; fi
 
 # A text as a lighttpd configuration string.
 conf_string() { local s="${1//\\/\\\\}"; printf '"%s"' "${s//\"/\\\"}"; }
@@ -166,7 +170,7 @@ server.max-request-size = 4
 server.http-parseopts = ( "url-normalize" => "disable" )
 alias.url = ( "/cgi-bin/" => $(conf_string "$run_dir/cgi-bin/") )
 \$HTTP["url"] =~ "^/cgi-bin/" {
-  cgi.assign = ( ".exe" => "" )
+  cgi.assign = ( ".exe" => "", ".cgi" => "" )
 }
 # The server gives a CGI program a clean environment; the program finds the catalogue here.
 setenv.add-environment = ( "SHELFRA_CONFIG" => $(conf_string "$config") )
@@ -213,6 +217,8 @@ done
 [ -n "$port" ] || die "no free port found from $first"
 
 url="http://127.0.0.1:$port/cgi-bin/vovivavi.exe"
+opac_url=""
+[ -z "$opac" ] || opac_url="http://127.0.0.1:$port/cgi-bin/shelfra.cgi/"
 
 if [ -n "$state_file" ]; then
   if [ -n "$owner_pid" ]; then
@@ -227,18 +233,19 @@ if [ -n "$state_file" ]; then
     ) </dev/null >/dev/null 2>&1 &
     disown $! 2>/dev/null || true
   fi
-  printf 'PID=%s\nPORT=%s\nURL=%s\nRUN_DIR=%s\n' "$pid" "$port" "$url" "$run_dir" >"$state_file.tmp"
+  printf 'PID=%s\nPORT=%s\nURL=%s\nOPAC_URL=%s\nRUN_DIR=%s\n' "$pid" "$port" "$url" "$opac_url" "$run_dir" >"$state_file.tmp"
   mv -f -- "$state_file.tmp" "$state_file"
   disown "$pid" 2>/dev/null || true
   trap - EXIT
-  echo "serve: lighttpd (PID $pid) serves $url" >&2
+  echo "serve: lighttpd (PID $pid) serves $url${opac_url:+ and $opac_url}" >&2
   exit 0
 fi
 
 trap 'exit 130' INT
 trap 'exit 143' TERM
 echo "Catalogue search (lighttpd PID $pid, catalogue settings $config):"
-echo "  $url"
+echo "  $url   (the original pages, Shift_JIS)"
+[ -z "$opac_url" ] || echo "  $opac_url   (the UTF-8 pages for phones and screen readers)"
 echo "Press Ctrl-C to stop the server."
 wait "$pid" || true
 pid=""

@@ -38,9 +38,11 @@ class OpacTest : public ::testing::Test {
     catalogue_.WriteSettings("[分類表示]\n9=<i>文学</i>\n");
   }
 
-  CgiResult Run(std::string_view method, std::string_view path, std::string_view query) const {
+  CgiResult Run(std::string_view method, std::string_view path, std::string_view query,
+                const std::map<std::string, std::string>& headers = {}) const {
     std::map<std::string, std::string> environment = catalogue_.Request(path, query, method);
     environment["SCRIPT_NAME"] = "/cgi-bin/shelfra.cgi";
+    environment.insert(headers.begin(), headers.end());
     return RunProgram(BuiltProgramPath("shelfra.cgi"), {}, environment);
   }
   CgiResult Get(std::string_view path, std::string_view query = "") const { return Run("GET", path, query); }
@@ -107,7 +109,7 @@ TEST_F(OpacTest, EveryAnswerHasItsStatusAndHeadersAndNoInputMakesA500) {
 // "Detail?NO=N" on vovivavi.exe's.
 std::vector<std::string> Numbers(const std::string& page, const std::string& before) {
   std::vector<std::string> numbers;
-  const std::regex link(before + "([0-9]+)\"");
+  const std::regex link(before + "([0-9]+)[\"?]");
   for (auto it = std::sregex_iterator(page.begin(), page.end(), link); it != std::sregex_iterator(); ++it) {
     numbers.push_back((*it)[1]);
   }
@@ -165,6 +167,96 @@ TEST_F(OpacTest, CatalogueValuesAreEscapedAndTheBookPageShowsCallNumberAndState)
     const std::string page = Body(Get("/book/" + c.number));
     for (const std::string& text : c.texts) EXPECT_NE(page.find(text), std::string::npos) << c.number << ": " << text << "\n" << page;
   }
+}
+
+TEST_F(OpacTest, TheBookPageSearchesItsAuthorAndLeadsBackOnlyIntoThisProgramsList) {
+  const std::string list = Body(Get("/search", "title=" + Utf8Escape("ねこ") + "&page=2"));
+  const std::string back = "title%3D%25E3%2581%25AD%25E3%2581%2593%26page%3D2";
+  ASSERT_NE(list.find("?back=" + back + "\""), std::string::npos) << list;
+  const std::string to_list = "/cgi-bin/shelfra.cgi/search?title=%E3%81%AD%E3%81%93&amp;page=2\">検索結果に戻る";
+  const std::string book = Body(Get("/book/21", "back=" + back));
+  EXPECT_NE(book.find(to_list), std::string::npos) << book;
+  EXPECT_NE(book.find("/cgi-bin/shelfra.cgi/search?author=" + Utf8Escape("著者") + "0\">この著者の資料を探す"),
+            std::string::npos) << book;
+  EXPECT_EQ(book.find("この叢書"), std::string::npos);  // no series
+  // Anything but a list's own parameters gives no back link; values are escaped afresh.
+  struct Case {
+    std::string back, link;  // link: "" for none
+  } cases[] = {
+      {"https%3A%2F%2Fevil.example%2F", ""},
+      {"%2F%2Fevil.example%2Fsearch%3Fq%3D1", ""},
+      {"q%3D1%26next%3Dhttps%3A%2F%2Fevil.example", ""},
+      {"title%3D%25ZZ", ""},
+      {"", ""},
+      {"q%3D%22%3E%3Cscript%3E", "search?q=%22%3E%3Cscript%3E\">"},
+      {"class%3D9%26per%3D50", "search?class=9&amp;per=50\">"},
+  };
+  for (const Case& c : cases) {
+    const std::string page = Body(Get("/book/21", "back=" + c.back));
+    const size_t at = page.find("検索結果に戻る");
+    if (c.link.empty()) {
+      EXPECT_EQ(at, std::string::npos) << c.back;
+    } else {
+      EXPECT_NE(page.find(c.link + "検索結果に戻る"), std::string::npos) << c.back << "\n" << page;
+    }
+    EXPECT_EQ(page.find("<script"), std::string::npos) << c.back;
+  }
+}
+
+TEST_F(OpacTest, TheSettingsNameTheLibraryAndLinkOnlyItsWebAddresses) {
+  EXPECT_EQ(Body(Get("/")).find("class=\"library\""), std::string::npos);  // no section: no name, no links
+  catalogue_.WriteSettings(
+      "[図書館]\n名称=<b>市立図書館</b>\nホームページ=https://lib.example.jp/?a=1&b=\"x\"\n"
+      "アクセシビリティ方針=javascript:alert(1)\n");
+  for (const std::string& page : {Body(Get("/")), Body(Get("/book/1")), Body(Get("/book/999"))}) {
+    EXPECT_NE(page.find("<span class=\"library\">&lt;b&gt;市立図書館&lt;/b&gt;</span>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<a href=\"https://lib.example.jp/?a=1&amp;b=&quot;x&quot;\">図書館のホームページ</a>"),
+              std::string::npos) << page;
+    EXPECT_EQ(page.find("javascript"), std::string::npos);
+    EXPECT_EQ(page.find("アクセシビリティ方針"), std::string::npos);
+  }
+}
+
+// The value of the answer's header `name`; "" when it has none.
+std::string Header(const CgiResult& r, const std::string& name) {
+  const size_t at = r.output.find("\r\n" + name + ": ");
+  if (at == std::string::npos || at > r.output.find("\r\n\r\n")) return "";
+  const size_t from = at + name.size() + 4;
+  return r.output.substr(from, r.output.find("\r\n", from) - from);
+}
+
+TEST_F(OpacTest, AnAnswerWhoseValidatorsTheBrowserHoldsIs304UntilTheCatalogueChanges) {
+  const CgiResult first = Get("/search", "class=9");
+  const std::string etag = Header(first, "ETag"), modified = Header(first, "Last-Modified");
+  ASSERT_NE(etag, "");
+  ASSERT_NE(modified, "");
+  EXPECT_EQ(Header(Get("/book/46"), "ETag"), etag);  // one catalogue, one identity
+  EXPECT_EQ(Header(Get("/book/999"), "ETag"), etag);
+  struct Case {
+    std::string method, path, header, value, status;
+  } cases[] = {
+      {"GET", "/search", "HTTP_IF_NONE_MATCH", etag, "304 Not Modified"},
+      {"HEAD", "/search", "HTTP_IF_NONE_MATCH", "\"x\", W/" + etag, "304 Not Modified"},
+      {"GET", "/search", "HTTP_IF_MODIFIED_SINCE", modified, "304 Not Modified"},
+      {"GET", "/search", "HTTP_IF_NONE_MATCH", "\"x\"", "200 OK"},
+      {"GET", "/search", "HTTP_IF_MODIFIED_SINCE", "Thu, 01 Jan 1970 00:00:00 GMT", "200 OK"},
+      {"GET", "/book/999", "HTTP_IF_NONE_MATCH", etag, "404 Not Found"},  // only a 200 is not modified
+  };
+  for (const Case& c : cases) {
+    const CgiResult r = Run(c.method, c.path, "class=9", {{c.header, c.value}});
+    EXPECT_EQ(r.output.substr(0, r.output.find("\r\n")), "Status: " + c.status) << c.header << ": " << c.value;
+    if (c.status.starts_with("304")) {
+      EXPECT_TRUE(r.output.ends_with("\r\n\r\n")) << r.output;
+      EXPECT_EQ(Body(r), "");
+      EXPECT_EQ(Header(r, "ETag"), etag);
+      EXPECT_EQ(Header(r, "Content-Length"), "");
+    }
+  }
+  catalogue_.WriteLoans("登録番号,返却予定日,返却済\n5,2026-12-20,T\n");
+  const CgiResult after = Run("GET", "/search", "class=9", {{"HTTP_IF_NONE_MATCH", etag}});
+  EXPECT_EQ(after.output.substr(0, 15), "Status: 200 OK\r");
+  EXPECT_NE(Header(after, "ETag"), etag);
+  EXPECT_NE(Body(after), "");
 }
 
 TEST_F(OpacTest, AnUnreadableCatalogueIsTheFriendly500WithTheLogsReference) {
