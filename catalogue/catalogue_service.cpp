@@ -2,13 +2,14 @@
 #include "catalogue/catalogue_service.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "catalogue/identifier.h"
 #include "data/field.h"
-#include "engine/collation.h"
 #include "data/query.h"
 #include "data/table.h"
+#include "engine/collation.h"
 
 namespace shelfra {
 
@@ -39,12 +40,6 @@ int YearOf(std::string_view text) {
     year = (year < 0 ? 0 : year * 10) + (c - '0');
   }
   return year;
-}
-
-// A number as a key whose byte order is its order: nine digits, zero-padded.
-std::string NumberKey(long long value) {
-  std::string digits = std::to_string(std::clamp(value, 0LL, 999999999LL));
-  return std::string(9 - digits.size(), '0') + digits;
 }
 
 }  // namespace
@@ -107,36 +102,43 @@ AnswerOutline CatalogueService::Outline(AnswerOrder order, const std::vector<int
     case AnswerOrder::kNewest: keys = {&answer_.FieldNamed(BookFieldName(F::kRegisteredOn))}; break;
   }
   AnswerOutline outline;
-  // A key per kept book: "0" and the value's key, or "1" when the book lacks it (last).
-  std::vector<std::pair<std::string, int>> keyed;
+  // A key per kept book: a number, then a text (sort keys, AppendSortKey); a book that lacks
+  // the value has the largest number, so it comes last.
+  constexpr long long kLacking = std::numeric_limits<long long>::max();
+  std::vector<std::pair<long long, std::string>> keyed;
+  std::vector<int> kept;
   answer_.First();
   for (int position = 0; !answer_.AtEnd(); answer_.MoveNext(), ++position) {
     if (number && std::find(left_out.begin(), left_out.end(), number->IntegerValue()) != left_out.end()) continue;
     const std::string code = class_code.StringValue();
     if (!code.empty() && code[0] >= '0' && code[0] <= '9') ++outline.classes[static_cast<size_t>(code[0] - '0')];
-    if (keys.empty()) {
-      outline.positions.push_back(position);
-      continue;
-    }
-    std::string key = "1";
+    kept.push_back(position);
+    if (keys.empty()) continue;
+    std::pair<long long, std::string>& key = keyed.emplace_back(kLacking, std::string());
     if (order == AnswerOrder::kNewest) {
-      if (!keys[0]->IsNull()) key = "0" + NumberKey(999999999LL - static_cast<long long>(keys[0]->FloatValue()));
+      if (!keys[0]->IsNull()) key.first = -static_cast<long long>(keys[0]->FloatValue());
     } else if (order == AnswerOrder::kYear || order == AnswerOrder::kYearDescending) {
       const int year = YearOf(keys[0]->StringValue());
-      if (year >= 0) key = "0" + NumberKey(order == AnswerOrder::kYear ? year : 999999999LL - year);
+      if (year >= 0) key.first = order == AnswerOrder::kYear ? year : -year;
     } else {
       for (const TField* field : keys) {
         const std::string text = field->StringValue();
-        if (key == "1" && text.empty()) continue;
-        if (key == "1") key = "0";
-        AppendSortKey(text, key);
-        key.push_back('\0');  // a shorter first text sorts before a longer one beginning alike
+        if (key.first == kLacking && text.empty()) continue;
+        key.first = 0;
+        AppendSortKey(text, key.second);
+        key.second.push_back('\0');  // a shorter first text sorts before a longer one beginning alike
       }
     }
-    keyed.emplace_back(std::move(key), position);
   }
-  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [key, position] : keyed) outline.positions.push_back(position);
+  if (keys.empty()) {
+    outline.positions = std::move(kept);
+    return outline;
+  }
+  std::vector<int> places(kept.size());  // sorted, not the keys: no text is moved
+  for (size_t i = 0; i < places.size(); ++i) places[i] = static_cast<int>(i);
+  std::stable_sort(places.begin(), places.end(), [&](int a, int b) { return keyed[a] < keyed[b]; });
+  outline.positions.reserve(places.size());
+  for (int place : places) outline.positions.push_back(kept[static_cast<size_t>(place)]);
   return outline;
 }
 
