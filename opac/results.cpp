@@ -163,6 +163,24 @@ std::string ClassLinks(const ResultPaging& p, const std::array<int, 10>& classes
   return html + "</ul></aside>\n";
 }
 
+// The books the one word of `q` identifies (a registration number, an ISBN) when no other box
+// is filled; none otherwise.
+std::vector<int32_t> Identified(CatalogueService& catalogue, const WordCriteria& c) {
+  const std::vector<std::string> words = SplitWords(c.q);
+  if (words.size() != 1 || !SplitWords(c.title).empty() || !SplitWords(c.author).empty() ||
+      !SplitWords(c.keyword).empty()) {
+    return {};
+  }
+  return catalogue.IdentifiedBooks(words[0], c.class_prefix);
+}
+
+// How many books the list of `c` holds: the identified ones and the word search's others.
+int Found(CatalogueService& catalogue, const WordCriteria& c) {
+  const std::vector<int32_t> identified = Identified(catalogue, c);
+  catalogue.WordSearch(c);
+  return static_cast<int>(identified.size() + catalogue.Outline(AnswerOrder::kReading, identified).positions.size());
+}
+
 // For a search that found nothing: what each criterion finds alone, and a link dropping each
 // one without which the others find something. Only for two criteria or more.
 std::string NoResultHelp(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& p) {
@@ -178,11 +196,11 @@ std::string NoResultHelp(CatalogueService& catalogue, const WordCriteria& criter
                               std::string(r::kQuoteClose);
     WordCriteria alone;
     alone.*box->sjis = criteria.*box->sjis;
-    alone_html += "<li>" + label + ": " + WithThousands(catalogue.WordSearch(alone)) + std::string(r::kCountUnit) +
+    alone_html += "<li>" + label + ": " + WithThousands(Found(catalogue, alone)) + std::string(r::kCountUnit) +
                   "</li>\n";
     WordCriteria without = criteria;
     (without.*box->sjis).clear();
-    const int found = catalogue.WordSearch(without);
+    const int found = Found(catalogue, without);
     if (found == 0) continue;
     FormValues dropped = p.values;
     (dropped.*box->utf8).clear();
@@ -195,17 +213,6 @@ std::string NoResultHelp(CatalogueService& catalogue, const WordCriteria& criter
 }
 
 std::string Text(CatalogueService& catalogue, BookField field) { return catalogue.BookText(BookFieldName(field)); }
-
-// The books the one word of `q` identifies (a registration number, an ISBN) when no other box
-// is filled; none otherwise.
-std::vector<int32_t> Identified(CatalogueService& catalogue, const WordCriteria& c) {
-  const std::vector<std::string> words = SplitWords(c.q);
-  if (words.size() != 1 || !SplitWords(c.title).empty() || !SplitWords(c.author).empty() ||
-      !SplitWords(c.keyword).empty()) {
-    return {};
-  }
-  return catalogue.IdentifiedBooks(words[0], c.class_prefix);
-}
 
 }  // namespace
 

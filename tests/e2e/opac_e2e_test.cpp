@@ -204,7 +204,8 @@ TEST_F(OpacListTest, OrdersStatesClassesAndIdentifiers) {
       // ISBN-13 of the ISBN-10 stored, and the other way round; a registration number.
       {"q=978-4-10-101001-4", {"1"}, {"登録番号またはISBNが一致", "1件中 1–1件"}},
       {"q=4061234560", {"3"}, {}},
-      {"q=406123456-0&class=9", {}, {"見つかりませんでした"}},
+      {"q=406123456-0&class=9", {},  // the help counts the identified book too
+       {"見つかりませんでした", "<li>すべての項目「406123456-0」: 1件</li>", "分類「9」を外して探す (1件)"}},
       {"q=5", {"5"}, {"登録番号またはISBNが一致"}},
   };
   for (const Case& c : cases) {
