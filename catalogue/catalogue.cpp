@@ -130,6 +130,9 @@ std::string_view BookFieldName(BookField field) {
     case BookField::kReferenceOnly: return r::kFieldReferenceOnly;
     case BookField::kMissing: return r::kFieldMissing;
     case BookField::kWithdrawn: return r::kFieldWithdrawn;
+    case BookField::kAuthorReading: return r::kFieldAuthorReading;
+    case BookField::kClassCode: return r::kFieldClassCode;
+    case BookField::kRegisteredOn: return r::kFieldRegisteredOn;
   }
   return r::kFieldTitle;
 }
@@ -183,6 +186,11 @@ SearchIndexFields CatalogueIndexFields() {
   fields.number = r::kFieldRegistrationNo;
   // The result list is written from the index's copies of its fields.
   for (std::string_view name : ResultListFields()) fields.shown.emplace_back(name);
+  // So are the other orders' sort fields and the flags of a book's state.
+  for (std::string_view name : {r::kFieldAuthorReading, r::kFieldRegisteredOn, r::kFieldReferenceOnly,
+                                r::kFieldMissing, r::kFieldWithdrawn}) {
+    fields.shown.emplace_back(name);
+  }
   return fields;
 }
 

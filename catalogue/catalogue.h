@@ -56,7 +56,7 @@ const std::vector<DetailField>& DetailFields();
 // the book's state).
 enum class BookField {
   kTitle, kTitleReading, kSeries, kAuthor, kPublisher, kYear, kPages, kSize, kPlace, kIsbn, kNote, kContents,
-  kSubjects, kRegistrationNumber, kReferenceOnly, kMissing, kWithdrawn,
+  kSubjects, kRegistrationNumber, kReferenceOnly, kMissing, kWithdrawn, kAuthorReading, kClassCode, kRegisteredOn,
 };
 // The stored name of `field` (Shift_JIS).
 std::string_view BookFieldName(BookField field);
@@ -90,7 +90,8 @@ std::string StatementLine(std::string_view line_template, std::string_view crite
 
 // What the search index of a catalogue table holds: the fields the search statement tests
 // and the class code, the title reading it sorts by, the registration number the detail
-// page seeks, and the result list's fields, so the list is written without reading the table.
+// page seeks, and the result list's fields, so the list is written without reading the table,
+// with the fields its other orders sort by and the book's flags its rows show.
 SearchIndexFields CatalogueIndexFields();
 
 }  // namespace shelfra

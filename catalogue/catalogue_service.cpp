@@ -1,11 +1,15 @@
 // The catalogue's searches, books and loans, read through a front's datasets.
 #include "catalogue/catalogue_service.h"
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
+#include "catalogue/identifier.h"
 #include "data/field.h"
 #include "data/query.h"
 #include "data/table.h"
+#include "engine/collation.h"
 
 namespace shelfra {
 
@@ -24,6 +28,31 @@ void ConfigureLendingTable(TTable& table) {
   table.SetFilter(std::string(LendingFilter()));
   table.SetFiltered(true);
   table.SetAutoRefresh(true);
+}
+
+namespace {
+
+// The leading digits of a publication year ("2003", "2003.5", "c2003" has none); -1 without.
+int YearOf(std::string_view text) {
+  int year = -1;
+  for (char c : text) {
+    if (c < '0' || c > '9' || year > 99999) break;
+    year = (year < 0 ? 0 : year * 10) + (c - '0');
+  }
+  return year;
+}
+
+}  // namespace
+
+std::optional<AnswerOrder> AnswerOrderNamed(std::string_view name) {
+  static constexpr std::pair<std::string_view, AnswerOrder> kNames[] = {
+      {"reading", AnswerOrder::kReading}, {"title", AnswerOrder::kTitle},
+      {"author", AnswerOrder::kAuthor},   {"year", AnswerOrder::kYear},
+      {"-year", AnswerOrder::kYearDescending}, {"new", AnswerOrder::kNewest}};
+  for (const auto& [text, order] : kNames) {
+    if (text == name) return order;
+  }
+  return std::nullopt;
 }
 
 CatalogueService::CatalogueService(TQuery& answer, TTable& books, TTable& loans)
@@ -57,6 +86,110 @@ std::vector<std::vector<std::string>> CatalogueService::Window(int first, int co
   return rows;
 }
 
+AnswerOutline CatalogueService::Outline(AnswerOrder order, const std::vector<int32_t>& left_out) {
+  using F = BookField;
+  const TField& class_code = answer_.FieldNamed(BookFieldName(F::kClassCode));
+  const TField* number = left_out.empty() ? nullptr : &answer_.FieldNamed(RegistrationNumberField());
+  std::vector<const TField*> keys;  // the sort fields, the first deciding
+  switch (order) {
+    case AnswerOrder::kReading: break;
+    case AnswerOrder::kTitle: keys = {&answer_.FieldNamed(BookFieldName(F::kTitle))}; break;
+    case AnswerOrder::kAuthor:
+      keys = {&answer_.FieldNamed(BookFieldName(F::kAuthorReading)), &answer_.FieldNamed(BookFieldName(F::kAuthor))};
+      break;
+    case AnswerOrder::kYear:
+    case AnswerOrder::kYearDescending: keys = {&answer_.FieldNamed(BookFieldName(F::kYear))}; break;
+    case AnswerOrder::kNewest: keys = {&answer_.FieldNamed(BookFieldName(F::kRegisteredOn))}; break;
+  }
+  AnswerOutline outline;
+  // A key per kept book: a number, then a text (sort keys, AppendSortKey); a book that lacks
+  // the value has the largest number, so it comes last.
+  constexpr long long kLacking = std::numeric_limits<long long>::max();
+  std::vector<std::pair<long long, std::string>> keyed;
+  std::vector<int> kept;
+  answer_.First();
+  for (int position = 0; !answer_.AtEnd(); answer_.MoveNext(), ++position) {
+    if (number && std::find(left_out.begin(), left_out.end(), number->IntegerValue()) != left_out.end()) continue;
+    const std::string code = class_code.StringValue();
+    if (!code.empty() && code[0] >= '0' && code[0] <= '9') ++outline.classes[static_cast<size_t>(code[0] - '0')];
+    kept.push_back(position);
+    if (keys.empty()) continue;
+    std::pair<long long, std::string>& key = keyed.emplace_back(kLacking, std::string());
+    if (order == AnswerOrder::kNewest) {
+      if (!keys[0]->IsNull()) key.first = -static_cast<long long>(keys[0]->FloatValue());
+    } else if (order == AnswerOrder::kYear || order == AnswerOrder::kYearDescending) {
+      const int year = YearOf(keys[0]->StringValue());
+      if (year >= 0) key.first = order == AnswerOrder::kYear ? year : -year;
+    } else {
+      for (const TField* field : keys) {
+        const std::string text = field->StringValue();
+        if (key.first == kLacking && text.empty()) continue;
+        key.first = 0;
+        AppendSortKey(text, key.second);
+        key.second.push_back('\0');  // a shorter first text sorts before a longer one beginning alike
+      }
+    }
+  }
+  if (keys.empty()) {
+    outline.positions = std::move(kept);
+    return outline;
+  }
+  std::vector<int> places(kept.size());  // sorted, not the keys: no text is moved
+  for (size_t i = 0; i < places.size(); ++i) places[i] = static_cast<int>(i);
+  std::stable_sort(places.begin(), places.end(), [&](int a, int b) { return keyed[a] < keyed[b]; });
+  outline.positions.reserve(places.size());
+  for (int place : places) outline.positions.push_back(kept[static_cast<size_t>(place)]);
+  return outline;
+}
+
+std::vector<std::vector<std::string>> CatalogueService::WindowAt(const std::vector<int>& positions,
+                                                                 const std::vector<std::string_view>& fields) {
+  std::vector<const TField*> columns;
+  for (std::string_view field : fields) columns.push_back(&answer_.FieldNamed(field));
+  std::vector<std::pair<int, size_t>> wanted;  // (position, place in the window), by position
+  for (size_t i = 0; i < positions.size(); ++i) wanted.emplace_back(positions[i], i);
+  std::sort(wanted.begin(), wanted.end());
+  std::vector<std::vector<std::string>> rows(positions.size());
+  answer_.First();
+  int position = 0;
+  for (const auto& [target, place] : wanted) {
+    for (; position < target && !answer_.AtEnd(); ++position) answer_.MoveNext();
+    if (answer_.AtEnd()) break;
+    for (const TField* column : columns) rows[place].push_back(column->DisplayText());
+  }
+  return rows;
+}
+
+std::vector<int32_t> CatalogueService::IdentifiedBooks(std::string_view word, std::string_view class_prefix) {
+  std::vector<int32_t> numbers;
+  const TField& class_code = books_.FieldNamed(BookFieldName(BookField::kClassCode));
+  const TField& number = books_.FieldNamed(RegistrationNumberField());
+  auto take = [&] {
+    const int32_t n = number.IntegerValue();
+    if (class_code.StringValue().starts_with(class_prefix) &&
+        std::find(numbers.begin(), numbers.end(), n) == numbers.end()) {
+      numbers.push_back(n);
+    }
+  };
+  if (const std::optional<int32_t> n = RegistrationNumberWord(word); n && FindBook(*n)) take();
+  if (!IsIsbnWord(word)) return numbers;
+  const std::string key = IsbnKey(word);
+  const TField& isbn = books_.FieldNamed(BookFieldName(BookField::kIsbn));
+  std::string text;
+  for (books_.First(); !books_.AtEnd(); books_.MoveNext()) {
+    text = isbn.StringValue();
+    if (text.size() < 10 || IsbnKey(text) != key) continue;
+    take();
+  }
+  return numbers;
+}
+
+std::vector<std::string> CatalogueService::BookRow(const std::vector<std::string_view>& fields) {
+  std::vector<std::string> row;
+  for (std::string_view field : fields) row.push_back(books_.FieldNamed(field).DisplayText());
+  return row;
+}
+
 bool CatalogueService::FindBook(int32_t number) {
   return books_.SeekEqual(RegistrationNumberField(), {TSeekValue(number)});
 }
@@ -74,7 +207,10 @@ std::string CatalogueService::CallNumber() {
 }
 
 std::optional<std::string> CatalogueService::DueDate() {
-  const int32_t number = books_.FieldNamed(RegistrationNumberField()).IntegerValue();
+  return DueDateOf(books_.FieldNamed(RegistrationNumberField()).IntegerValue());
+}
+
+std::optional<std::string> CatalogueService::DueDateOf(int32_t number) {
   if (!loans_.SeekEqual(RegistrationNumberField(), {TSeekValue(number)})) return std::nullopt;
   return loans_.FieldNamed(DueDateField()).StringValue();
 }

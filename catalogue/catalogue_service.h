@@ -2,6 +2,7 @@
 // windows of it, one book's record, its call number and its loan - over datasets the front owns.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,21 @@ void ConfigureBookTable(TTable& table);
 // The lending table, filtered to the loans not yet returned and refreshed for every seek.
 void ConfigureLendingTable(TTable& table);
 
+// The orders a result list can be read in: the title reading's (the search's own), the title
+// as written, the author's reading (then the author as written), the publication year rising
+// or falling (its leading digits), the newest registration date first. Every other order puts
+// the books without its value last; ties keep the reading order.
+enum class AnswerOrder { kReading, kTitle, kAuthor, kYear, kYearDescending, kNewest };
+// The order named `name` ("reading", "title", "author", "year", "-year", "new"); nothing for
+// any other name.
+std::optional<AnswerOrder> AnswerOrderNamed(std::string_view name);
+
+// What a result list needs of the whole answer, read in one pass over it.
+struct AnswerOutline {
+  std::vector<int> positions;    // answer positions (0 is the first) in the order asked
+  std::array<int, 10> classes{};  // books per first digit of the class code
+};
+
 // Every call reads through the datasets, so it raises what they raise (EDBEngineError,
 // EDatabaseError, EConvertError) and nothing else.
 class CatalogueService {
@@ -45,6 +61,25 @@ class CatalogueService {
   // Requires: Search ran.
   std::vector<std::vector<std::string>> Window(int first, int count, const std::vector<std::string_view>& fields);
 
+  // The answer in `order`, leaving out the books whose registration numbers are in
+  // `left_out`, with the class counts of the books it keeps. Each book's sort field, class
+  // code (and number, when `left_out` is not empty) are read; with a current search index they
+  // come from its shown rows, not from the table. Requires: Search ran.
+  AnswerOutline Outline(AnswerOrder order, const std::vector<int32_t>& left_out);
+  // The books at answer `positions`, in that order, each as the display texts of `fields`.
+  // Requires: Search ran, each position is below the count.
+  std::vector<std::vector<std::string>> WindowAt(const std::vector<int>& positions,
+                                                 const std::vector<std::string_view>& fields);
+
+  // The registration numbers of the books `word` names as an identifier, in this order: the
+  // book whose registration number it is (RegistrationNumberWord), then those whose ISBN it is
+  // as ISBN-10 or ISBN-13 (IsIsbnWord; the ISBN field compared through IsbnKey, a scan of the
+  // book table, which the index does not hold), each once, only those whose class code starts
+  // with `class_prefix`. Requires: the book table is open.
+  std::vector<int32_t> IdentifiedBooks(std::string_view word, std::string_view class_prefix);
+  // The current book as the display texts of `fields`, as Window gives a row.
+  std::vector<std::string> BookRow(const std::vector<std::string_view>& fields);
+
   // Makes the book whose registration number is `number` the book table's current record;
   // false when there is none.
   bool FindBook(int32_t number);
@@ -57,6 +92,8 @@ class CatalogueService {
   // The due date of the current book's open loan, as the lending table stores it; nothing when
   // the book is not on loan.
   std::optional<std::string> DueDate();
+  // The due date of the open loan of the book numbered `number`; nothing when there is none.
+  std::optional<std::string> DueDateOf(int32_t number);
 
  private:
   int Run(std::vector<std::string> lines);

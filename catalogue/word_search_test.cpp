@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -113,6 +114,13 @@ Numbers FormAnswer(const Form& form) {
   return service.Answer(service.catalogue.Search(form.InSjis()));
 }
 
+// The registration numbers a word identifies (IdentifiedBooks), in class `class_prefix`.
+std::vector<int32_t> Identified(const std::string& word, const std::string& class_prefix = "") {
+  Service service;
+  service.books.SetActive(true);
+  return service.catalogue.IdentifiedBooks(word, class_prefix);
+}
+
 const std::vector<Pair>& Pairs() {
   static const std::vector<Pair> kPairs = {
       {{.title = "ねこ"}, {.title1 = "ねこ"}},
@@ -166,6 +174,22 @@ TEST(WordSearchTest, AnswersAreTheFormsWithAndWithoutTheIndex) {
     answered += form.size() > 1;
   }
   EXPECT_GT(answered, Pairs().size() / 2);  // the cases are not all empty answers
+  // Registration numbers: every live book by its number, none of the deleted ones, zeros in
+  // front ignored; the class narrows. The same with the index's number lookup below.
+  std::vector<std::vector<int32_t>> identified;
+  size_t in_class = 0;
+  for (int n = 1; n <= 200; ++n) {
+    identified.push_back(Identified(std::to_string(n)));
+    EXPECT_TRUE(identified.back().empty() || identified.back() == std::vector<int32_t>{n}) << n;
+    const std::vector<int32_t> narrowed = Identified(std::to_string(n), "9");
+    EXPECT_TRUE(narrowed.empty() || narrowed == identified.back()) << n;
+    in_class += !narrowed.empty();
+  }
+  EXPECT_GT(std::count(identified.begin(), identified.end(), std::vector<int32_t>{}), 5);  // deleted
+  EXPECT_GT(in_class, 20u);
+  EXPECT_LT(in_class, 150u);
+  EXPECT_EQ(Identified("0007"), identified[6]);
+  EXPECT_EQ(Identified("601"), std::vector<int32_t>{});
 
   const SearchIndexFields saved = Session().IndexFields();
   Session().SetIndexFields(CatalogueIndexFields());
@@ -182,6 +206,7 @@ TEST(WordSearchTest, AnswersAreTheFormsWithAndWithoutTheIndex) {
     EXPECT_EQ(FormAnswer(p.form), scanned[i]) << "form, with the index: " << i;
     EXPECT_EQ(WordAnswer(p.words), scanned[i]) << "words, with the index: " << i;
   }
+  for (int n = 1; n <= 200; ++n) EXPECT_EQ(Identified(std::to_string(n)), identified[n - 1]) << n;
   SetIndexBuildsInlineForTesting(false);
   Session().SetIndexFields(saved);
 }

@@ -122,6 +122,9 @@ Answer Search(const Request& request) {
   if (!per || (*per != 20 && *per != 50 && *per != 100) || !page) {
     return Message(400, request.script_name, r::kBadRequestHeading, r::kBadPaging);
   }
+  const std::string sort = request.Value("sort");
+  const std::optional<AnswerOrder> order = sort.empty() ? AnswerOrder::kReading : AnswerOrderNamed(sort);
+  if (!order) return Message(400, request.script_name, r::kBadRequestHeading, r::kBadSort);
   std::string notice_html;
   const std::optional<WordCriteria> criteria = InCatalogueText(values, notice_html);
   if (!criteria) return SearchPage(request, values, notice_html);
@@ -134,8 +137,13 @@ Answer Search(const Request& request) {
   TTable& books = owner.Create<TTable>("Books");
   TTable& loans = owner.Create<TTable>("Loans");
   ConfigureAnswerQuery(answer);
+  ConfigureBookTable(books);
+  ConfigureLendingTable(loans);
+  books.SetActive(true);
+  loans.SetActive(true);
   CatalogueService catalogue(answer, books, loans);
-  const ResultPaging paging{request.script_name, values, *per, *page};
+  const std::vector<std::string> class_names = ClassNames();
+  const ResultPaging paging{request.script_name, values, *per, *page, sort, *order, &class_names};
   return Page(200, request.script_name, r::kResultsHeading, ResultList(catalogue, *criteria, paging));
 }
 

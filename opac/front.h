@@ -1,6 +1,6 @@
 // The UTF-8 front: one request in, one answer out. Addresses after the script name:
 //   /                 the search page
-//   /search?...       the result list (q, title, author, keyword, class, page, per)
+//   /search?...       the result list (q, title, author, keyword, class, sort, page, per)
 //   /book/<number>    one book, by its registration number
 //   /style.css        the stylesheet
 // GET and HEAD only (405 otherwise); unknown addresses and books 404; malformed parameters 400.

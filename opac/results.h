@@ -4,25 +4,34 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/catalogue_service.h"
 #include "opac/pages.h"
 
 namespace shelfra::opac {
 
-// Where a result list stands: the criteria as the visitor wrote them, the page size and the
-// page asked for (from 1).
+// Where a result list stands: the criteria as the visitor wrote them, the page size, the page
+// asked for (from 1), the order (`sort` as written, "" for the default) and the settings
+// file's ten class names (markup, class 0 first).
 struct ResultPaging {
   std::string_view script_name;
   const FormValues& values;
   int per;
   int page;
+  std::string_view sort = "";
+  AnswerOrder order = AnswerOrder::kReading;
+  const std::vector<std::string>* class_names_html = nullptr;
 };
 
 // The main part of the result list for `criteria` (Shift_JIS; Requires: no box over the cap):
-// the heading, the count line ("N of them, a to b"), the rows of the page, the page links and the page sizes; a page
-// past the last shows the last. A search that finds nothing says so. Raises what the catalogue
-// service raises.
+// the heading, the count line ("N of them, a to b"), the orders, the classes of the answer with
+// their counts (each a link narrowing the search), the rows of the page with each book's state,
+// the page links and the page sizes; a page past the last shows the last. A `q` of one word
+// and no other box also finds the books that word identifies (IdentifiedBooks), listed first.
+// A search that finds nothing says so, gives what each criterion finds alone and offers to drop
+// each one without which something is found. Raises what the catalogue service raises.
+// Requires: the service's book and lending tables are open.
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& paging);
 
 // The main part of the page of the catalogue's current book (FindBook found it), its title

@@ -1,7 +1,8 @@
 // Whole-program tests of shelfra.cgi, the UTF-8 front, run as a web server runs it: every answer
 // carries its security headers and is never a 500 for any input; the result list pages through
 // the same books, in the same order, as vovivavi.exe lists; catalogue values reach the pages
-// escaped; a book's page shows its call number and state.
+// escaped; a book's page shows its call number and state; the list's orders, rows' states,
+// classes, identifiers and the help of an empty answer.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -257,6 +258,73 @@ TEST_F(OpacTest, AnAnswerWhoseValidatorsTheBrowserHoldsIs304UntilTheCatalogueCha
   EXPECT_EQ(after.output.substr(0, 15), "Status: 200 OK\r");
   EXPECT_NE(Header(after, "ETag"), etag);
   EXPECT_NE(Body(after), "");
+}
+
+// A catalogue for the list's orders, states, classes and identifiers: the answer of q=いぬ is,
+// in reading order, 2 3 1 4.
+class OpacListTest : public OpacTest {
+ protected:
+  void SetUp() override {
+    catalogue_.WriteBooks(
+        "登録番号,書名,書名ｶﾅ,著者名,著者名ｶﾅ,出版年,登録日,分類記号,ISBN,禁帯出,不明図書,除籍フラグ\n"
+        "1,いぬ と 海,ｲﾇﾄｳﾐ,山田,ﾔﾏﾀﾞ,1999,2023-01-10,913,4-10-101001-3,F,F,F\n"
+        "2,あおい いぬ,ｱｵｲｲﾇ,佐藤,ｻﾄｳ,2010年,2018-05-01,913,,T,F,F\n"
+        "3,いぬ図鑑,ｲﾇｽﾞｶﾝ,阿部,ｱﾍﾞ,,2019-03-03,480,9784061234567,F,T,F\n"
+        "4,ろうけん いぬ,ｲﾇﾉﾚｷｼ,,,2005,,210,,F,F,T\n"
+        "5,ねこ,ﾈｺ,山田,ﾔﾏﾀﾞ,2001,2021-01-01,913,,F,F,F\n");
+    catalogue_.WriteLoans("登録番号,返却予定日,返却済\n1,2026-12-20,F\n3,2026-12-21,T\n");
+  }
+};
+
+TEST_F(OpacListTest, OrdersStatesClassesAndIdentifiers) {
+  struct Case {
+    std::string query;
+    std::vector<std::string> numbers;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"q=" + Utf8Escape("いぬ"), {"2", "3", "1", "4"},
+       {"<li aria-current=\"true\">よみ順", "sort=title&amp;page=1\">書名順", "class=9&amp;page=1\">9 文学 (2)",
+        "class=4&amp;page=1\">4 自然科学 (1)"}},
+      {"q=" + Utf8Escape("いぬ") + "&sort=reading", {"2", "3", "1", "4"}, {}},
+      {"q=" + Utf8Escape("いぬ") + "&sort=title", {"2", "1", "3", "4"}, {"sort=title&amp;per=50&amp;page=1\">50件"}},
+      {"q=" + Utf8Escape("いぬ") + "&sort=author", {"3", "2", "1", "4"}, {}},  // no author last
+      {"q=" + Utf8Escape("いぬ") + "&sort=year", {"1", "4", "2", "3"}, {}},    // "2010年" is 2010
+      {"q=" + Utf8Escape("いぬ") + "&sort=-year", {"2", "4", "1", "3"}, {}},
+      {"q=" + Utf8Escape("いぬ") + "&sort=new", {"1", "3", "2", "4"}, {}},
+      {"q=" + Utf8Escape("いぬ") + "&class=9&sort=new", {"1", "2"},
+       {"<li aria-current=\"true\">9 文学 (2)", "sort=new&amp;page=1\">すべての分類"}},
+      // ISBN-13 of the ISBN-10 stored, and the other way round; a registration number.
+      {"q=978-4-10-101001-4", {"1"}, {"登録番号またはISBNが一致", "1件中 1–1件"}},
+      {"q=4061234560", {"3"}, {}},
+      {"q=406123456-0&class=9", {},  // the help counts the identified book too
+       {"見つかりませんでした", "<li>すべての項目「406123456-0」: 1件</li>", "分類「9」を外して探す (1件)"}},
+      {"q=5", {"5"}, {"登録番号またはISBNが一致"}},
+  };
+  for (const Case& c : cases) {
+    const std::string body = Body(Get("/search", c.query));
+    EXPECT_EQ(Numbers(body, "/book/"), c.numbers) << c.query;
+    for (const std::string& text : c.texts) EXPECT_NE(body.find(text), std::string::npos) << c.query << ": " << text << "\n" << body;
+  }
+  const std::string list = Body(Get("/search", "q=" + Utf8Escape("いぬ")));
+  const std::vector<std::pair<std::string, std::string>> states = {
+      {"1", "貸出中（返却予定日 12/20/26）"}, {"2", "館内利用のみ（禁帯出）"}, {"3", "所在不明"}, {"4", "除籍"}};
+  for (const auto& [number, state] : states) {
+    const size_t row = list.find("/book/" + number + "?back=");
+    ASSERT_NE(row, std::string::npos) << number;
+    const std::string term = "<dt>利用状況</dt><dd>";
+    EXPECT_EQ(list.substr(list.find(term, row) + term.size(), state.size()), state) << number;
+  }
+  EXPECT_NE(Body(Get("/search", "q=5")).find("<dt>利用状況</dt><dd>貸出できます</dd>"), std::string::npos);
+  EXPECT_EQ(Get("/search", "q=a&sort=price").output.substr(0, 20), "Status: 400 Bad Requ");
+}
+
+TEST_F(OpacListTest, AnEmptyAnswerCountsEachCriterionAloneAndOffersToDropTheOneThatEmptiesIt) {
+  const std::string body = Body(Get("/search", "title=" + Utf8Escape("いぬ") + "&author=" + Utf8Escape("誰も")));
+  for (const char* text : {"見つかりませんでした", "<li>書名・よみ「いぬ」: 4件</li>", "<li>著者名・よみ「誰も」: 0件</li>",
+                                  "?title=%E3%81%84%E3%81%AC&amp;page=1\">著者名・よみ「誰も」を外して探す (4件)</a>"}) {
+    EXPECT_NE(body.find(text), std::string::npos) << text << "\n" << body;
+  }
+  EXPECT_EQ(body.find("書名・よみ「いぬ」を外して"), std::string::npos);  // the author alone finds nothing
 }
 
 TEST_F(OpacTest, AnUnreadableCatalogueIsTheFriendly500WithTheLogsReference) {
