@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Serves the catalogue search on lighttpd, on 127.0.0.1 only, as /cgi-bin/vovivavi.exe.
+# Serves the catalogue search on lighttpd, on 127.0.0.1 only, as /cgi-bin/vovivavi.exe (or
+# /cgi-bin/shelfra.cgi with --exe build/shelfra.cgi).
 #
 # Usage: scripts/serve.sh [options] DATA_DIR [PORT]
 #   DATA_DIR  folder holding the host configuration "shelfra.conf" (its [Aliases] Vadoz names
@@ -129,8 +130,10 @@ if [ -n "$user" ]; then
     chown -- "$user:$group" "$log_dir/$f"
   done
 fi
-# Only the program is reachable under /cgi-bin/: a link to it, so a rebuild is served at once.
-ln -s "$exe" "$run_dir/cgi-bin/vovivavi.exe"
+# Only the program is reachable under /cgi-bin/, by its own file name (vovivavi.exe or
+# shelfra.cgi): a link to it, so a rebuild is served at once.
+exe_name="$(basename "$exe")"
+ln -s "$exe" "$run_dir/cgi-bin/$exe_name"
 
 # A text as a lighttpd configuration string.
 conf_string() { local s="${1//\\/\\\\}"; printf '"%s"' "${s//\"/\\\"}"; }
@@ -166,11 +169,11 @@ server.max-request-size = 4
 server.http-parseopts = ( "url-normalize" => "disable" )
 alias.url = ( "/cgi-bin/" => $(conf_string "$run_dir/cgi-bin/") )
 \$HTTP["url"] =~ "^/cgi-bin/" {
-  cgi.assign = ( ".exe" => "" )
+  cgi.assign = ( ".exe" => "", ".cgi" => "" )
 }
 # The server gives a CGI program a clean environment; the program finds the catalogue here.
 setenv.add-environment = ( "SHELFRA_CONFIG" => $(conf_string "$config") )
-url.redirect = ( "^/$" => "/cgi-bin/vovivavi.exe" )
+url.redirect = ( "^/$" => "/cgi-bin/$exe_name" )
 EOF
 }
 
@@ -212,7 +215,7 @@ for ((i = 0; i < tries; i++)); do
 done
 [ -n "$port" ] || die "no free port found from $first"
 
-url="http://127.0.0.1:$port/cgi-bin/vovivavi.exe"
+url="http://127.0.0.1:$port/cgi-bin/$exe_name"
 
 if [ -n "$state_file" ]; then
   if [ -n "$owner_pid" ]; then
