@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Serves the catalogue search on lighttpd, on 127.0.0.1 only, as /cgi-bin/vovivavi.exe and, when
-# shelfra.cgi lies beside the program, the UTF-8 pages as /cgi-bin/shelfra.cgi.
+# Serves the catalogue search on lighttpd, on 127.0.0.1 only, as /cgi-bin/vovivavi.exe (or
+# /cgi-bin/shelfra.cgi with --exe build/shelfra.cgi) and, when shelfra.cgi lies beside the
+# program, the UTF-8 pages as /cgi-bin/shelfra.cgi too.
 #
 # Usage: scripts/serve.sh [options] DATA_DIR [PORT]
 #   DATA_DIR  folder holding the host configuration "shelfra.conf" (its [Aliases] Vadoz names
@@ -131,10 +132,12 @@ if [ -n "$user" ]; then
     chown -- "$user:$group" "$log_dir/$f"
   done
 fi
-# Only the program is reachable under /cgi-bin/: a link to it, so a rebuild is served at once.
-ln -s "$exe" "$run_dir/cgi-bin/vovivavi.exe"
+# Only the program is reachable under /cgi-bin/, by its own file name (vovivavi.exe or
+# shelfra.cgi), with shelfra.cgi when it lies beside it: links, so a rebuild is served at once.
+exe_name="$(basename "$exe")"
+ln -s "$exe" "$run_dir/cgi-bin/$exe_name"
 opac="$(dirname -- "$exe")/shelfra.cgi"
-if [ -x "$opac" ]; then ln -s "$opac" "$run_dir/cgi-bin/shelfra.cgi"; else opac=""; fi
+if [ "$exe_name" != shelfra.cgi ] && [ -x "$opac" ]; then ln -s "$opac" "$run_dir/cgi-bin/shelfra.cgi"; else opac=""; fi
 
 # A text as a lighttpd configuration string.
 conf_string() { local s="${1//\\/\\\\}"; printf '"%s"' "${s//\"/\\\"}"; }
@@ -174,7 +177,7 @@ alias.url = ( "/cgi-bin/" => $(conf_string "$run_dir/cgi-bin/") )
 }
 # The server gives a CGI program a clean environment; the program finds the catalogue here.
 setenv.add-environment = ( "SHELFRA_CONFIG" => $(conf_string "$config") )
-url.redirect = ( "^/$" => "/cgi-bin/vovivavi.exe" )
+url.redirect = ( "^/$" => "/cgi-bin/$exe_name" )
 EOF
 }
 
@@ -216,7 +219,7 @@ for ((i = 0; i < tries; i++)); do
 done
 [ -n "$port" ] || die "no free port found from $first"
 
-url="http://127.0.0.1:$port/cgi-bin/vovivavi.exe"
+url="http://127.0.0.1:$port/cgi-bin/$exe_name"
 opac_url=""
 [ -z "$opac" ] || opac_url="http://127.0.0.1:$port/cgi-bin/shelfra.cgi/"
 

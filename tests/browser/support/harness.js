@@ -37,10 +37,12 @@ function processAlive(pid) {
   }
 }
 
-async function startBench() {
+// Options: exe, the program to serve (default SHELFRA_EXE); screenshots, the folder of this
+// bench's screenshots (default SHELFRA_SCREENSHOTS), emptied of earlier runs' pictures.
+async function startBench({ exe = EXE, screenshots = SCREENSHOT_DIR } = {}) {
   const bench = {
     dataDir: fs.mkdtempSync(path.join(os.tmpdir(), 'shelfra-catalogue-')),
-    profileDir: fs.mkdtempSync(path.join(os.tmpdir(), 'shelfra-chromium-')),
+    screenshots,
     blocked: [],
     serverPid: 0,
     context: null,
@@ -54,7 +56,7 @@ async function startBench() {
 
     const stateFile = path.join(bench.dataDir, 'server.state');
     execFileSync(path.join(SOURCE_DIR, 'scripts/serve.sh'),
-      ['--exe', EXE, '--background', stateFile, '--owner', String(process.pid), bench.dataDir, 'auto'],
+      ['--exe', exe, '--background', stateFile, '--owner', String(process.pid), bench.dataDir, 'auto'],
       { stdio: ['ignore', 'ignore', 'inherit'], timeout: 30000 });
     const state = readState(stateFile);
     bench.serverPid = Number(state.PID);
@@ -62,24 +64,18 @@ async function startBench() {
     bench.url = state.URL;
     bench.origin = new URL(state.URL).origin;
 
-    bench.context = await chromium.launchPersistentContext(bench.profileDir, {
+    bench.browser = await chromium.launch({
       executablePath: CHROMIUM,
       headless: true,
-      viewport: { width: 1280, height: 900 },
       args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
         '--disable-component-update', '--disable-sync'],
       timeout: 30000,
     });
-    // Only the server under test may be reached; anything else is refused and remembered.
-    await bench.context.route('**/*', (route) => {
-      const url = new URL(route.request().url());
-      if (url.hostname === '127.0.0.1' || url.protocol === 'data:' || url.protocol === 'about:') return route.continue();
-      bench.blocked.push(url.href);
-      return route.abort();
-    });
-    // Screenshots of an earlier run would mislead: start the folder afresh.
-    fs.rmSync(SCREENSHOT_DIR, { recursive: true, force: true });
-    fs.mkdirSync(SCREENSHOT_DIR, { recursive: true });
+    bench.context = await newContext(bench, { viewport: { width: 1280, height: 900 } });
+    // Screenshots of an earlier run would mislead: remove them (another bench's folders inside
+    // stay).
+    fs.mkdirSync(screenshots, { recursive: true });
+    for (const f of fs.readdirSync(screenshots)) if (f.endsWith('.png')) fs.rmSync(path.join(screenshots, f));
     return bench;
   } catch (e) {
     await stopBench(bench);
@@ -87,9 +83,23 @@ async function startBench() {
   }
 }
 
+// A browser context of the bench's browser (options as Playwright's newContext takes them)
+// that may reach only the server under test: anything else is refused and remembered.
+async function newContext(bench, options) {
+  const context = await bench.browser.newContext(options);
+  await context.route('**/*', (route) => {
+    const url = new URL(route.request().url());
+    if (url.hostname === '127.0.0.1' || url.protocol === 'data:' || url.protocol === 'about:') return route.continue();
+    bench.blocked.push(url.href);
+    return route.abort();
+  });
+  return context;
+}
+
 async function stopBench(bench) {
-  if (bench.context) {
-    await bench.context.close().catch(() => {});
+  if (bench.browser) {
+    await bench.browser.close().catch(() => {});
+    bench.browser = null;
     bench.context = null;
   }
   if (bench.serverPid && processAlive(bench.serverPid)) {
@@ -98,14 +108,15 @@ async function stopBench(bench) {
     if (processAlive(bench.serverPid)) process.kill(bench.serverPid, 'SIGKILL');
   }
   bench.serverPid = 0;
-  for (const dir of [bench.runDir, bench.dataDir, bench.profileDir]) {
+  for (const dir of [bench.runDir, bench.dataDir]) {
     if (dir) fs.rmSync(dir, { recursive: true, force: true });
   }
 }
 
-// A new tab whose script errors are collected in page.errors.
-async function newPage(bench) {
-  const page = await bench.context.newPage();
+// A new tab (of `context`, by default the bench's own) whose script errors are collected in
+// page.errors.
+async function newPage(bench, context = bench.context) {
+  const page = await context.newPage();
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(String(e)));
   page.setDefaultTimeout(5000);
@@ -113,8 +124,8 @@ async function newPage(bench) {
   return page;
 }
 
-async function screenshot(page, name) {
-  await page.screenshot({ path: path.join(SCREENSHOT_DIR, `${name}.png`), fullPage: true });
+async function screenshot(page, name, bench) {
+  await page.screenshot({ path: path.join(bench ? bench.screenshots : SCREENSHOT_DIR, `${name}.png`), fullPage: true });
 }
 
-module.exports = { startBench, newPage, screenshot, SOURCE_DIR };
+module.exports = { startBench, newContext, newPage, screenshot, SOURCE_DIR, SCREENSHOT_DIR };
