@@ -108,6 +108,23 @@ std::optional<WordCriteria> InCatalogueText(const FormValues& values, std::strin
   return std::nullopt;
 }
 
+// A request's datasets over the catalogue, the tables opened, and the service over them.
+struct Catalogue {
+  TComponent owner{nullptr};
+  TQuery& answer = owner.Create<TQuery>("Answer");
+  TTable& books = owner.Create<TTable>("Books");
+  TTable& loans = owner.Create<TTable>("Loans");
+  CatalogueService service{answer, books, loans};
+  Catalogue() {
+    Session().SetIndexFields(CatalogueIndexFields());
+    ConfigureAnswerQuery(answer);
+    ConfigureBookTable(books);
+    ConfigureLendingTable(loans);
+    books.SetActive(true);
+    loans.SetActive(true);
+  }
+};
+
 Answer Search(const Request& request) {
   const FormValues values{request.Value("q"), request.Value("title"), request.Value("author"),
                           request.Value("keyword"), request.Value("class")};
@@ -131,17 +148,8 @@ Answer Search(const Request& request) {
   if (criteria->OverfullBox()) return Message(400, request.script_name, r::kBadRequestHeading, r::kTooManyWords);
   if (criteria->Empty()) return SearchPage(request, values, r::kEmptySearch);
 
-  Session().SetIndexFields(CatalogueIndexFields());
-  TComponent owner(nullptr);
-  TQuery& answer = owner.Create<TQuery>("Answer");
-  TTable& books = owner.Create<TTable>("Books");
-  TTable& loans = owner.Create<TTable>("Loans");
-  ConfigureAnswerQuery(answer);
-  ConfigureBookTable(books);
-  ConfigureLendingTable(loans);
-  books.SetActive(true);
-  loans.SetActive(true);
-  CatalogueService catalogue(answer, books, loans);
+  Catalogue opened;
+  CatalogueService& catalogue = opened.service;
   const std::vector<std::string> class_names = ClassNames();
   const ResultPaging paging{request.script_name, values, *per, *page, sort, *order, &class_names};
   return Page(200, request.script_name, r::kResultsHeading, ResultList(catalogue, *criteria, paging));
@@ -150,16 +158,8 @@ Answer Search(const Request& request) {
 Answer Book(const Request& request, std::string_view number_text) {
   const std::optional<int> number = Count(number_text);
   if (!number) return NotFound(request.script_name);
-  Session().SetIndexFields(CatalogueIndexFields());
-  TComponent owner(nullptr);
-  TQuery& answer = owner.Create<TQuery>("Answer");
-  TTable& books = owner.Create<TTable>("Books");
-  TTable& loans = owner.Create<TTable>("Loans");
-  ConfigureBookTable(books);
-  ConfigureLendingTable(loans);
-  books.SetActive(true);
-  loans.SetActive(true);
-  CatalogueService catalogue(answer, books, loans);
+  Catalogue opened;
+  CatalogueService& catalogue = opened.service;
   if (!catalogue.FindBook(*number)) return NotFound(request.script_name);
   std::string title;
   const std::string back = ListQuery(request.Value("back")).value_or("");
