@@ -86,18 +86,26 @@ std::string SearchLink(std::string_view script_name, std::string_view box, std::
   return "<li><a href=\"" + HtmlEscape(address) + "\">" + std::string(label) + "</a></li>\n";
 }
 
-// The book's state: on loan with its due date, or on the shelf unless a flag says why not, then
-// its flags.
-std::string State(const std::optional<std::string>& due, const std::vector<std::string>& row) {
+// The book's state from its due date and the texts of its kFlags fields: on loan with its due
+// date, or on the shelf unless a flag says why not, then its flags. The list's rows and the book
+// page say it alike.
+std::string State(const std::optional<std::string>& due, const std::string* const (&flags)[std::size(kFlags)]) {
   std::string state;
   if (due) state = std::string(r::kOnLoan) + Shown(*due) + std::string(r::kOnLoanEnd);
   const std::string_view texts[] = {r::kReferenceOnly, r::kMissing, r::kWithdrawn};
   for (size_t i = 0; i < std::size(kFlags); ++i) {
-    if (row[ResultListFields().size() + i] != "True") continue;
+    if (*flags[i] != "True") continue;
     if (!state.empty()) state += " / ";
     state += texts[i];
   }
   return state.empty() ? std::string(r::kOnShelf) : state;
+}
+
+// State of a row read with RowFields().
+std::string RowState(const std::optional<std::string>& due, const std::vector<std::string>& row) {
+  const size_t at = ResultListFields().size();
+  const std::string* const flags[] = {&row[at], &row[at + 1], &row[at + 2]};
+  return State(due, flags);
 }
 
 // `back`: the list's query string, escaped as a query value.
@@ -278,7 +286,7 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
     const std::string back = QueryEscape(QueryOf(p.values, page, p.per, p.sort));
     for (size_t i = 0; i < rows.size(); ++i) {
       const std::optional<int32_t> number = RegistrationNumberWord(rows[i][kNumber]);
-      const std::string state = State(number ? catalogue.DueDateOf(*number) : std::nullopt, rows[i]);
+      const std::string state = RowState(number ? catalogue.DueDateOf(*number) : std::nullopt, rows[i]);
       html += Row(rows[i], state, i < identified_shown, p.script_name, back);
     }
     html += "</ol>\n";
@@ -310,17 +318,9 @@ std::string BookDetails(CatalogueService& catalogue, std::string_view script_nam
                         std::string& title) {
   title = FromSjis(Text(catalogue, F::kTitle));
   const std::string number = FromSjis(Text(catalogue, F::kRegistrationNumber));
-  std::string state;
-  if (std::optional<std::string> due = catalogue.DueDate()) {
-    state = std::string(r::kOnLoan) + Shown(*due) + std::string(r::kOnLoanEnd);
-  } else {
-    state = r::kOnShelf;
-  }
-  const std::pair<BookField, std::string_view> flags[] = {
-      {F::kReferenceOnly, r::kReferenceOnly}, {F::kMissing, r::kMissing}, {F::kWithdrawn, r::kWithdrawn}};
-  for (const auto& [field, text] : flags) {
-    if (Text(catalogue, field) == "True") state += std::string(" / ") + std::string(text);
-  }
+  const std::string flag_texts[] = {Text(catalogue, kFlags[0]), Text(catalogue, kFlags[1]), Text(catalogue, kFlags[2])};
+  const std::string* const flags[] = {&flag_texts[0], &flag_texts[1], &flag_texts[2]};
+  const std::string state = State(catalogue.DueDate(), flags);
   std::string html = "<h1>" + HtmlEscape(title) + "</h1>\n<dl>\n";
   html += Term(r::kReading, Shown(Text(catalogue, F::kTitleReading)));
   html += Term(r::kSeries, Shown(Text(catalogue, F::kSeries)));

@@ -313,6 +313,8 @@ TEST_F(OpacListTest, OrdersStatesClassesAndIdentifiers) {
     ASSERT_NE(row, std::string::npos) << number;
     const std::string term = "<dt>利用状況</dt><dd>";
     EXPECT_EQ(list.substr(list.find(term, row) + term.size(), state.size()), state) << number;
+    // The book page says it alike (a missing book is not "on the shelf" too).
+    EXPECT_NE(Body(Get("/book/" + number)).find(term + state + "</dd>"), std::string::npos) << number;
   }
   EXPECT_NE(Body(Get("/search", "q=5")).find("<dt>利用状況</dt><dd>貸出できます</dd>"), std::string::npos);
   EXPECT_EQ(Get("/search", "q=a&sort=price").output.substr(0, 20), "Status: 400 Bad Requ");
