@@ -125,6 +125,21 @@ struct Catalogue {
   }
 };
 
+// The result page's title names its search and page, so that pages in a history or in tabs
+// tell themselves apart.
+std::string ResultsTitle(const FormValues& values, int page) {
+  std::string words;
+  for (const std::string* box : {&values.q, &values.title, &values.author, &values.keyword, &values.class_prefix}) {
+    if (box->empty()) continue;
+    if (!words.empty()) words += ' ';
+    words += *box;
+  }
+  std::string title = std::string(r::kResultsHeading) + std::string(r::kTitleWordsOpen) + words +
+                      std::string(r::kTitleWordsClose);
+  if (page > 1) title += " " + std::to_string(page) + std::string(r::kTitlePage);
+  return title;
+}
+
 Answer Search(const Request& request) {
   const FormValues values{request.Value("q"), request.Value("title"), request.Value("author"),
                           request.Value("keyword"), request.Value("class")};
@@ -152,7 +167,7 @@ Answer Search(const Request& request) {
   CatalogueService& catalogue = opened.service;
   const std::vector<std::string> class_names = ClassNames();
   const ResultPaging paging{request.script_name, values, *per, *page, sort, *order, &class_names};
-  return Page(200, request.script_name, r::kResultsHeading, ResultList(catalogue, *criteria, paging));
+  return Page(200, request.script_name, ResultsTitle(values, *page), ResultList(catalogue, *criteria, paging));
 }
 
 Answer Book(const Request& request, std::string_view number_text) {

@@ -157,6 +157,8 @@ TEST_F(OpacTest, CatalogueValuesAreEscapedAndTheBookPageShowsCallNumberAndState)
     EXPECT_EQ(page.find("<b>"), std::string::npos);
   }
   EXPECT_NE(book46.find("<title>" + escaped + " - "), std::string::npos);
+  EXPECT_NE(Body(Get("/search", "title=%3Cb%3E&author=a&page=2")).find("<title>検索結果「&lt;b&gt; a」 2ページ目 - "),
+            std::string::npos);
   struct Case {
     std::string number;
     std::vector<std::string> texts;
