@@ -54,7 +54,8 @@ namespace {
 std::string TextBox(std::string_view name, std::string_view label, std::string_view value) {
   const std::string id = "f-" + std::string(name);
   return "<div><label for=\"" + id + "\">" + std::string(label) + "</label><input type=\"search\" id=\"" + id +
-         "\" name=\"" + std::string(name) + "\" value=\"" + HtmlEscape(value) + "\"></div>\n";
+         "\" name=\"" + std::string(name) + "\" value=\"" + HtmlEscape(value) +
+         "\" aria-describedby=\"words-hint\"></div>\n";
 }
 
 }  // namespace
@@ -76,7 +77,8 @@ std::string SearchForm(std::string_view script_name, const FormValues& values,
             " " + class_names_html[digit] + "</option>";
   }
   form += "</select></div>\n</fieldset>\n";
-  form += "<p class=\"hint\">" + std::string(r::kWordsHint) + "</p>\n";
+  // Each box names the hint, so that a screen reader says it on the way through the form.
+  form += "<p class=\"hint\" id=\"words-hint\">" + std::string(r::kWordsHint) + "</p>\n";
   form += "<div><button type=\"submit\">" + std::string(r::kSearchButton) + "</button></div>\n</form>\n";
   return form;
 }
