@@ -125,6 +125,12 @@ struct Catalogue {
   }
 };
 
+// The boxes as the request fills them.
+FormValues FormValuesOf(const Request& request) {
+  return FormValues{request.Value("q"), request.Value("title"), request.Value("author"), request.Value("keyword"),
+                    request.Value("class")};
+}
+
 // The result page's title names its search and page, so that pages in a history or in tabs
 // tell themselves apart.
 std::string ResultsTitle(const FormValues& values, int page) {
@@ -141,8 +147,7 @@ std::string ResultsTitle(const FormValues& values, int page) {
 }
 
 Answer Search(const Request& request) {
-  const FormValues values{request.Value("q"), request.Value("title"), request.Value("author"),
-                          request.Value("keyword"), request.Value("class")};
+  const FormValues values = FormValuesOf(request);
   const std::string& klass = values.class_prefix;
   if (!klass.empty() && (klass.size() != 1 || klass[0] < '0' || klass[0] > '9')) {
     return Message(400, request.script_name, r::kBadRequestHeading, r::kBadClass);
@@ -189,7 +194,8 @@ Answer Route(const Request& request) {
     return answer;
   }
   const std::string& path = request.path;
-  if (path.empty() || path == "/") return SearchPage(request, FormValues{}, "");
+  // The search page with the boxes filled in as the query says ("search again" from a list).
+  if (path.empty() || path == "/") return SearchPage(request, FormValuesOf(request), "");
   if (path == "/search") return Search(request);
   if (path.starts_with("/book/")) return Book(request, std::string_view(path).substr(6));
   if (path == "/style.css") {

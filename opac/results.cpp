@@ -292,8 +292,14 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
     html += "</ol>\n";
     html += PageLinks(p, page, last);
   }
-  html += "<p><a href=\"" + HtmlEscape(std::string(p.script_name) + "/") + "\">" + std::string(r::kSearchAgain) +
-          "</a></p>\n";
+  // The search page with this search's boxes filled in.
+  std::string again = std::string(p.script_name) + "/?";
+  for (const BoxOf& box : kBoxesOf) {
+    const std::string& value = p.values.*box.utf8;
+    if (!value.empty()) again += std::string(box.name) + "=" + QueryEscape(value) + "&";
+  }
+  again.pop_back();
+  html += "<p><a href=\"" + HtmlEscape(again) + "\">" + std::string(r::kSearchAgain) + "</a></p>\n";
   return html;
 }
 
