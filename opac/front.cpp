@@ -142,7 +142,8 @@ std::string ResultsTitle(const FormValues& values, int page) {
   }
   std::string title = std::string(r::kResultsHeading) + std::string(r::kTitleWordsOpen) + words +
                       std::string(r::kTitleWordsClose);
-  if (page > 1) title += " " + std::to_string(page) + std::string(r::kTitlePage);
+  // Appended: g++ 12 at -O3 warns falsely of an overlapping copy in " " + a temporary string.
+  if (page > 1) title.append(" ").append(std::to_string(page)).append(r::kTitlePage);
   return title;
 }
 
