@@ -8,6 +8,7 @@
 #include "catalogue/identifier.h"
 #include "data/field.h"
 #include "data/query.h"
+#include "data/session.h"
 #include "data/table.h"
 #include "engine/collation.h"
 
@@ -213,6 +214,18 @@ std::optional<std::string> CatalogueService::DueDate() {
 std::optional<std::string> CatalogueService::DueDateOf(int32_t number) {
   if (!loans_.SeekEqual(RegistrationNumberField(), {TSeekValue(number)})) return std::nullopt;
   return loans_.FieldNamed(DueDateField()).StringValue();
+}
+
+CatalogueDatasets::CatalogueDatasets() {
+  ConfigureAnswerQuery(answer);
+  ConfigureBookTable(books);
+  ConfigureLendingTable(loans);
+}
+
+void CatalogueDatasets::Open() {
+  Session().SetIndexFields(CatalogueIndexFields());
+  books.SetActive(true);
+  loans.SetActive(true);
 }
 
 }  // namespace shelfra

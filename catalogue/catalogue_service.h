@@ -9,13 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/component.h"
 #include "catalogue/catalogue.h"
+#include "data/query.h"
+#include "data/table.h"
 #include "catalogue/word_search.h"
 
 namespace shelfra {
-
-class TQuery;
-class TTable;
 
 // The catalogue's settings of a front's datasets; each is then opened with SetActive(true).
 // The answer query: on the catalogue's alias (its statement comes with each search).
@@ -101,6 +101,19 @@ class CatalogueService {
   TQuery& answer_;  // not owned
   TTable& books_;   // not owned
   TTable& loans_;   // not owned
+};
+
+// A front's own three datasets over the catalogue, configured by the functions above, and the
+// service over them: what a front that is not the old web module opens for a request.
+struct CatalogueDatasets {
+  TComponent owner{nullptr};
+  TQuery& answer = owner.Create<TQuery>("QueryZosho");
+  TTable& books = owner.Create<TTable>("ZoshoTable");
+  TTable& loans = owner.Create<TTable>("KashidashiTable");
+  CatalogueService catalogue{answer, books, loans};
+  CatalogueDatasets();
+  // Opens both tables, the catalogue's index fields named first.
+  void Open();
 };
 
 }  // namespace shelfra

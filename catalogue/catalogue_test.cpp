@@ -28,19 +28,7 @@ using testing::Sjis;
 using testing::Utf8;
 using Numbers = std::vector<std::string>;
 
-// A front's three datasets over the catalogue, and the service over them.
-struct Service {
-  TComponent owner{nullptr};
-  TQuery& answer = owner.Create<TQuery>("QueryZosho");
-  TTable& books = owner.Create<TTable>("ZoshoTable");
-  TTable& loans = owner.Create<TTable>("KashidashiTable");
-  CatalogueService catalogue{answer, books, loans};
-  Service() {
-    ConfigureAnswerQuery(answer);
-    ConfigureBookTable(books);
-    ConfigureLendingTable(loans);
-  }
-};
+using Service = CatalogueDatasets;
 
 SearchCriteria InSjis(SearchCriteria c) {
   for (std::string* s : {&c.title1, &c.title2, &c.title3, &c.author, &c.keyword1, &c.keyword2, &c.keyword3, &c.bunrui}) {

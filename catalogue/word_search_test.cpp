@@ -76,18 +76,8 @@ TEST(WordSearchTest, BoxesOverTheCapAreNamedAndEveryAuthorWordIsALine) {
   EXPECT_EQ(WordSearchStatementLines(Words{.author = "夏目　漱石"}.InSjis()).size(), 6u);
 }
 
-// A front's datasets over the catalogue, and the service over them.
-struct Service {
-  TComponent owner{nullptr};
-  TQuery& answer = owner.Create<TQuery>("QueryZosho");
-  TTable& books = owner.Create<TTable>("ZoshoTable");
-  TTable& loans = owner.Create<TTable>("KashidashiTable");
-  CatalogueService catalogue{answer, books, loans};
-  Service() {
-    ConfigureAnswerQuery(answer);
-    ConfigureBookTable(books);
-    ConfigureLendingTable(loans);
-  }
+// The catalogue's datasets, and the registration numbers of an answer.
+struct Service : CatalogueDatasets {
   Numbers Answer(int count) {
     Numbers out;
     for (const auto& row : catalogue.Window(0, count, {RegistrationNumberField()})) out.push_back(row[0]);

@@ -108,23 +108,6 @@ std::optional<WordCriteria> InCatalogueText(const FormValues& values, std::strin
   return std::nullopt;
 }
 
-// A request's datasets over the catalogue, the tables opened, and the service over them.
-struct Catalogue {
-  TComponent owner{nullptr};
-  TQuery& answer = owner.Create<TQuery>("Answer");
-  TTable& books = owner.Create<TTable>("Books");
-  TTable& loans = owner.Create<TTable>("Loans");
-  CatalogueService service{answer, books, loans};
-  Catalogue() {
-    Session().SetIndexFields(CatalogueIndexFields());
-    ConfigureAnswerQuery(answer);
-    ConfigureBookTable(books);
-    ConfigureLendingTable(loans);
-    books.SetActive(true);
-    loans.SetActive(true);
-  }
-};
-
 // The boxes as the request fills them.
 FormValues FormValuesOf(const Request& request) {
   return FormValues{request.Value("q"), request.Value("title"), request.Value("author"), request.Value("keyword"),
@@ -169,8 +152,9 @@ Answer Search(const Request& request) {
   if (criteria->OverfullBox()) return Message(400, request.script_name, r::kBadRequestHeading, r::kTooManyWords);
   if (criteria->Empty()) return SearchPage(request, values, r::kEmptySearch);
 
-  Catalogue opened;
-  CatalogueService& catalogue = opened.service;
+  CatalogueDatasets opened;
+  opened.Open();
+  CatalogueService& catalogue = opened.catalogue;
   const std::vector<std::string> class_names = ClassNames();
   const ResultPaging paging{request.script_name, values, *per, *page, sort, *order, &class_names};
   return Page(200, request.script_name, ResultsTitle(values, *page), ResultList(catalogue, *criteria, paging));
@@ -179,8 +163,9 @@ Answer Search(const Request& request) {
 Answer Book(const Request& request, std::string_view number_text) {
   const std::optional<int> number = Count(number_text);
   if (!number) return NotFound(request.script_name);
-  Catalogue opened;
-  CatalogueService& catalogue = opened.service;
+  CatalogueDatasets opened;
+  opened.Open();
+  CatalogueService& catalogue = opened.catalogue;
   if (!catalogue.FindBook(*number)) return NotFound(request.script_name);
   std::string title;
   const std::string back = ListQuery(request.Value("back")).value_or("");
