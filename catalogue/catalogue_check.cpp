@@ -119,6 +119,11 @@ std::vector<UsedField> BookFieldsInUse() {
   for (const DetailField& f : DetailFields()) {
     if (f.on_page) shown.push_back(f.field);
   }
+  // The UTF-8 list reads the fields the index keeps for its rows (orders, states and class
+  // counts included); an identifier in the search box is looked up in the ISBN.
+  const SearchIndexFields index = CatalogueIndexFields();
+  std::vector<std::string_view> new_list(index.shown.begin(), index.shown.end());
+  new_list.push_back(BookFieldName(BookField::kIsbn));
   std::vector<std::string_view> book_page = CallNumberFields();
   for (int f = 0; f <= static_cast<int>(BookField::kWithdrawn); ++f) book_page.push_back(BookFieldName(BookField(f)));
   std::vector<UsedField> used;
@@ -127,7 +132,7 @@ std::vector<UsedField> BookFieldsInUse() {
     if (Contains(searched, def.name)) uses |= kFieldSearched;
     if (Contains(listed, def.name)) uses |= kFieldListed;
     if (Contains(shown, def.name)) uses |= kFieldShown;
-    if (Contains(listed, def.name)) uses |= kFieldNewList;
+    if (Contains(new_list, def.name)) uses |= kFieldNewList;
     if (Contains(book_page, def.name)) uses |= kFieldNewBook;
     if (def.name == RegistrationNumberField()) uses |= kFieldNumberKey;
     if (uses != 0) used.push_back(UsedField{def.name, uses});
