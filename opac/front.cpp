@@ -3,15 +3,11 @@
 
 #include <optional>
 
-#include "base/component.h"
 #include "base/exceptions.h"
 #include "base/profile.h"
 #include "base/sjis_utf8.h"
 #include "catalogue/catalogue_service.h"
 #include "catalogue/settings.h"
-#include "data/query.h"
-#include "data/session.h"
-#include "data/table.h"
 #include "opac/freshness.h"
 #include "opac/html.h"
 #include "opac/pages.h"
