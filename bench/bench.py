@@ -163,6 +163,12 @@ def make_opac_requests(manifest):
         ("form", "search page / search form", "/", "", "form", None),
         ("rare", "20-row page, rare word / Q1", "/search", "title=" + escape(words["rare"]), "Q1", expected["Q1"]),
         ("class9", "20-row page, class 9 / Q1", "/search", "class=9", "Q1", expected["Q4"]),
+        ("common", "20-row page, common word / Q1", "/search", "title=" + escape(words["common"]), "Q1",
+         expected["Q2"]),
+        ("keywords", "20-row page, two keywords / Q1", "/search",
+         "keyword=" + escape(words["kw1"] + " " + words["kw2"]), "Q1", expected["Q3"]),
+        ("class9-title", "class 9 by title, 20 rows / Q1", "/search", "class=9&sort=title", "Q1", expected["Q4"]),
+        ("class9-last", "class 9, last 20-row page / Q1", "/search", "class=9&page=999999", "Q1", expected["Q4"]),
         ("book", "book page / detail page, on loan", f"/book/{manifest['detail']['number']}", "", "detail", None),
     ]
 

@@ -186,11 +186,15 @@ SearchIndexFields CatalogueIndexFields() {
   fields.number = r::kFieldRegistrationNo;
   // The result list is written from the index's copies of its fields.
   for (std::string_view name : ResultListFields()) fields.shown.emplace_back(name);
-  // So are the other orders' sort fields and the flags of a book's state.
+  // So are the other orders' sort fields, the flags of a book's state, and the title's reading
+  // and the ISBN, which the machine-readable lists give.
   for (std::string_view name : {r::kFieldAuthorReading, r::kFieldRegisteredOn, r::kFieldReferenceOnly,
-                                r::kFieldMissing, r::kFieldWithdrawn}) {
+                                r::kFieldMissing, r::kFieldWithdrawn, r::kFieldTitleReading, r::kFieldIsbn}) {
     fields.shown.emplace_back(name);
   }
+  // A class search is a range of the class codes' order, and an answer is counted by class
+  // without reading its rows.
+  fields.grouped = r::kFieldClassCode;
   return fields;
 }
 

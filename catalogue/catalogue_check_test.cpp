@@ -66,8 +66,8 @@ TEST(CatalogueCheckTest, EachMistakeIsOneProblemSayingWhatToDo) {
        "problem: 図書.DBF: 件名 is missing: every search that tests it is an error page, and every UTF-8 book page is "
        "an error page; add the field 件名 as a character field (C)"},
       {"a reading in full-width katakana", [](Catalogue& c) { c.Field(c.books, "書名ｶﾅ").name = "書名カナ"; },
-       "書名ｶﾅ is missing: every search that tests it is an error page, and every UTF-8 book page is an error page; "
-       "rename the field 書名カナ to 書名ｶﾅ"},
+       "書名ｶﾅ is missing: every search that tests it is an error page, and every UTF-8 result list is an error page, "
+       "and every UTF-8 book page is an error page; rename the field 書名カナ to 書名ｶﾅ"},
       {"the registration number third",
        [](Catalogue& c) { std::swap(c.books[1], c.books[2]); },
        "登録番号 is field 3, but the detail page reads the number it shows from the second field, here 著者名: "},

@@ -103,6 +103,16 @@ AnswerOutline CatalogueService::Outline(AnswerOrder order, const std::vector<int
     case AnswerOrder::kNewest: keys = {&answer_.FieldNamed(BookFieldName(F::kRegisteredOn))}; break;
   }
   AnswerOutline outline;
+  const bool own_order = keys.empty() && left_out.empty();
+  if (own_order) {
+    if (const auto counts = answer_.IndexedLeadingByteCounts(class_code.FieldNo())) {
+      outline.count = answer_.CountRecords();
+      for (size_t digit = 0; digit < outline.classes.size(); ++digit) {
+        outline.classes[digit] = (*counts)[static_cast<unsigned char>('0' + digit)];
+      }
+      return outline;
+    }
+  }
   // A key per kept book: a number, then a text (sort keys, AppendSortKey); a book that lacks
   // the value has the largest number, so it comes last.
   constexpr long long kLacking = std::numeric_limits<long long>::max();
@@ -113,6 +123,8 @@ AnswerOutline CatalogueService::Outline(AnswerOrder order, const std::vector<int
     if (number && std::find(left_out.begin(), left_out.end(), number->IntegerValue()) != left_out.end()) continue;
     const std::string code = class_code.StringValue();
     if (!code.empty() && code[0] >= '0' && code[0] <= '9') ++outline.classes[static_cast<size_t>(code[0] - '0')];
+    ++outline.count;
+    if (own_order) continue;
     kept.push_back(position);
     if (keys.empty()) continue;
     std::pair<long long, std::string>& key = keyed.emplace_back(kLacking, std::string());

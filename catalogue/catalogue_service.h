@@ -34,10 +34,15 @@ enum class AnswerOrder { kReading, kTitle, kAuthor, kYear, kYearDescending, kNew
 // any other name.
 std::optional<AnswerOrder> AnswerOrderNamed(std::string_view name);
 
-// What a result list needs of the whole answer, read in one pass over it.
+// What a result list needs of the whole answer.
 struct AnswerOutline {
-  std::vector<int> positions;    // answer positions (0 is the first) in the order asked
+  int count = 0;                  // the books kept
+  // Their answer positions (0 is the first) in the order asked; empty when that is the
+  // answer's own order and none is left out.
+  std::vector<int> positions;
   std::array<int, 10> classes{};  // books per first digit of the class code
+  // The answer position of the `i`-th book kept. Requires: 0 <= i < count.
+  int At(int i) const { return positions.empty() ? i : positions[static_cast<size_t>(i)]; }
 };
 
 // Every call reads through the datasets, so it raises what they raise (EDBEngineError,
@@ -62,9 +67,10 @@ class CatalogueService {
   std::vector<std::vector<std::string>> Window(int first, int count, const std::vector<std::string_view>& fields);
 
   // The answer in `order`, leaving out the books whose registration numbers are in
-  // `left_out`, with the class counts of the books it keeps. Each book's sort field, class
-  // code (and number, when `left_out` is not empty) are read; with a current search index they
-  // come from its shown rows, not from the table. Requires: Search ran.
+  // `left_out`, with the class counts of the books it keeps. In the answer's own order with
+  // none left out, a current search index counts the classes without a row being read;
+  // otherwise each book's sort field, class code (and number, when `left_out` is not empty)
+  // are read, from the index's shown rows when it has them. Requires: Search ran.
   AnswerOutline Outline(AnswerOrder order, const std::vector<int32_t>& left_out);
   // The books at answer `positions`, in that order, each as the display texts of `fields`.
   // Requires: Search ran, each position is below the count.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -99,6 +100,14 @@ Numbers WordAnswer(const Words& words) {
   return service.Answer(service.catalogue.WordSearch(c));
 }
 
+// The class counts beside the word search's list, and its count.
+std::pair<std::array<int, 10>, int> ClassCounts(const Words& words) {
+  Service service;
+  service.catalogue.WordSearch(words.InSjis());
+  const AnswerOutline outline = service.catalogue.Outline(AnswerOrder::kReading, {});
+  return {outline.classes, outline.count};
+}
+
 Numbers FormAnswer(const Form& form) {
   Service service;
   return service.Answer(service.catalogue.Search(form.InSjis()));
@@ -157,8 +166,11 @@ TEST(WordSearchTest, AnswersAreTheFormsWithAndWithoutTheIndex) {
   catalogue.Write(Sjis("図書.DBF"), testing::RandomBookTable(20, 600));
   size_t answered = 0;
   std::vector<Numbers> scanned;
+  std::vector<std::pair<std::array<int, 10>, int>> classes;
   for (const Pair& p : Pairs()) {
+    classes.push_back(ClassCounts(p.words));
     const Numbers& form = scanned.emplace_back(FormAnswer(p.form));
+    EXPECT_EQ(classes.back().second, static_cast<int>(form.size()));
     EXPECT_EQ(WordAnswer(p.words), form) << p.words.q << "|" << p.words.title << "|" << p.words.author << "|"
                                          << p.words.keyword << "|" << p.words.class_prefix;
     answered += form.size() > 1;
@@ -195,6 +207,7 @@ TEST(WordSearchTest, AnswersAreTheFormsWithAndWithoutTheIndex) {
     const Pair& p = Pairs()[i];
     EXPECT_EQ(FormAnswer(p.form), scanned[i]) << "form, with the index: " << i;
     EXPECT_EQ(WordAnswer(p.words), scanned[i]) << "words, with the index: " << i;
+    EXPECT_EQ(ClassCounts(p.words), classes[i]) << "classes, with the index: " << i;
   }
   for (int n = 1; n <= 200; ++n) EXPECT_EQ(Identified(std::to_string(n)), identified[n - 1]) << n;
   SetIndexBuildsInlineForTesting(false);

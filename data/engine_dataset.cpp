@@ -103,6 +103,24 @@ bool TEngineDataSet::ShownRowAt(size_t position) const {
   return false;
 }
 
+std::optional<std::array<int, 256>> TEngineDataSet::IndexedLeadingByteCounts(int field_no) const {
+  if (shown_.index == nullptr || (filter_ && Filtered())) return std::nullopt;
+  std::array<uint32_t, 256> counts{};
+  if (!shown_.index->CountLeadingBytes(field_no, shown_.ordinals, counts)) {
+    if (!shown_.index->Status().Ok()) {
+      // Damaged: the rows answer from now on, and the index is made again.
+      std::function<void()> on_damaged = std::move(shown_.on_damaged);
+      shown_ = TShownRows{};
+      shown_position_ = SIZE_MAX;
+      if (on_damaged) on_damaged();
+    }
+    return std::nullopt;
+  }
+  std::array<int, 256> out{};
+  for (size_t b = 0; b < counts.size(); ++b) out[b] = static_cast<int>(counts[b]);
+  return out;
+}
+
 bool TEngineDataSet::Visible(size_t position) const {
   // An answer list holds live records that passed the statement; the table cannot have
   // changed since without the request failing (CheckIntact, and the check before sending).

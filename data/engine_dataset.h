@@ -2,6 +2,7 @@
 // natural order or as the answer list of a statement - with its compiled filter.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +38,11 @@ class TEngineDataSet : public TDataSet {
   int CountRecords() override;
   // Known for an answer list without an active filter.
   int64_t RecordsAhead() const override;
+  // How many of the records the dataset yields hold each byte first in the value of field
+  // `field_no` (an empty or null value counts under 0), when the search index that gave the
+  // answer tells without their rows being read (the field is the one it groups by, no filter
+  // is active); nothing otherwise.
+  std::optional<std::array<int, 256>> IndexedLeadingByteCounts(int field_no) const;
 
  protected:
   // Attaches the cursor: all records of `file` in natural order, or (with `answer`) the listed

@@ -49,6 +49,13 @@ class LikePattern {
   const std::string& Needle() const { return needle_; }
   // True when every text matches (the pattern is only "%" wildcards).
   bool MatchesEverything() const { return shape_ == Shape::kAny; }
+  // True when the pattern is a text followed by "%" wildcards only ("9%"); `codes` then holds
+  // the text's folded codes.
+  bool IsLeadingText(std::vector<uint16_t>& codes) const {
+    if (shape_ != Shape::kPrefix) return false;
+    codes = literal_;
+    return true;
+  }
   // The runs of literal characters between the wildcards, as folded codes, in pattern order.
   std::vector<std::vector<uint16_t>> LiteralRuns() const;
 

@@ -34,7 +34,7 @@ TEST(Crc32cTest, BothPathsAgreeAndContinueAcrossPieces) {
   std::string bytes(1100, '\0');
   for (char& b : bytes) b = static_cast<char>(random());
   for (size_t start : {0, 1, 3, 7}) {
-    for (size_t size : {0, 1, 7, 8, 9, 15, 16, 17, 511, 512, 1024}) {
+    for (size_t size : {0, 1, 7, 8, 9, 15, 16, 17, 503, 504, 505, 511, 512, 1024, 1090}) {
       const char* p = bytes.data() + start;
       const uint32_t whole = Crc32cPortable(p, size);
       ASSERT_EQ(Crc32c(p, size), whole) << start << " " << size;

@@ -99,6 +99,10 @@ struct Collected {
   std::vector<IndexNumberEntry> numbers;
   std::string keys;                  // sort keys of the sort slot, one after the other
   std::vector<uint64_t> key_starts;
+  uint32_t group_slot = kNoSlot;
+  std::string group_texts;           // folded texts of the grouped slot, one after the other
+  std::vector<uint32_t> group_starts;
+  std::vector<uint8_t> group_bytes;  // first byte of the grouped field's value per live record
 };
 
 // The slots of the held fields the table has as character fields, and the number field.
@@ -108,6 +112,7 @@ void ChooseFields(const DbfFile& file, const SearchIndexFields& wanted, Collecte
     if (field < 0 || file.Fields()[static_cast<size_t>(field)].dbf_type != 'C') continue;
     if (std::find(c.fields.begin(), c.fields.end(), static_cast<uint32_t>(field)) != c.fields.end()) continue;
     if (SameFieldName(name, wanted.sort)) c.sort_slot = static_cast<uint32_t>(c.fields.size());
+    if (SameFieldName(name, wanted.grouped)) c.group_slot = static_cast<uint32_t>(c.fields.size());
     c.fields.push_back(static_cast<uint32_t>(field));
   }
   c.number_field = wanted.number.empty() ? -1 : file.FieldIndex(wanted.number);
@@ -189,7 +194,8 @@ class Pass {
  private:
   // The folded text of slot `s` of the record.
   bool Text(size_t s, std::string_view record, uint32_t ordinal) {
-    std::string_view text = file_.Decode(record, static_cast<int>(c_.fields[s])).text;
+    const TFieldValue value = file_.Decode(record, static_cast<int>(c_.fields[s]));
+    const std::string_view text = value.text;
     folded_.clear();
     AppendFolded(text, folded_);
     // A compact slot's spans count from the start of its own texts until they are written.
@@ -208,6 +214,12 @@ class Pass {
     if (s == c_.sort_slot) {
       c_.key_starts.push_back(c_.keys.size());
       AppendSortKey(text, c_.keys);
+    }
+    if (s == c_.group_slot) {
+      if (c_.group_texts.size() + folded_.size() > UINT32_MAX) return Fail(TooLarge("folded texts"));
+      c_.group_starts.push_back(static_cast<uint32_t>(c_.group_texts.size()));
+      c_.group_texts += folded_;
+      c_.group_bytes.push_back(value.is_null || text.empty() ? 0 : static_cast<uint8_t>(text[0]));
     }
     return true;
   }
@@ -274,6 +286,22 @@ void SortOrder(Collected& c, std::vector<uint32_t>& order, std::vector<uint32_t>
   for (uint32_t k = 0; k < live; ++k) rank[order[k]] = k;
 }
 
+// The live records by the grouped slot's folded texts (stable: equal texts keep table order).
+std::vector<uint32_t> GroupOrder(Collected& c) {
+  std::vector<uint32_t> order;
+  if (c.group_slot == kNoSlot) return order;
+  order.resize(c.records.size());
+  std::iota(order.begin(), order.end(), 0u);
+  c.group_starts.push_back(static_cast<uint32_t>(c.group_texts.size()));
+  auto text = [&](uint32_t o) {
+    return std::string_view(c.group_texts).substr(c.group_starts[o], c.group_starts[o + 1] - c.group_starts[o]);
+  };
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return text(a) < text(b); });
+  std::string().swap(c.group_texts);
+  std::vector<uint32_t>().swap(c.group_starts);
+  return order;
+}
+
 // Appends the rows of the side file `fd` (`size` bytes; `spans` their start and end, by live
 // record) to `w` in `order`, and makes `spans` tell where they are now. False when the side
 // file cannot be read.
@@ -310,6 +338,7 @@ IndexFileHeader HeaderFor(const DbfFile& file, const Collected& c) {
   h.record_count = file.RecordCount();
   h.record_length = file.RecordLength();
   h.sort_slot = c.sort_slot;
+  h.group_slot = c.group_slot;
   h.path_length = static_cast<uint32_t>(file.ResolvedPath().size());
   h.number_field = c.number_field >= 0 ? static_cast<uint32_t>(c.number_field) : kNoSlot;
   const FileIdentity& identity = file.Identity();
@@ -334,7 +363,8 @@ IndexStatus WriteCompactTexts(Collected& c, IndexWriter& w, uint64_t text_start)
 
 // The sections that follow the texts: the shown rows (copied from their side file in sort
 // order: a sorted answer reads them front to back), the record numbers, the order and the
-// ranks, the slots, the shown fields and rows, the record lists and the numbers.
+// ranks, the grouped order and first bytes, the slots, the shown fields and rows, the record
+// lists and the numbers.
 IndexStatus WriteSections(int rows_fd, const SideFile& rows_file, Collected& c, const PairRuns& runs,
                           uint64_t text_start, uint64_t text_size, IndexFileHeader& h, IndexWriter& w) {
   std::vector<uint32_t> order, rank;
@@ -348,6 +378,8 @@ IndexStatus WriteSections(int rows_fd, const SideFile& rows_file, Collected& c, 
   h.records_offset = w.Section(c.records);
   h.order_offset = w.Section(order);
   h.rank_offset = w.Section(rank);
+  h.group_order_offset = w.Section(GroupOrder(c));
+  h.group_bytes_offset = w.Section(c.group_bytes);
   std::vector<IndexSlotEntry> entries(c.fields.size());
   for (size_t s = 0; s < c.fields.size(); ++s) {
     entries[s] = IndexSlotEntry{c.fields[s], 0, w.Section(c.spans[s]), text_start, text_size};

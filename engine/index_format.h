@@ -13,10 +13,10 @@ namespace shelfra {
 
 // The magic names the kind of file and never changes (its "1" is part of the name); the
 // version counts the revisions of the layout below and of what it holds for a table's bytes
-// (4: the null flags of Visual FoxPro tables and their number types; 5: the shown rows), and an
-// index of another version is never used.
+// (4: the null flags of Visual FoxPro tables and their number types; 5: the shown rows; 6: the
+// grouped field), and an index of another version is never used.
 inline constexpr char kIndexMagic[8] = {'S', 'H', 'L', 'F', 'I', 'D', 'X', '1'};
-inline constexpr uint32_t kIndexVersion = 5;
+inline constexpr uint32_t kIndexVersion = 6;
 inline constexpr uint32_t kNoSlot = 0xFFFFFFFFu;
 inline constexpr uint32_t kMaxSlots = 64;
 // Everything after the header is checked in blocks of this many bytes, each with its CRC-32C:
@@ -67,10 +67,14 @@ struct IndexFileHeader {
   uint64_t rows_offset;           // 224, 8: uint32 start and end of each live record's shown row,
   uint64_t row_text_offset;       // 232, 8:   counted from here (the rows, record after record)
   uint64_t row_text_size;         // 240, 8
-  uint32_t reserved2;             // 248, 4
-  uint32_t header_crc;            // 252, 4: CRC-32C of this header with this field zero
+  uint32_t group_slot;            // 248, 4: slot of the grouped field; kNoSlot when none
+  uint32_t reserved2;             // 252, 4
+  uint64_t group_order_offset;    // 256, 8: uint32 live records by the grouped field's folded text
+  uint64_t group_bytes_offset;    // 264, 8: uint8 first byte of its value per live record (0: none)
+  uint32_t reserved3;             // 272, 4
+  uint32_t header_crc;            // 276, 4: CRC-32C of this header with this field zero
 };
-static_assert(sizeof(IndexFileHeader) == 256);
+static_assert(sizeof(IndexFileHeader) == 280);
 
 // The (pair, record) entries a build sorts at a time before it spills them as a run to its
 // side file: 8 bytes each, twice over while sorting, so 64 MB.

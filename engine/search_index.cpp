@@ -1,5 +1,5 @@
-// SearchIndex: opening the side file, checking it against the table, and answering
-// statements and seeks from it.
+// SearchIndex: opening the side file, checking it against the table, and reading its checked
+// blocks (the answers are search_index_run.cpp's).
 #include "engine/search_index.h"
 
 #include <sys/stat.h>
@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <numeric>
 #include <string_view>
 
 #include "base/files.h"
@@ -75,31 +74,6 @@ const char* SearchIndex::Bytes(uint64_t offset, uint64_t size) const {
   const uint64_t first = (offset - kIndexSectionsStart) / kIndexBlockSize;
   const uint64_t last = (offset + size - 1 - kIndexSectionsStart) / kIndexBlockSize;
   return Verified(first, last) ? data_ + offset : nullptr;
-}
-
-template <class T>
-bool SearchIndex::Entry(uint64_t offset, uint64_t index, T& value) const {
-  const char* p = Bytes(offset + index * sizeof value, sizeof value);
-  if (p == nullptr) return false;
-  std::memcpy(&value, p, sizeof value);
-  return true;
-}
-
-template <class T, class Below>
-bool SearchIndex::FirstNotBelow(uint64_t offset, uint64_t count, Below below, uint64_t& at) const {
-  uint64_t low = 0, high = count;
-  while (low < high) {
-    const uint64_t mid = low + (high - low) / 2;
-    T entry{};
-    if (!Entry(offset, mid, entry)) return false;
-    if (below(entry)) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  at = low;
-  return true;
 }
 
 bool SearchIndex::Span(uint64_t offset, uint32_t ordinal, uint32_t& start, uint32_t& end) const {
@@ -206,7 +180,8 @@ IndexStatus SearchIndex::CheckHeader(const IndexFileHeader& h, uint32_t header_c
     return IndexStatus::Failed(IndexReason::kStale, "stale (the table was replaced or changed since)");
   }
   if (h.live_count > h.record_count || h.slot_count > kMaxSlots ||
-      (h.sort_slot != kNoSlot && h.sort_slot >= h.slot_count)) {
+      (h.sort_slot != kNoSlot && h.sort_slot >= h.slot_count) ||
+      (h.group_slot != kNoSlot && h.group_slot >= h.slot_count)) {
     return Malformed("damaged (its header)");
   }
   return {};
@@ -233,6 +208,8 @@ IndexStatus SearchIndex::LoadSections(const IndexFileHeader& h, const DbfFile& f
   const char* path = nullptr;
   if (!InSections(h.path_offset, h.path_length) || !InSections(h.records_offset, 4 * live) ||
       !InSections(h.order_offset, 4 * live) || !InSections(h.rank_offset, 4 * live) ||
+      (h.group_slot != kNoSlot &&
+       (!InSections(h.group_order_offset, 4 * live) || !InSections(h.group_bytes_offset, live))) ||
       !InSections(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) || h.posting_count > size_ ||
       !InSections(h.postings_offset, sizeof(IndexPosting) * h.posting_count) ||
       !InSections(h.posting_bytes_offset, h.posting_bytes_size) || h.number_count > h.live_count ||
@@ -258,6 +235,9 @@ IndexStatus SearchIndex::LoadSections(const IndexFileHeader& h, const DbfFile& f
   records_offset_ = h.records_offset;
   order_offset_ = h.order_offset;
   rank_offset_ = h.rank_offset;
+  group_slot_ = h.group_slot;
+  group_order_offset_ = h.group_order_offset;
+  group_bytes_offset_ = h.group_bytes_offset;
   return {};
 }
 
@@ -309,153 +289,6 @@ IndexStatus SearchIndex::Load(const DbfFile& file) {
   posting_bytes_offset_ = h.posting_bytes_offset;
   posting_size_ = h.posting_bytes_size;
   return damaged_ ? DamagedWhileLoading() : IndexStatus{};
-}
-
-bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& records) const {
-  if (field != number_field_ || number_field_ < 0 || damaged_) return false;
-  records.clear();
-  // Entries are ordered by value and, among equal values, by record number.
-  uint64_t low = 0;
-  bool sound = FirstNotBelow<IndexNumberEntry>(
-      numbers_offset_, number_count_, [&](const IndexNumberEntry& e) { return e.value < value; }, low);
-  for (uint64_t i = low; i < number_count_ && sound; ++i) {
-    IndexNumberEntry e{};
-    sound = Entry(numbers_offset_, i, e);
-    if (!sound || !(e.value == value)) break;
-    records.push_back(e.record);
-  }
-  // An answer read from damaged bytes, or from pages that went away, is no answer.
-  if (file_->Lost()) damaged_ = true;
-  return sound && !damaged_;
-}
-
-bool SearchIndex::HoldsFor(const SqlCondition* where, uint32_t ordinal) const {
-  if (where == nullptr) return true;
-  return where->HoldsOnTexts([&](int field) -> std::string_view {
-    std::string_view text;
-    for (const Slot& slot : slots_) {
-      if (slot.field == field && SlotText(slot, ordinal, text)) return text;
-    }
-    return {};
-  });
-}
-
-bool SearchIndex::Candidates(const std::vector<uint32_t>& pairs, const SqlCondition& where,
-                             std::vector<uint32_t>& hits) const {
-  // The records holding every required pair, by intersecting their lists (shortest first),
-  // each then tested in full. The list of a pair is found by a binary search over the
-  // postings, each entry checked as it is read.
-  std::vector<PostingCursor> cursors;
-  std::vector<uint32_t> counts;
-  for (uint32_t pair : pairs) {
-    uint64_t low = 0;
-    if (!FirstNotBelow<IndexPosting>(
-            postings_offset_, posting_count_, [&](const IndexPosting& p) { return p.pair < pair; }, low)) {
-      return false;
-    }
-    if (low == posting_count_) return true;  // no record holds the pair, so none passes
-    IndexPosting found{};
-    if (!Entry(postings_offset_, low, found)) return false;
-    if (found.pair != pair) return true;
-    if (found.offset > posting_size_) {
-      damaged_ = true;
-      return false;
-    }
-    // A list of n records takes at most 5 bytes a record.
-    const uint64_t length = std::min<uint64_t>(uint64_t{found.count} * 5, posting_size_ - found.offset);
-    const auto* list = reinterpret_cast<const unsigned char*>(Bytes(posting_bytes_offset_ + found.offset, length));
-    if (list == nullptr) return false;
-    cursors.emplace_back(list, list + length, found.count);
-    counts.push_back(found.count);
-  }
-  std::vector<size_t> by_count(cursors.size());
-  std::iota(by_count.begin(), by_count.end(), size_t{0});
-  std::sort(by_count.begin(), by_count.end(), [&](size_t a, size_t b) { return counts[a] < counts[b]; });
-  PostingCursor& lead = cursors[by_count[0]];
-  while (!lead.Done()) {
-    uint32_t target = lead.Value();
-    bool all = true;
-    for (size_t k = 1; k < by_count.size(); ++k) {
-      PostingCursor& other = cursors[by_count[k]];
-      other.SkipTo(target);
-      if (other.Done()) {
-        all = false;
-        lead = PostingCursor(nullptr, nullptr, 0);
-        break;
-      }
-      if (other.Value() != target) {
-        all = false;
-        lead.SkipTo(other.Value());
-        break;
-      }
-    }
-    if (!all) continue;
-    if (target < live_count_ && HoldsFor(&where, target)) hits.push_back(target);
-    lead.Advance();
-  }
-  return !damaged_;
-}
-
-bool SearchIndex::Run(const DbfFile& file, const SqlCondition* where, const std::vector<SqlSortField>& sort,
-                      std::vector<uint32_t>& rows, std::vector<uint32_t>* ordinals) const {
-  if (damaged_) return false;
-  if (where != nullptr) {
-    std::vector<int> fields;
-    if (!where->LikeTestsOnly(fields)) return false;
-    for (int field : fields) {
-      if (std::none_of(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.field == field; })) return false;
-    }
-  }
-  bool by_rank = false;
-  if (!sort.empty()) {
-    if (sort.size() != 1 || sort.front().descending || sort_slot_ == kNoSlot ||
-        sort.front().field != slots_[sort_slot_].field) {
-      return false;
-    }
-    by_rank = true;
-  }
-
-  std::vector<uint32_t> hits;  // live record ordinals
-  const std::vector<uint32_t> pairs = where != nullptr ? where->RequiredPairs() : std::vector<uint32_t>{};
-  if (!pairs.empty()) {
-    if (!Candidates(pairs, *where, hits)) return false;
-    if (by_rank) {
-      // Only the ranks of the hits are read (and their blocks checked): a rare word reads a
-      // few blocks, not the whole list.
-      std::vector<uint64_t> keyed;
-      keyed.reserve(hits.size());
-      for (uint32_t hit : hits) {
-        uint32_t rank = 0;
-        if (hit >= live_count_ || !Entry(rank_offset_, hit, rank)) return false;
-        keyed.push_back(uint64_t{rank} << 32 | hit);
-      }
-      std::sort(keyed.begin(), keyed.end());
-      for (size_t k = 0; k < keyed.size(); ++k) hits[k] = static_cast<uint32_t>(keyed[k]);
-    }
-  } else {
-    const char* order = by_rank ? Bytes(order_offset_, uint64_t{4} * live_count_) : nullptr;
-    if (by_rank && order == nullptr) return false;
-    for (uint32_t k = 0; k < live_count_; ++k) {
-      uint32_t o = k;
-      if (by_rank) std::memcpy(&o, order + uint64_t{4} * k, sizeof o);
-      if (o < live_count_ && HoldsFor(where, o)) hits.push_back(o);
-    }
-  }
-
-  if (ordinals != nullptr) *ordinals = hits;
-  const uint32_t record_count = file.RecordCount();
-  for (uint32_t& hit : hits) {
-    if (hit >= live_count_ || !Entry(records_offset_, hit, hit)) return false;
-    if (hit >= record_count) {
-      damaged_ = true;  // an inconsistent index: the scan answers
-      return false;
-    }
-  }
-  // An answer read from damaged bytes, or from pages that went away, is no answer.
-  if (file_->Lost()) damaged_ = true;
-  if (damaged_) return false;
-  rows = std::move(hits);
-  return true;
 }
 
 }  // namespace shelfra

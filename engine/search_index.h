@@ -4,8 +4,10 @@
 // search reads a small part of the table's bytes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,12 +28,16 @@ struct SqlSortField;
 // this order; fields the table lacks, or has with another type, are left out), the field of
 // them whose sort order it keeps, a number field whose values it keeps for seeks, and the
 // fields of any type whose bytes it keeps for showing (the shown rows: a result list of these
-// fields is written without reading the table).
+// fields is written without reading the table), and a text field of them by which answers are
+// grouped: the index keeps the records in the order of its folded text (so a test of it
+// against a leading text, LIKE "9%", is a range of them) and the first byte of each record's
+// value (so an answer is counted by it without reading its rows).
 struct SearchIndexFields {
   std::vector<std::string> texts;
   std::string sort;
   std::string number;
   std::vector<std::string> shown;
+  std::string grouped;
 };
 
 // An open index is mapped read-only under the guard against files that shrink (MappedFile).
@@ -74,10 +80,17 @@ class SearchIndex {
   // `rows` - the same records in the same order as a scan gives - when the statement needs
   // nothing but the held texts (a condition of AND, OR, NOT and LIKE tests of held fields,
   // ORDER BY the sort field ascending or no ORDER BY); false, with `rows` untouched,
-  // otherwise.
+  // otherwise. The records tested are those holding the character pairs the condition
+  // requires; without any, those of the grouped field's range when the condition requires a
+  // leading text of it (LIKE "9%"), else every live record.
   // With `ordinals`, also the live record ordinals of the same rows (for ShownRecord).
   bool Run(const DbfFile& file, const SqlCondition* where, const std::vector<SqlSortField>& sort,
            std::vector<uint32_t>& rows, std::vector<uint32_t>* ordinals = nullptr) const;
+
+  // How many of the live records `ordinals` hold each byte first in field `field` (a table
+  // position; an empty or null value counts under 0): true with the counts in `counts` when
+  // `field` is the grouped field, false otherwise or when damaged.
+  bool CountLeadingBytes(int field, const std::vector<uint32_t>& ordinals, std::array<uint32_t, 256>& counts) const;
 
   // True when the shown rows keep field `field` (a table position).
   bool Shows(int field) const {
@@ -152,6 +165,15 @@ class SearchIndex {
   bool Candidates(const std::vector<uint32_t>& pairs, const SqlCondition& where,
                   std::vector<uint32_t>& hits) const;
   bool HoldsFor(const SqlCondition* where, uint32_t ordinal) const;
+  // The live records passing `where` found through the grouped field's order, when `where`
+  // requires that field to begin with a text: true with them in `hits` (in no particular
+  // order); false when it does not (or when damaged: then Status says so).
+  bool GroupHits(const SqlCondition& where, std::vector<uint32_t>& hits) const;
+  // `hits` put in sort order (by_rank) or table order.
+  bool Ordered(std::vector<uint32_t>& hits, bool by_rank) const;
+  // The first record of the grouped order whose folded text is not below `key`: with
+  // `past_prefix`, not below nor beginning with it either.
+  bool GroupBound(std::string_view key, bool past_prefix, uint64_t& at) const;
 
   std::unique_ptr<MappedFile> file_;
   const char* data_ = nullptr;  // the mapped file's bytes
@@ -165,6 +187,9 @@ class SearchIndex {
   uint64_t records_offset_ = 0;  // uint32 record number of each live record, in table order
   uint64_t order_offset_ = 0;    // uint32 live records in sort order (stable)
   uint64_t rank_offset_ = 0;     // uint32 position of each live record in the sort order
+  uint32_t group_slot_ = kNoSlot;     // slot of the grouped field
+  uint64_t group_order_offset_ = 0;   // uint32 live records by its folded text (stable)
+  uint64_t group_bytes_offset_ = 0;   // uint8 first byte of its value per live record
   std::vector<Slot> slots_;
   uint64_t postings_offset_ = 0;  // IndexPosting by pair
   uint64_t posting_count_ = 0;
@@ -179,5 +204,30 @@ class SearchIndex {
   uint64_t row_text_offset_ = 0;  // where the rows' offsets count from
   uint64_t row_text_size_ = 0;
 };
+
+template <class T>
+inline bool SearchIndex::Entry(uint64_t offset, uint64_t index, T& value) const {
+  const char* p = Bytes(offset + index * sizeof value, sizeof value);
+  if (p == nullptr) return false;
+  std::memcpy(&value, p, sizeof value);
+  return true;
+}
+
+template <class T, class Below>
+inline bool SearchIndex::FirstNotBelow(uint64_t offset, uint64_t count, Below below, uint64_t& at) const {
+  uint64_t low = 0, high = count;
+  while (low < high) {
+    const uint64_t mid = low + (high - low) / 2;
+    T entry{};
+    if (!Entry(offset, mid, entry)) return false;
+    if (below(entry)) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  at = low;
+  return true;
+}
 
 }  // namespace shelfra

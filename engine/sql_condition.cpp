@@ -259,6 +259,34 @@ std::vector<uint32_t> SqlCondition::RequiredPairs() const {
   return out;
 }
 
+bool SqlCondition::RequiredLeadingText(int field, std::vector<uint16_t>& codes, bool& alone) const {
+  bool found = false;
+  std::vector<int> pending = {root_};  // nodes every passing record passes
+  while (!pending.empty() && !found) {
+    const Node& node = nodes_[static_cast<size_t>(pending.back())];
+    pending.pop_back();
+    if (node.kind == SqlExpr::Kind::kAnd) {
+      pending.push_back(node.right);
+      pending.push_back(node.left);
+    } else if (node.kind == SqlExpr::Kind::kLike && !node.negated &&
+               operands_[static_cast<size_t>(node.left)].field == field) {
+      found = patterns_[static_cast<size_t>(node.pattern)].IsLeadingText(codes) && !codes.empty();
+    }
+  }
+  if (!found) return false;
+  int readers = 0;
+  for (const Node& node : nodes_) {
+    const bool reads_operands = node.kind == SqlExpr::Kind::kLike || node.kind == SqlExpr::Kind::kIsNull ||
+                                node.kind == SqlExpr::Kind::kCompare;
+    if (!reads_operands) continue;
+    for (int operand : {node.left, node.kind == SqlExpr::Kind::kCompare ? node.right : -1}) {
+      if (operand >= 0 && operands_[static_cast<size_t>(operand)].field == field) ++readers;
+    }
+  }
+  alone = readers == 1;
+  return true;
+}
+
 bool SqlCondition::LikeTestsOnly(std::vector<int>& fields) const {
   for (const Node& node : nodes_) {
     switch (node.kind) {

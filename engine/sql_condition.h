@@ -77,6 +77,10 @@ class SqlCondition {
   // Pairs of neighbouring folded character codes (first << 16 | second) that every text
   // passing the condition holds in one of the LIKE-tested fields, sorted, without repeats.
   std::vector<uint32_t> RequiredPairs() const;
+  // A text that field `field` of every passing record begins with: that of a test
+  // `field LIKE "text%"` joined to the rest by AND alone (under no OR or NOT), as folded codes;
+  // false when there is none. `alone` tells whether that test is the only one reading the field.
+  bool RequiredLeadingText(int field, std::vector<uint16_t>& codes, bool& alone) const;
 
  private:
   struct Operand {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -113,6 +114,7 @@ shelfra::SearchIndexFields BookIndexFields() {
   }
   fields.sort = kReading;
   fields.number = kNumber;
+  fields.grouped = kClassCode;
   for (const char* name : {kNumber, kClassCode, kBookMark, kVolumeMark, kTitle, kSeries, kAuthor, kPublisher, kYear,
                            kPages, kSize}) {
     fields.shown.emplace_back(name);
@@ -311,6 +313,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (rows[k] >= table.RecordCount() || ordinals[k] >= index->LiveCount()) std::abort();
     }
     ReadShownRows(table, *index, ordinals);
+    std::array<uint32_t, 256> counts{};
+    if (index->CountLeadingBytes(table.FieldIndex(kClassCode), ordinals, counts)) {
+      uint64_t total = 0;
+      for (uint32_t count : counts) total += count;
+      if (total != ordinals.size()) std::abort();
+    }
   }
   // The detail page's seek: the records are checked by its caller as the table has them.
   const int number_field = table.FieldIndex(kNumber);

@@ -206,7 +206,7 @@ std::vector<int32_t> Identified(CatalogueService& catalogue, const WordCriteria&
 int Found(CatalogueService& catalogue, const WordCriteria& c) {
   const std::vector<int32_t> identified = Identified(catalogue, c);
   catalogue.WordSearch(c);
-  return static_cast<int>(identified.size() + catalogue.Outline(AnswerOrder::kReading, identified).positions.size());
+  return static_cast<int>(identified.size() + catalogue.Outline(AnswerOrder::kReading, identified).count);
 }
 
 // For a search that found nothing: what each criterion finds alone, and a link dropping each
@@ -257,7 +257,7 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
   catalogue.WordSearch(criteria);
   const AnswerOutline outline = catalogue.Outline(p.order, identified);
   for (size_t digit = 0; digit < classes.size(); ++digit) classes[digit] += outline.classes[digit];
-  const int found = static_cast<int>(identified.size() + outline.positions.size());
+  const int found = static_cast<int>(identified.size()) + outline.count;
 
   std::string html = "<h1>" + std::string(r::kResultsHeading) + "</h1>\n";
   if (found == 0) {
@@ -270,7 +270,7 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
     const int end = std::min(found, first + p.per);
     std::vector<int> positions;
     for (int i = std::max(first, static_cast<int>(identified.size())); i < end; ++i) {
-      positions.push_back(outline.positions[static_cast<size_t>(i) - identified.size()]);
+      positions.push_back(outline.At(i - static_cast<int>(identified.size())));
     }
     std::vector<std::vector<std::string>> rows;
     for (int i = first; i < std::min(end, static_cast<int>(identified.size())); ++i) {
