@@ -19,18 +19,6 @@ namespace {
 namespace r = res::opac;
 using F = BookField;
 
-// A row of the list holds the result list's fields (ResultListFields), which the search index
-// keeps a copy of, so a page of rows is read without the book table; by position, then the
-// book's flags (kept in the index's shown rows too):
-enum Column { kNumber, kClassCode, kBookMark, kVolumeMark, kTitle, kSeries, kAuthor, kPublisher, kYear };
-constexpr BookField kFlags[] = {F::kReferenceOnly, F::kMissing, F::kWithdrawn};
-
-std::vector<std::string_view> RowFields() {
-  std::vector<std::string_view> fields = ResultListFields();
-  for (BookField flag : kFlags) fields.push_back(BookFieldName(flag));
-  return fields;
-}
-
 std::string WithThousands(int n) {
   const std::string digits = std::to_string(n);
   std::string out;
@@ -86,43 +74,33 @@ std::string SearchLink(std::string_view script_name, std::string_view box, std::
   return "<li><a href=\"" + HtmlEscape(address) + "\">" + std::string(label) + "</a></li>\n";
 }
 
-// The book's state from its due date and the texts of its kFlags fields: on loan with its due
-// date, or on the shelf unless a flag says why not, then its flags. The list's rows and the book
-// page say it alike.
-std::string State(const std::optional<std::string>& due, const std::string* const (&flags)[std::size(kFlags)]) {
+// The book's state: on loan with its due date, or on the shelf unless a flag says why not,
+// then its flags. The list's rows and the book page say it alike.
+std::string StateHtml(const BookRecord& book) {
   std::string state;
-  if (due) state = std::string(r::kOnLoan) + Shown(*due) + std::string(r::kOnLoanEnd);
-  const std::string_view texts[] = {r::kReferenceOnly, r::kMissing, r::kWithdrawn};
-  for (size_t i = 0; i < std::size(kFlags); ++i) {
-    if (*flags[i] != "True") continue;
+  if (book.due) state = std::string(r::kOnLoan) + HtmlEscape(*book.due) + std::string(r::kOnLoanEnd);
+  const std::pair<bool, std::string_view> flags[] = {
+      {book.reference_only, r::kReferenceOnly}, {book.missing, r::kMissing}, {book.withdrawn, r::kWithdrawn}};
+  for (const auto& [set, text] : flags) {
+    if (!set) continue;
     if (!state.empty()) state += " / ";
-    state += texts[i];
+    state += text;
   }
   return state.empty() ? std::string(r::kOnShelf) : state;
 }
 
-// State of a row read with RowFields().
-std::string RowState(const std::optional<std::string>& due, const std::vector<std::string>& row) {
-  const size_t at = ResultListFields().size();
-  const std::string* const flags[] = {&row[at], &row[at + 1], &row[at + 2]};
-  return State(due, flags);
-}
-
 // `back`: the list's query string, escaped as a query value.
-std::string Row(const std::vector<std::string>& row, std::string_view state_html, bool identified,
-                std::string_view script_name, std::string_view back) {
-  // Composed as CatalogueService::CallNumber composes the book page's.
-  const std::string call_number = row[kClassCode] + "/" + row[kBookMark] + "/" + row[kVolumeMark];
-  const std::string book = std::string(script_name) + "/book/" + FromSjis(row[kNumber]) + "?back=" + std::string(back);
-  std::string html = "<li><h2><a href=\"" + HtmlEscape(book) + "\">" + Shown(row[kTitle]) + "</a></h2>\n";
+std::string Row(const BookRecord& book, bool identified, std::string_view script_name, std::string_view back) {
+  const std::string address = BookAddress(script_name, book.number) + "?back=" + std::string(back);
+  std::string html = "<li><h2><a href=\"" + HtmlEscape(address) + "\">" + HtmlEscape(book.title) + "</a></h2>\n";
   if (identified) html += "<p class=\"match\">" + std::string(r::kIdentifierMatch) + "</p>\n";
   html += "<dl>\n";
-  html += Term(r::kAuthor, Shown(row[kAuthor]));
-  html += Term(r::kSeries, Shown(row[kSeries]));
-  html += Term(r::kPublisher, Shown(row[kPublisher]));
-  html += Term(r::kYear, Shown(row[kYear]));
-  html += Term(r::kCallNumber, Shown(call_number));
-  html += Term(r::kState, state_html);
+  html += Term(r::kAuthor, HtmlEscape(book.author));
+  html += Term(r::kSeries, HtmlEscape(book.series));
+  html += Term(r::kPublisher, HtmlEscape(book.publisher));
+  html += Term(r::kYear, HtmlEscape(book.year));
+  html += Term(r::kCallNumber, HtmlEscape(book.call_number));
+  html += Term(r::kState, StateHtml(book));
   html += "</dl></li>\n";
   return html;
 }
@@ -191,24 +169,6 @@ std::string ClassLinks(const ResultPaging& p, const std::array<int, 10>& classes
   return html + "</ul></aside>\n";
 }
 
-// The books the one word of `q` identifies (a registration number, an ISBN) when no other box
-// is filled; none otherwise.
-std::vector<int32_t> Identified(CatalogueService& catalogue, const WordCriteria& c) {
-  const std::vector<std::string> words = SplitWords(c.q);
-  if (words.size() != 1 || !SplitWords(c.title).empty() || !SplitWords(c.author).empty() ||
-      !SplitWords(c.keyword).empty()) {
-    return {};
-  }
-  return catalogue.IdentifiedBooks(words[0], c.class_prefix);
-}
-
-// How many books the list of `c` holds: the identified ones and the word search's others.
-int Found(CatalogueService& catalogue, const WordCriteria& c) {
-  const std::vector<int32_t> identified = Identified(catalogue, c);
-  catalogue.WordSearch(c);
-  return static_cast<int>(identified.size() + catalogue.Outline(AnswerOrder::kReading, identified).count);
-}
-
 // For a search that found nothing: what each criterion finds alone, and a link dropping each
 // one without which the others find something. Only for two criteria or more.
 std::string NoResultHelp(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& p) {
@@ -224,11 +184,11 @@ std::string NoResultHelp(CatalogueService& catalogue, const WordCriteria& criter
                               std::string(r::kQuoteClose);
     WordCriteria alone;
     alone.*box->sjis = criteria.*box->sjis;
-    alone_html += "<li>" + label + ": " + WithThousands(Found(catalogue, alone)) + std::string(r::kCountUnit) +
+    alone_html += "<li>" + label + ": " + WithThousands(AnswerCount(catalogue, alone)) + std::string(r::kCountUnit) +
                   "</li>\n";
     WordCriteria without = criteria;
     (without.*box->sjis).clear();
-    const int found = Found(catalogue, without);
+    const int found = AnswerCount(catalogue, without);
     if (found == 0) continue;
     FormValues dropped = p.values;
     (dropped.*box->utf8).clear();
@@ -245,52 +205,25 @@ std::string Text(CatalogueService& catalogue, BookField field) { return catalogu
 }  // namespace
 
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& p) {
-  const std::vector<int32_t> identified = Identified(catalogue, criteria);
-  std::vector<std::vector<std::string>> identified_rows;
-  std::array<int, 10> classes{};
-  for (int32_t number : identified) {
-    catalogue.FindBook(number);
-    identified_rows.push_back(catalogue.BookRow(RowFields()));
-    const std::string& code = identified_rows.back()[kClassCode];
-    if (!code.empty() && code[0] >= '0' && code[0] <= '9') ++classes[static_cast<size_t>(code[0] - '0')];
-  }
-  catalogue.WordSearch(criteria);
-  const AnswerOutline outline = catalogue.Outline(p.order, identified);
-  for (size_t digit = 0; digit < classes.size(); ++digit) classes[digit] += outline.classes[digit];
-  const int found = static_cast<int>(identified.size()) + outline.count;
-
+  const AnswerPage answer = PageOfAnswer(catalogue, criteria, p.order, p.page, p.per);
   std::string html = "<h1>" + std::string(r::kResultsHeading) + "</h1>\n";
-  if (found == 0) {
+  if (answer.found == 0) {
     html += Notice(r::kNoResults);
     html += NoResultHelp(catalogue, criteria, p);
   } else {
-    const int last = (found + p.per - 1) / p.per;
-    const int page = std::min(p.page, last);
-    const int first = (page - 1) * p.per;
-    const int end = std::min(found, first + p.per);
-    std::vector<int> positions;
-    for (int i = std::max(first, static_cast<int>(identified.size())); i < end; ++i) {
-      positions.push_back(outline.At(i - static_cast<int>(identified.size())));
-    }
-    std::vector<std::vector<std::string>> rows;
-    for (int i = first; i < std::min(end, static_cast<int>(identified.size())); ++i) {
-      rows.push_back(identified_rows[static_cast<size_t>(i)]);
-    }
-    const size_t identified_shown = rows.size();
-    for (std::vector<std::string>& row : catalogue.WindowAt(positions, RowFields())) rows.push_back(std::move(row));
-    html += "<p role=\"status\">" + WithThousands(found) + std::string(r::kCountOf) + WithThousands(first + 1) +
-            "\xE2\x80\x93" + WithThousands(end) + std::string(r::kCountUnit) + "</p>\n";
+    const int end = answer.first + static_cast<int>(answer.books.size());
+    html += "<p role=\"status\">" + WithThousands(answer.found) + std::string(r::kCountOf) +
+            WithThousands(answer.first + 1) + "\xE2\x80\x93" + WithThousands(end) + std::string(r::kCountUnit) +
+            "</p>\n";
     html += SortLinks(p);
-    html += ClassLinks(p, classes);
-    html += "<ol class=\"books\" start=\"" + std::to_string(first + 1) + "\">\n";
-    const std::string back = QueryEscape(QueryOf(p.values, page, p.per, p.sort));
-    for (size_t i = 0; i < rows.size(); ++i) {
-      const std::optional<int32_t> number = RegistrationNumberWord(rows[i][kNumber]);
-      const std::string state = RowState(number ? catalogue.DueDateOf(*number) : std::nullopt, rows[i]);
-      html += Row(rows[i], state, i < identified_shown, p.script_name, back);
+    html += ClassLinks(p, answer.classes);
+    html += "<ol class=\"books\" start=\"" + std::to_string(answer.first + 1) + "\">\n";
+    const std::string back = QueryEscape(QueryOf(p.values, answer.page, p.per, p.sort));
+    for (size_t i = 0; i < answer.books.size(); ++i) {
+      html += Row(answer.books[i], answer.identified[i], p.script_name, back);
     }
     html += "</ol>\n";
-    html += PageLinks(p, page, last);
+    html += PageLinks(p, answer.page, answer.last);
   }
   // The search page with this search's boxes filled in.
   std::string again = std::string(p.script_name) + "/?";
@@ -322,27 +255,18 @@ std::optional<std::string> ListQuery(std::string_view query) {
 
 std::string BookDetails(CatalogueService& catalogue, std::string_view script_name, std::string_view back_query,
                         std::string& title) {
-  title = FromSjis(Text(catalogue, F::kTitle));
-  const std::string number = FromSjis(Text(catalogue, F::kRegistrationNumber));
-  const std::string flag_texts[] = {Text(catalogue, kFlags[0]), Text(catalogue, kFlags[1]), Text(catalogue, kFlags[2])};
-  const std::string* const flags[] = {&flag_texts[0], &flag_texts[1], &flag_texts[2]};
-  const std::string state = State(catalogue.DueDate(), flags);
-  std::string html = "<h1>" + HtmlEscape(title) + "</h1>\n<dl>\n";
-  html += Term(r::kReading, Shown(Text(catalogue, F::kTitleReading)));
-  html += Term(r::kSeries, Shown(Text(catalogue, F::kSeries)));
-  html += Term(r::kAuthor, Shown(Text(catalogue, F::kAuthor)));
-  html += Term(r::kPublisher, Shown(Text(catalogue, F::kPublisher)));
-  html += Term(r::kYear, Shown(Text(catalogue, F::kYear)));
-  html += Term(r::kPages, Shown(Text(catalogue, F::kPages)));
-  html += Term(r::kSize, Shown(Text(catalogue, F::kSize)));
-  html += Term(r::kCallNumber, Shown(catalogue.CallNumber()));
-  html += Term(r::kPlace, Shown(Text(catalogue, F::kPlace)));
-  html += Term(r::kIsbn, Shown(Text(catalogue, F::kIsbn)));
-  html += Term(r::kNote, Shown(Text(catalogue, F::kNote)));
-  html += Term(r::kContents, Shown(Text(catalogue, F::kContents)));
-  html += Term(r::kSubjects, Shown(Text(catalogue, F::kSubjects)));
-  html += Term(r::kNumber, HtmlEscape(number));
-  html += Term(r::kState, state);
+  const BookRecord book = CurrentBook(catalogue);
+  title = book.title;
+  std::string html = "<h1>" + HtmlEscape(book.title) + "</h1>\n<dl>\n";
+  const std::pair<std::string_view, const std::string*> terms[] = {
+      {r::kReading, &book.title_reading}, {r::kSeries, &book.series},     {r::kAuthor, &book.author},
+      {r::kPublisher, &book.publisher},   {r::kYear, &book.year},         {r::kPages, &book.pages},
+      {r::kSize, &book.size},             {r::kCallNumber, &book.call_number}, {r::kPlace, &book.place},
+      {r::kIsbn, &book.isbn},             {r::kNote, &book.note},         {r::kContents, &book.contents},
+      {r::kSubjects, &book.subjects}};
+  for (const auto& [label, text] : terms) html += Term(label, HtmlEscape(*text));
+  html += Term(r::kNumber, std::to_string(book.number));
+  html += Term(r::kState, StateHtml(book));
   html += "</dl>\n";
   // The series is searched with the title box, which tests the series fields too.
   std::string links = SearchLink(script_name, "author", Text(catalogue, F::kAuthor), r::kSameAuthor);

@@ -8,6 +8,7 @@
 
 #include "catalogue/catalogue_service.h"
 #include "opac/pages.h"
+#include "opac/records.h"
 
 namespace shelfra::opac {
 
