@@ -163,10 +163,9 @@ std::vector<std::vector<std::string>> CatalogueService::WindowAt(const std::vect
   for (size_t i = 0; i < positions.size(); ++i) wanted.emplace_back(positions[i], i);
   std::sort(wanted.begin(), wanted.end());
   std::vector<std::vector<std::string>> rows(positions.size());
-  answer_.First();
-  int position = 0;
+  // The answer query has no filter, so its cursor positions are the answer's positions.
   for (const auto& [target, place] : wanted) {
-    for (; position < target && !answer_.AtEnd(); ++position) answer_.MoveNext();
+    if (answer_.CursorPosition() != target) answer_.FirstFrom(target);
     if (answer_.AtEnd()) break;
     for (const TField* column : columns) rows[place].push_back(column->DisplayText());
   }
@@ -202,6 +201,18 @@ std::vector<std::string> CatalogueService::BookRow(const std::vector<std::string
   for (std::string_view field : fields) row.push_back(books_.FieldNamed(field).DisplayText());
   return row;
 }
+
+bool CatalogueService::BookFrom(int64_t record) {
+  books_.FirstFrom(record);
+  return !books_.AtEnd();
+}
+
+bool CatalogueService::NextBook() {
+  books_.MoveNext();
+  return !books_.AtEnd();
+}
+
+int64_t CatalogueService::BookPosition() const { return books_.CursorPosition(); }
 
 bool CatalogueService::FindBook(int32_t number) {
   return books_.SeekEqual(RegistrationNumberField(), {TSeekValue(number)});

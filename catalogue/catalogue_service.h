@@ -86,6 +86,14 @@ class CatalogueService {
   // The current book as the display texts of `fields`, as Window gives a row.
   std::vector<std::string> BookRow(const std::vector<std::string_view>& fields);
 
+  // Walking the book table in its own order: BookFrom makes the first book at or after record
+  // number `record` (0 is the first; deleted records are passed over) the current one, NextBook
+  // the one after the current; false when there is none. BookPosition is the current book's
+  // record number (-1 when there is none). Requires: the book table is open.
+  bool BookFrom(int64_t record);
+  bool NextBook();
+  int64_t BookPosition() const;
+
   // Makes the book whose registration number is `number` the book table's current record;
   // false when there is none.
   bool FindBook(int32_t number);

@@ -79,6 +79,19 @@ void TDataSet::First() {
   at_end_ = !InternalFirst();
 }
 
+void TDataSet::FirstFrom(int64_t position) {
+  CheckActive();
+  at_end_ = position < 0 ? !InternalFirst() : !InternalFirstFrom(static_cast<size_t>(position));
+}
+
+bool TDataSet::InternalFirstFrom(size_t position) {
+  if (!InternalFirst()) return false;
+  for (size_t k = 0; k < position; ++k) {
+    if (!InternalNext()) return false;
+  }
+  return true;
+}
+
 int TDataSet::CountRecords() {
   CheckActive();
   return -1;

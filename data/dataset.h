@@ -57,6 +57,13 @@ class TDataSet : public TComponent {
   bool AtEnd() const { return at_end_; }
   // Moves to the first record (that passes the filter). Raises EDatabaseError when closed.
   void First();
+  // Moves to the first record (that passes the filter) at or after cursor position `position`
+  // (see CursorPosition); AtEnd when there is none. Raises EDatabaseError when closed.
+  void FirstFrom(int64_t position);
+  // Where the current record stands in the dataset's cursor: for a table in its own order its
+  // record number (deleted records count), for an answer its place in the answer (0 is the
+  // first); -1 when there is no current record or the dataset has no cursor of its own.
+  virtual int64_t CursorPosition() const { return -1; }
 
   // Number of records the dataset yields (after filtering); -1 when it cannot be counted.
   // Raises EDatabaseError when the dataset is closed.
@@ -97,6 +104,9 @@ class TDataSet : public TComponent {
   virtual bool InternalNext() = 0;
   // Makes the first record current; false when there is none.
   virtual bool InternalFirst() = 0;
+  // FirstFrom's move; the default (a dataset without a cursor of its own) moves to the first
+  // record and on `position` times.
+  virtual bool InternalFirstFrom(size_t position);
   // Base: finds nothing. On success the found record is current.
   virtual bool InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
                             bool case_insensitive, bool partial);

@@ -140,6 +140,20 @@ TEST_F(DataSetTest, TableYieldsRecordsInNaturalOrderWithoutDeletedOnes) {
   EXPECT_EQ(zosho_->FieldAt(3).StringValue(), Sjis("吾輩は猫である"));
 }
 
+TEST_F(DataSetTest, FirstFromLandsOnTheFirstLiveRecordAtOrAfterARecordNumber) {
+  zosho_->Open();
+  // Record 3 is deleted: from 3 the table lands on 4; past the last record there is none.
+  const std::pair<int64_t, int64_t> cases[] = {{0, 0}, {2, 2}, {3, 4}, {6, 6}, {7, -1}, {100, -1}};
+  for (const auto& [from, landed] : cases) {
+    zosho_->FirstFrom(from);
+    EXPECT_EQ(zosho_->AtEnd(), landed < 0) << from;
+    EXPECT_EQ(zosho_->CursorPosition(), landed) << from;
+  }
+  zosho_->FirstFrom(3);
+  zosho_->MoveNext();
+  EXPECT_EQ(zosho_->CursorPosition(), 5);
+}
+
 TEST_F(DataSetTest, FieldTextsFollowTheTypeRules) {
   zosho_->Open();
   TField& date = zosho_->FieldNamed(Sjis("登録日"));

@@ -157,9 +157,11 @@ int64_t TEngineDataSet::RecordsAhead() const {
   return static_cast<int64_t>(answer_.size() - position_);
 }
 
-bool TEngineDataSet::InternalFirst() {
+bool TEngineDataSet::InternalFirst() { return InternalFirstFrom(0); }
+
+bool TEngineDataSet::InternalFirstFrom(size_t position) {
   const size_t size = CursorSize();
-  for (size_t p = 0; p < size; ++p) {
+  for (size_t p = position; p < size; ++p) {
     if (Visible(p)) {
       CheckEngine(file_->CheckIntact());
       position_ = p;

@@ -43,6 +43,7 @@ class TEngineDataSet : public TDataSet {
   // answer tells without their rows being read (the field is the one it groups by, no filter
   // is active); nothing otherwise.
   std::optional<std::array<int, 256>> IndexedLeadingByteCounts(int field_no) const;
+  int64_t CursorPosition() const override { return has_current_ ? static_cast<int64_t>(position_) : -1; }
 
  protected:
   // Attaches the cursor: all records of `file` in natural order, or (with `answer`) the listed
@@ -56,6 +57,7 @@ class TEngineDataSet : public TDataSet {
 
   bool InternalNext() override;
   bool InternalFirst() override;
+  bool InternalFirstFrom(size_t position) override;
   // A scan from the first record for the first one (passing the filter) whose fields equal the
   // values, each value made a constant of its field's type.
   bool InternalSeek(const std::vector<TField*>& fields, const std::vector<TSeekValue>& values,
