@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs every test:
-#   1. the browser tests of a whole visit (lighttpd and headless Chromium),
+#   1. the browser tests of a whole visit (lighttpd and headless Chromium), then the clients'
+#      tests of the machine-readable answers (scripts/clients_test.sh: feed, harvester and
+#      XML readers, the JSON interface's examples),
 #   2. two short load runs under lighttpd (every response checked): the scan alone, then the
 #      search index with the book table replaced three times while it runs,
 #   3. a smoke run of every fuzz target (libFuzzer),
@@ -12,7 +14,7 @@
 #
 # Usage: scripts/test.sh [--quick]
 #   --quick   only builds and runs step 7, for the edit-build-test loop: installs nothing,
-#             and skips the browser, load, fuzz, sanitizer, release-build and package steps
+#             and skips the browser, clients, load, fuzz, sanitizer, release-build and package steps
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/lib.sh"
@@ -41,6 +43,7 @@ step() {
   "$@" || { echo "=== FAILED: $*" >&2; status=1; }
 }
 step "$root/scripts/browser_test.sh"
+step "$root/scripts/clients_test.sh"
 step "$root/scripts/load_test.sh" --short
 step "$root/scripts/load_test.sh" --short --swap 3 --report "$root/build-load/load-report-swap.md"
 step "$root/scripts/fuzz.sh"
