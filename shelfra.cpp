@@ -44,6 +44,7 @@ int main() {
   request.path = Environment("PATH_INFO");
   request.if_none_match = Environment("HTTP_IF_NONE_MATCH");
   request.if_modified_since = Environment("HTTP_IF_MODIFIED_SINCE");
+  request.origin = opac::Origin(Environment("HTTPS"), Environment("SERVER_NAME"), Environment("SERVER_PORT"));
   const bool head = request.method == "HEAD";
   std::optional<std::vector<std::pair<std::string, std::string>>> parameters = opac::ParseQuery(Environment("QUERY_STRING"));
   if (!parameters) {

@@ -67,6 +67,29 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ParseQuery(std::
   return parameters;
 }
 
+std::string Origin(std::string_view https, std::string_view server_name, std::string_view server_port) {
+  const bool secure = https == "on" || https == "1";
+  auto host_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+  };
+  bool host = !server_name.empty() && server_name.size() <= 253;
+  if (host && server_name.front() == '[') {  // an IPv6 address
+    host = server_name.size() > 2 && server_name.back() == ']';
+    for (char c : server_name.substr(1, server_name.size() - 2)) {
+      host = host && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.');
+    }
+  } else {
+    for (char c : server_name) host = host && host_char(c);
+  }
+  bool port = !server_port.empty() && server_port.size() <= 5;
+  for (char c : server_port) port = port && c >= '0' && c <= '9';
+  std::string origin = secure ? "https://" : "http://";
+  if (!host) return origin + "localhost";
+  origin += server_name;
+  if (port && server_port != (secure ? "443" : "80")) origin.append(":").append(server_port);
+  return origin;
+}
+
 std::string QueryEscape(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;

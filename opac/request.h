@@ -17,6 +17,7 @@ struct Request {
   std::vector<std::pair<std::string, std::string>> parameters;  // decoded, in order
   std::string if_none_match;      // the request's If-None-Match, "" when absent
   std::string if_modified_since;  // the request's If-Modified-Since, "" when absent
+  std::string origin;  // "http://host[:port]" that absolute addresses start with (see Origin)
 
   // The value of the first parameter named `name` (case counts); "" when there is none.
   std::string Value(std::string_view name) const;
@@ -26,6 +27,13 @@ struct Request {
 // empty pieces between "&" are skipped and a piece without "=" has the empty value. Nothing when
 // an escape is not "%" and two hex digits, or when a name or value is no well-formed UTF-8.
 std::optional<std::vector<std::pair<std::string, std::string>>> ParseQuery(std::string_view query);
+
+// The scheme, host and port of the server's absolute addresses from the CGI variables HTTPS
+// ("on" or "1": https), SERVER_NAME and SERVER_PORT (left out when it is the scheme's own):
+// "https://opac.example.org", "http://127.0.0.1:8080". A name that is not a host name (letters,
+// digits, "-" and "." only, or an IPv6 address in brackets) gives "http://localhost", so no
+// request can write markup or another site into an address.
+std::string Origin(std::string_view https, std::string_view server_name, std::string_view server_port);
 
 // `text` percent-escaped for a query value: ASCII letters, digits and "-._~" stay, every other
 // byte becomes "%XX" (a blank too, as "%20").

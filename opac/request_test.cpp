@@ -35,6 +35,23 @@ TEST(RequestTest, QueriesDecodeExactlyOrNotAtAll) {
   EXPECT_EQ(QueryEscape("ね a-Z_~.&"), "%E3%81%AD%20a-Z_~.%26");
 }
 
+TEST(RequestTest, AbsoluteAddressesStartWithAPlainOrigin) {
+  struct Case {
+    const char *https, *name, *port, *origin;
+  } cases[] = {
+      {"", "opac.example.org", "80", "http://opac.example.org"},
+      {"on", "opac.example.org", "443", "https://opac.example.org"},
+      {"1", "opac.example.org", "8443", "https://opac.example.org:8443"},
+      {"off", "127.0.0.1", "8080", "http://127.0.0.1:8080"},
+      {"", "[::1]", "8080", "http://[::1]:8080"},
+      {"", "evil.example/\"><x", "80", "http://localhost"},
+      {"", "a@b", "80", "http://localhost"},
+      {"", "", "80", "http://localhost"},
+      {"", "host", "80x", "http://host"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Origin(c.https, c.name, c.port), c.origin) << c.name;
+}
+
 TEST(RequestTest, CatalogueTextIsShownAsEscapedUtf8) {
   EXPECT_EQ(Shown("<b>\"&'\x82\xCB"), "&lt;b&gt;&quot;&amp;&#39;ね");
   EXPECT_EQ(Shown("a\x80z"), "a\xEF\xBF\xBDz");  // a byte that starts no character
