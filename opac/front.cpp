@@ -5,13 +5,13 @@
 
 #include "base/exceptions.h"
 #include "base/profile.h"
-#include "base/sjis_utf8.h"
 #include "catalogue/catalogue_service.h"
 #include "catalogue/settings.h"
 #include "opac/freshness.h"
 #include "opac/html.h"
 #include "opac/pages.h"
 #include "opac/results.h"
+#include "opac/search_request.h"
 #include "opac_res.h"
 
 namespace shelfra::opac {
@@ -82,34 +82,6 @@ std::optional<int> Count(std::string_view text) {
   return value;
 }
 
-// The boxes of the form in Shift_JIS; nothing, and `notice_html` says which characters stopped
-// it, when a word holds a character the catalogue's Shift_JIS lacks.
-std::optional<WordCriteria> InCatalogueText(const FormValues& values, std::string& notice_html) {
-  WordCriteria criteria;
-  const std::pair<const std::string*, std::string*> boxes[] = {{&values.q, &criteria.q},
-                                                               {&values.title, &criteria.title},
-                                                               {&values.author, &criteria.author},
-                                                               {&values.keyword, &criteria.keyword}};
-  std::string missing_html;
-  for (const auto& [utf8, sjis] : boxes) {
-    uint32_t missing = 0;
-    if (Utf8ToSjis(*utf8, *sjis, missing) != Utf8ToSjisResult::kOk) {
-      missing_html += ' ';
-      missing_html += NamedCharacter(missing);
-    }
-  }
-  criteria.class_prefix = values.class_prefix;
-  if (missing_html.empty()) return criteria;
-  notice_html = std::string(r::kNoSjisText) + missing_html;
-  return std::nullopt;
-}
-
-// The boxes as the request fills them.
-FormValues FormValuesOf(const Request& request) {
-  return FormValues{request.Value("q"), request.Value("title"), request.Value("author"), request.Value("keyword"),
-                    request.Value("class")};
-}
-
 // The result page's title names its search and page, so that pages in a history or in tabs
 // tell themselves apart.
 std::string ResultsTitle(const FormValues& values, int page) {
@@ -127,33 +99,28 @@ std::string ResultsTitle(const FormValues& values, int page) {
 }
 
 Answer Search(const Request& request) {
-  const FormValues values = FormValuesOf(request);
-  const std::string& klass = values.class_prefix;
-  if (!klass.empty() && (klass.size() != 1 || klass[0] < '0' || klass[0] > '9')) {
-    return Message(400, request.script_name, r::kBadRequestHeading, r::kBadClass);
+  const SearchAsked asked = ReadSearch(request);
+  auto bad = [&](std::string_view text) { return Message(400, request.script_name, r::kBadRequestHeading, text); };
+  switch (asked.problem) {
+    case SearchProblem::kBadClass: return bad(r::kBadClass);
+    case SearchProblem::kBadPaging: return bad(r::kBadPaging);
+    case SearchProblem::kBadSort: return bad(r::kBadSort);
+    case SearchProblem::kTooManyWords: return bad(r::kTooManyWords);
+    case SearchProblem::kUnsearchable: {
+      std::string notice_html(r::kNoSjisText);
+      for (uint32_t code : asked.unsearchable) notice_html.append(" ").append(NamedCharacter(code));
+      return SearchPage(request, asked.values, notice_html);
+    }
+    case SearchProblem::kEmpty: return SearchPage(request, asked.values, r::kEmptySearch);
+    case SearchProblem::kNone: break;
   }
-  const std::string per_text = request.Value("per");
-  const std::string page_text = request.Value("page");
-  const std::optional<int> per = per_text.empty() ? 20 : Count(per_text);
-  const std::optional<int> page = page_text.empty() ? 1 : Count(page_text);
-  if (!per || (*per != 20 && *per != 50 && *per != 100) || !page) {
-    return Message(400, request.script_name, r::kBadRequestHeading, r::kBadPaging);
-  }
-  const std::string sort = request.Value("sort");
-  const std::optional<AnswerOrder> order = sort.empty() ? AnswerOrder::kReading : AnswerOrderNamed(sort);
-  if (!order) return Message(400, request.script_name, r::kBadRequestHeading, r::kBadSort);
-  std::string notice_html;
-  const std::optional<WordCriteria> criteria = InCatalogueText(values, notice_html);
-  if (!criteria) return SearchPage(request, values, notice_html);
-  if (criteria->OverfullBox()) return Message(400, request.script_name, r::kBadRequestHeading, r::kTooManyWords);
-  if (criteria->Empty()) return SearchPage(request, values, r::kEmptySearch);
-
   CatalogueDatasets opened;
   opened.Open();
-  CatalogueService& catalogue = opened.catalogue;
   const std::vector<std::string> class_names = ClassNames();
-  const ResultPaging paging{request.script_name, values, *per, *page, sort, *order, &class_names};
-  return Page(200, request.script_name, ResultsTitle(values, *page), ResultList(catalogue, *criteria, paging));
+  const ResultPaging paging{request.script_name, asked.values, asked.per, asked.page, asked.sort, asked.order,
+                            &class_names};
+  return Page(200, request.script_name, ResultsTitle(asked.values, asked.page),
+              ResultList(opened.catalogue, asked.criteria, paging));
 }
 
 Answer Book(const Request& request, std::string_view number_text) {
