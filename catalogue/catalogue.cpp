@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "catalogue/identifier.h"
 #include "catalogue_res.h"
 
 namespace shelfra {
@@ -195,6 +196,10 @@ SearchIndexFields CatalogueIndexFields() {
   // A class search is a range of the class codes' order, and an answer is counted by class
   // without reading its rows.
   fields.grouped = r::kFieldClassCode;
+  // An ISBN is found by the one form its ISBN-10 and ISBN-13 share.
+  fields.keyed = r::kFieldIsbn;
+  fields.key_rule = std::string(kIsbnKeyRule);
+  fields.key_of = [](std::string_view text) { return text.size() < 10 ? std::string() : IsbnKey(text); };
   return fields;
 }
 

@@ -93,5 +93,8 @@ std::string StatementLine(std::string_view line_template, std::string_view crite
 // page seeks, and the result list's fields, so the list is written without reading the table,
 // with the fields its other orders sort by and the book's flags its rows show.
 SearchIndexFields CatalogueIndexFields();
+// The name of the rule by which the index keys the ISBN field (IsbnKey of texts of at least 10
+// bytes); a changed rule gets a new name, so an index made by the old one is not asked.
+inline constexpr std::string_view kIsbnKeyRule = "isbn-key-1";
 
 }  // namespace shelfra

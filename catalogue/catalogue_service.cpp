@@ -185,13 +185,33 @@ std::vector<int32_t> CatalogueService::IdentifiedBooks(std::string_view word, st
   };
   if (const std::optional<int32_t> n = RegistrationNumberWord(word); n && FindBook(*n)) take();
   if (!IsIsbnWord(word)) return numbers;
-  const std::string key = IsbnKey(word);
-  const TField& isbn = books_.FieldNamed(BookFieldName(BookField::kIsbn));
+  for (int32_t n : BooksWithIsbn(word)) {
+    if (FindBook(n)) take();
+  }
+  return numbers;
+}
+
+std::vector<int32_t> CatalogueService::BooksWithIsbn(std::string_view isbn) {
+  std::vector<int32_t> numbers;
+  if (!IsIsbnWord(isbn)) return numbers;
+  const std::string key = IsbnKey(isbn);
+  const TField& field = books_.FieldNamed(BookFieldName(BookField::kIsbn));
+  const TField& number = books_.FieldNamed(RegistrationNumberField());
   std::string text;
+  if (const auto records = books_.IndexedKeyRecords(BookFieldName(BookField::kIsbn), kIsbnKeyRule, key)) {
+    // Each record the index names is read and checked as the scan would check it.
+    for (int64_t record : *records) {
+      books_.FirstFrom(record);
+      if (books_.AtEnd() || books_.CursorPosition() != record) continue;
+      text = field.StringValue();
+      if (text.size() >= 10 && IsbnKey(text) == key) numbers.push_back(number.IntegerValue());
+    }
+    return numbers;
+  }
   for (books_.First(); !books_.AtEnd(); books_.MoveNext()) {
-    text = isbn.StringValue();
+    text = field.StringValue();
     if (text.size() < 10 || IsbnKey(text) != key) continue;
-    take();
+    numbers.push_back(number.IntegerValue());
   }
   return numbers;
 }

@@ -79,10 +79,14 @@ class CatalogueService {
 
   // The registration numbers of the books `word` names as an identifier, in this order: the
   // book whose registration number it is (RegistrationNumberWord), then those whose ISBN it is
-  // as ISBN-10 or ISBN-13 (IsIsbnWord; the ISBN field compared through IsbnKey, a scan of the
-  // book table, which the index does not hold), each once, only those whose class code starts
-  // with `class_prefix`. Requires: the book table is open.
+  // (BooksWithIsbn), each once, only those whose class code starts with `class_prefix`.
+  // Requires: the book table is open.
   std::vector<int32_t> IdentifiedBooks(std::string_view word, std::string_view class_prefix);
+  // The registration numbers of the books whose ISBN is `isbn` as ISBN-10 or ISBN-13 (the field
+  // compared through IsbnKey; found through the search index's keys when it is current, else
+  // by a scan of the book table), in table order; none when `isbn` has no ISBN's shape
+  // (IsIsbnWord). Requires: the book table is open.
+  std::vector<int32_t> BooksWithIsbn(std::string_view isbn);
   // The current book as the display texts of `fields`, as Window gives a row.
   std::vector<std::string> BookRow(const std::vector<std::string_view>& fields);
 

@@ -6,6 +6,7 @@
 #include "data/database.h"
 #include "data/engine_error.h"
 #include "engine/dbf_file.h"
+#include "engine/search_index.h"
 #include "data_res.h"
 
 namespace shelfra {
@@ -35,6 +36,18 @@ void TTable::InternalOpen() {
 const SearchIndex* TTable::SeekIndex() {
   if (database_ == nullptr || table_file_ == nullptr) return nullptr;
   return database_->SearchIndexFor(*table_file_).get();
+}
+
+std::optional<std::vector<int64_t>> TTable::IndexedKeyRecords(std::string_view field_name, std::string_view rule,
+                                                               std::string_view key) {
+  const int field = FieldNamed(field_name).FieldNo();
+  const SearchIndex* index = SeekIndex();
+  if (index == nullptr) return std::nullopt;
+  std::vector<uint32_t> records;
+  const bool answered = index->FindKey(field, rule, key, records);
+  SeekIndexUsed();  // a damaged index is made again
+  if (!answered) return std::nullopt;
+  return std::vector<int64_t>(records.begin(), records.end());
 }
 
 void TTable::SeekIndexUsed() {

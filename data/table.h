@@ -1,7 +1,10 @@
 // TTable: a dataset over one table file of the alias directory, records in natural order.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/db_dataset.h"
@@ -27,6 +30,13 @@ class TTable : public TDBDataSet {
   void SetFieldDefs(std::vector<TFieldDef> defs) { field_defs_ = std::move(defs); }
   bool StoreDefs() const { return store_defs_; }
   void SetStoreDefs(bool store) { store_defs_ = store; }
+
+  // The record numbers (FirstFrom positions), in table order, of the live records whose field
+  // `field_name` has the key `key` by the rule `rule`, when the table's search index keeps
+  // that field's keys by that rule (SearchIndexFields::keyed); nothing otherwise, and the caller
+  // scans. Raises EDatabaseError when closed or for a missing field.
+  std::optional<std::vector<int64_t>> IndexedKeyRecords(std::string_view field_name, std::string_view rule,
+                                                         std::string_view key);
 
  protected:
   // Opens "<alias directory>/<TableName>". Raises EDatabaseError "<name>: TableName property

@@ -21,6 +21,7 @@
 #include "engine/crc32c.h"
 #include "engine/dbf_file.h"
 #include "engine/index_format.h"
+#include "engine/index_pass.h"
 #include "engine/index_runs.h"
 #include "engine/index_writer.h"
 #include "engine/search_index.h"
@@ -30,242 +31,9 @@ namespace shelfra {
 
 namespace {
 
-// Slots of fields this short keep their texts together, after the others, so that a search
-// testing only them (the class code) reads and checks a few pages rather than every record's
-// texts. They are collected in memory: a few bytes a record.
-constexpr int kCompactSlotLength = 32;
-// The set of pairs one record holds, emptied for each record in constant time: a slot is in
-// the set when its stamp is the current record's. Open addressing, kept at most half full.
-class PairSet {
- public:
-  PairSet() { Resize(12); }
-  void Clear() {
-    if (++stamp_ == 0) {  // the stamps wrapped around: forget them all
-      std::fill(stamps_.begin(), stamps_.end(), 0);
-      stamp_ = 1;
-    }
-    count_ = 0;
-  }
-  // True when `pair` was not in the set yet (it is now).
-  bool Insert(uint32_t pair) {
-    if (count_ * 2 >= pairs_.size()) Grow();
-    const size_t mask = pairs_.size() - 1;
-    size_t i = static_cast<size_t>((pair * 0x9E3779B1u) >> (32 - bits_));
-    while (stamps_[i] == stamp_) {
-      if (pairs_[i] == pair) return false;
-      i = (i + 1) & mask;
-    }
-    stamps_[i] = stamp_;
-    pairs_[i] = pair;
-    ++count_;
-    return true;
-  }
-
- private:
-  void Resize(int bits) {
-    bits_ = bits;
-    pairs_.assign(size_t{1} << bits, 0);
-    stamps_.assign(size_t{1} << bits, 0);
-    stamp_ = 1;
-    count_ = 0;
-  }
-  // A record with more different pairs than the table holds: a table twice the size.
-  void Grow() {
-    std::vector<uint32_t> kept;
-    for (size_t i = 0; i < pairs_.size(); ++i) {
-      if (stamps_[i] == stamp_) kept.push_back(pairs_[i]);
-    }
-    Resize(bits_ + 1);
-    for (uint32_t pair : kept) Insert(pair);
-  }
-  std::vector<uint32_t> pairs_;
-  std::vector<uint32_t> stamps_;
-  uint32_t stamp_ = 1;
-  size_t count_ = 0;
-  int bits_ = 0;
-};
-
-// What the pass over the table collects besides the texts, which go straight into the file.
-struct Collected {
-  std::vector<uint32_t> fields;      // table field of each slot
-  uint32_t sort_slot = kNoSlot;
-  int number_field = -1;
-  std::vector<uint32_t> records;     // record number of each live record
-  std::vector<std::vector<uint32_t>> spans;  // per slot: start and end of each live record's text
-  std::vector<std::string> compact;  // per slot: the texts of a compact slot (else empty)
-  std::vector<bool> is_compact;
-  std::vector<uint32_t> shown;       // table field of each shown field
-  std::vector<uint32_t> rows;        // start and end of each live record's shown row, in the rows file
-  std::vector<IndexNumberEntry> numbers;
-  std::string keys;                  // sort keys of the sort slot, one after the other
-  std::vector<uint64_t> key_starts;
-  uint32_t group_slot = kNoSlot;
-  std::string group_texts;           // folded texts of the grouped slot, one after the other
-  std::vector<uint32_t> group_starts;
-  std::vector<uint8_t> group_bytes;  // first byte of the grouped field's value per live record
-};
-
-// The slots of the held fields the table has as character fields, and the number field.
-void ChooseFields(const DbfFile& file, const SearchIndexFields& wanted, Collected& c) {
-  for (const std::string& name : wanted.texts) {
-    const int field = file.FieldIndex(name);
-    if (field < 0 || file.Fields()[static_cast<size_t>(field)].dbf_type != 'C') continue;
-    if (std::find(c.fields.begin(), c.fields.end(), static_cast<uint32_t>(field)) != c.fields.end()) continue;
-    if (SameFieldName(name, wanted.sort)) c.sort_slot = static_cast<uint32_t>(c.fields.size());
-    if (SameFieldName(name, wanted.grouped)) c.group_slot = static_cast<uint32_t>(c.fields.size());
-    c.fields.push_back(static_cast<uint32_t>(field));
-  }
-  c.number_field = wanted.number.empty() ? -1 : file.FieldIndex(wanted.number);
-  if (c.number_field >= 0 &&
-      CategoryOf(file.Fields()[static_cast<size_t>(c.number_field)].type) != ValueCategory::kNumber) {
-    c.number_field = -1;
-  }
-  c.spans.resize(c.fields.size());
-  c.compact.resize(c.fields.size());
-  for (uint32_t field : c.fields) c.is_compact.push_back(file.Fields()[field].length <= kCompactSlotLength);
-  for (const std::string& name : wanted.shown) {
-    const int field = file.FieldIndex(name);
-    if (field < 0 || c.shown.size() == kMaxShownFields) continue;
-    if (std::find(c.shown.begin(), c.shown.end(), static_cast<uint32_t>(field)) != c.shown.end()) continue;
-    c.shown.push_back(static_cast<uint32_t>(field));
-  }
-}
-
-// Appends the shown row of `record`, laid out as the file's layout says.
-void AppendShownRow(const DbfFile& file, const std::vector<uint32_t>& shown, std::string_view record,
-                    std::string& row) {
-  for (uint32_t field : shown) {
-    const DbfField& f = file.Fields()[field];
-    std::string_view bytes = record.substr(static_cast<size_t>(f.offset), static_cast<size_t>(f.length));
-    if (f.dbf_type == 'C') {
-      while (!bytes.empty() && bytes.back() == ' ') bytes.remove_suffix(1);
-    }
-    const unsigned char length[2] = {static_cast<unsigned char>(bytes.size() & 0xFF),
-                                     static_cast<unsigned char>(bytes.size() >> 8)};
-    row.append(reinterpret_cast<const char*>(length), 2);
-    row.append(bytes);
-  }
-  if (file.NullFlagsOffset() >= 0) {
-    row.append(record.substr(static_cast<size_t>(file.NullFlagsOffset()), static_cast<size_t>(file.NullFlagsLength())));
-  }
-}
-
-IndexStatus TooLarge(const char* what) {
-  return IndexStatus::Failed(IndexReason::kTooLarge, std::string("the ") + what + " exceed 4 GB");
-}
-
-// The pass over the table, record by record: each live record's folded texts appended to the
-// index file (counted from `text_start`), its shown row to the rows' side file, its sort key,
-// number and character pairs collected.
-class Pass {
- public:
-  Pass(const DbfFile& file, Collected& c, IndexWriter& w, uint64_t text_start, SideFile& rows, PairRuns& runs)
-      : file_(file), c_(c), w_(w), text_start_(text_start), rows_(rows), runs_(runs) {}
-
-  // Takes live record `number`; false (with the reason in Status()) when the index cannot be
-  // made.
-  bool Record(uint32_t number, std::string_view record) {
-    const uint32_t ordinal = static_cast<uint32_t>(c_.records.size());
-    c_.records.push_back(number);
-    if (c_.number_field >= 0) {
-      // A not-a-number (a stored double) equals no number sought and has no place in the
-      // sorted list.
-      TFieldValue value = file_.Decode(record, c_.number_field);
-      if (!value.is_null && !std::isnan(value.number)) c_.numbers.push_back(IndexNumberEntry{value.number, number, 0});
-    }
-    pairs_.Clear();
-    for (size_t s = 0; s < c_.fields.size(); ++s) {
-      if (!Text(s, record, ordinal)) return false;
-    }
-    if (!c_.shown.empty()) {
-      row_.clear();
-      AppendShownRow(file_, c_.shown, record, row_);
-      const uint64_t start = rows_.Size();
-      if (start + row_.size() > UINT32_MAX) return Fail(TooLarge("shown rows"));
-      rows_.Append(row_);
-      c_.rows.push_back(static_cast<uint32_t>(start));
-      c_.rows.push_back(static_cast<uint32_t>(start + row_.size()));
-    }
-    IndexStatus spilled = runs_.SpillWhenFull();
-    return spilled.Ok() || Fail(std::move(spilled));
-  }
-  IndexStatus& Status() { return status_; }
-
- private:
-  // The folded text of slot `s` of the record.
-  bool Text(size_t s, std::string_view record, uint32_t ordinal) {
-    const TFieldValue value = file_.Decode(record, static_cast<int>(c_.fields[s]));
-    const std::string_view text = value.text;
-    folded_.clear();
-    AppendFolded(text, folded_);
-    // A compact slot's spans count from the start of its own texts until they are written.
-    const uint64_t start = c_.is_compact[s] ? c_.compact[s].size() : w_.Offset() - text_start_;
-    if (start + folded_.size() > UINT32_MAX) return Fail(TooLarge("folded texts"));
-    if (c_.is_compact[s]) {
-      c_.compact[s] += folded_;
-    } else {
-      w_.Append(folded_.data(), folded_.size());
-    }
-    c_.spans[s].push_back(static_cast<uint32_t>(start));
-    c_.spans[s].push_back(static_cast<uint32_t>(start + folded_.size()));
-    ForEachPair(folded_, [&](uint32_t pair) {
-      if (pairs_.Insert(pair)) runs_.Add(pair, ordinal);
-    });
-    if (s == c_.sort_slot) {
-      c_.key_starts.push_back(c_.keys.size());
-      AppendSortKey(text, c_.keys);
-    }
-    if (s == c_.group_slot) {
-      if (c_.group_texts.size() + folded_.size() > UINT32_MAX) return Fail(TooLarge("folded texts"));
-      c_.group_starts.push_back(static_cast<uint32_t>(c_.group_texts.size()));
-      c_.group_texts += folded_;
-      c_.group_bytes.push_back(value.is_null || text.empty() ? 0 : static_cast<uint8_t>(text[0]));
-    }
-    return true;
-  }
-  bool Fail(IndexStatus status) {
-    status_ = std::move(status);
-    return false;
-  }
-
-  const DbfFile& file_;
-  Collected& c_;
-  IndexWriter& w_;
-  uint64_t text_start_;
-  SideFile& rows_;
-  PairRuns& runs_;
-  PairSet pairs_;
-  std::string folded_;
-  std::string row_;
-  IndexStatus status_;
-};
-
-// A table that could not be read to its end, or that changed while it was read, must not
-// leave behind an index of bytes it no longer holds.
-IndexStatus TableChanged() {
-  return IndexStatus::Failed(IndexReason::kTableChanged, "the table changed while it was read");
-}
-
-// The pass over the table (Pass), then the runs' last entries spilled and the rows' side file
-// flushed.
-IndexStatus CollectRecords(const DbfFile& file, Collected& c, IndexWriter& w, uint64_t text_start, PairRuns& runs,
-                           SideFile& rows) {
-  Pass pass(file, c, w, text_start, rows, runs);
-  const uint32_t length = file.RecordLength();
-  EngineStatus scanned = file.ScanChunks([&](uint32_t first, uint32_t n, std::string_view chunk) {
-    for (uint32_t i = 0; i < n; ++i) {
-      std::string_view record = chunk.substr(static_cast<size_t>(i) * length, length);
-      if (!DbfFile::IsDeleted(record) && !pass.Record(first + i, record)) return false;
-    }
-    return true;
-  });
-  if (!scanned.Ok()) return TableChanged();
-  if (!pass.Status().Ok()) return std::move(pass.Status());
-  IndexStatus spilled = runs.Finish();
-  rows.Flush();
-  if (rows.Error() != 0) return IndexStatus::Refused(IndexReason::kWriteFailed, "cannot write the side file", rows.Error());
-  return spilled;
-}
+using index_build::Collected;
+using index_build::TableChanged;
+using index_build::TooLarge;
 
 // The live records in sort order (a stable sort by the sort key, so equal keys keep table
 // order) and each one's place in it.
@@ -341,6 +109,7 @@ IndexFileHeader HeaderFor(const DbfFile& file, const Collected& c) {
   h.group_slot = c.group_slot;
   h.path_length = static_cast<uint32_t>(file.ResolvedPath().size());
   h.number_field = c.number_field >= 0 ? static_cast<uint32_t>(c.number_field) : kNoSlot;
+  h.keyed_field = c.keyed_field >= 0 ? static_cast<uint32_t>(c.keyed_field) : kNoSlot;
   const FileIdentity& identity = file.Identity();
   h.table_device = identity.device;
   h.table_inode = identity.inode;
@@ -364,7 +133,7 @@ IndexStatus WriteCompactTexts(Collected& c, IndexWriter& w, uint64_t text_start)
 // The sections that follow the texts: the shown rows (copied from their side file in sort
 // order: a sorted answer reads them front to back), the record numbers, the order and the
 // ranks, the grouped order and first bytes, the slots, the shown fields and rows, the record
-// lists and the numbers.
+// lists, the numbers and the keys.
 IndexStatus WriteSections(int rows_fd, const SideFile& rows_file, Collected& c, const PairRuns& runs,
                           uint64_t text_start, uint64_t text_size, IndexFileHeader& h, IndexWriter& w) {
   std::vector<uint32_t> order, rank;
@@ -405,6 +174,11 @@ IndexStatus WriteSections(int rows_fd, const SideFile& rows_file, Collected& c, 
                    [](const IndexNumberEntry& a, const IndexNumberEntry& b) { return a.value < b.value; });
   h.numbers_offset = w.Section(c.numbers);
   h.number_count = c.numbers.size();
+  std::stable_sort(c.key_entries.begin(), c.key_entries.end(), [](const IndexKeyEntry& a, const IndexKeyEntry& b) {
+    return std::memcmp(a.key, b.key, sizeof a.key) < 0;
+  });
+  h.keys_offset = w.Section(c.key_entries);
+  h.key_count = c.key_entries.size();
   return {};
 }
 
@@ -430,7 +204,8 @@ IndexStatus WriteFailed(int err) { return IndexStatus::Refused(IndexReason::kWri
 
 // Writes the whole file to `fd` in one pass over the table, with the side files `pairs_fd`
 // and `rows_fd`.
-IndexStatus WriteIndex(int fd, int pairs_fd, int rows_fd, const DbfFile& file, Collected& c, size_t run_entries) {
+IndexStatus WriteIndex(int fd, int pairs_fd, int rows_fd, const DbfFile& file, Collected& c, std::string_view key_rule,
+                       size_t run_entries) {
   IndexFileHeader h = HeaderFor(file, c);
   IndexWriter w(fd);
   w.Append(&h, sizeof h);
@@ -439,10 +214,14 @@ IndexStatus WriteIndex(int fd, int pairs_fd, int rows_fd, const DbfFile& file, C
   const std::string full_path = file.ResolvedPath();
   w.Append(full_path.data(), full_path.size());
   w.Pad();
+  h.key_rule_offset = w.Offset();
+  h.key_rule_length = static_cast<uint32_t>(key_rule.size());
+  w.Append(key_rule.data(), key_rule.size());
+  w.Pad();
   const uint64_t text_start = w.Offset();
   SideFile rows_file(rows_fd);
   PairRuns runs(pairs_fd, run_entries);
-  if (IndexStatus s = CollectRecords(file, c, w, text_start, runs, rows_file); !s.Ok()) return s;
+  if (IndexStatus s = index_build::CollectRecords(file, c, w, text_start, runs, rows_file); !s.Ok()) return s;
   if (IndexStatus s = WriteCompactTexts(c, w, text_start); !s.Ok()) return s;
   const uint64_t text_size = w.Offset() - text_start;
   w.Pad();
@@ -469,8 +248,8 @@ IndexStatus WriteIndex(int fd, int pairs_fd, int rows_fd, const DbfFile& file, C
 IndexStatus SearchIndex::Build(const DbfFile& file, const SearchIndexFields& fields, const std::string& path,
                                size_t run_entries) {
   Collected c;
-  ChooseFields(file, fields, c);
-  if (c.fields.empty() && c.number_field < 0 && c.shown.empty()) {
+  index_build::ChooseFields(file, fields, c);
+  if (c.fields.empty() && c.number_field < 0 && c.shown.empty() && c.keyed_field < 0) {
     return IndexStatus::Failed(IndexReason::kNoFields, "the table has none of the fields an index holds");
   }
   // The temporary files first, so that a directory that cannot be written costs nothing more.
@@ -484,7 +263,7 @@ IndexStatus SearchIndex::Build(const DbfFile& file, const SearchIndexFields& fie
   if (!temp.Make(O_WRONLY, 0644) || !pairs.Make(O_RDWR, 0600) || !rows.Make(O_RDWR, 0600)) {
     return IndexStatus::Refused(IndexReason::kCreateFailed, "cannot create the temporary file", errno);
   }
-  if (IndexStatus s = WriteIndex(temp.fd.Get(), pairs.fd.Get(), rows.fd.Get(), file, c, run_entries); !s.Ok()) {
+  if (IndexStatus s = WriteIndex(temp.fd.Get(), pairs.fd.Get(), rows.fd.Get(), file, c, fields.key_rule, run_entries); !s.Ok()) {
     return s;
   }
   const int closed = temp.fd.Close();

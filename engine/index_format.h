@@ -68,13 +68,16 @@ struct IndexFileHeader {
   uint64_t row_text_offset;       // 232, 8:   counted from here (the rows, record after record)
   uint64_t row_text_size;         // 240, 8
   uint32_t group_slot;            // 248, 4: slot of the grouped field; kNoSlot when none
-  uint32_t reserved2;             // 252, 4
+  uint32_t keyed_field;           // 252, 4: the keyed field's position; kNoSlot when none
   uint64_t group_order_offset;    // 256, 8: uint32 live records by the grouped field's folded text
   uint64_t group_bytes_offset;    // 264, 8: uint8 first byte of its value per live record (0: none)
-  uint32_t reserved3;             // 272, 4
-  uint32_t header_crc;            // 276, 4: CRC-32C of this header with this field zero
+  uint64_t keys_offset;           // 272, 8: IndexKeyEntry per live record with a key, by key
+  uint64_t key_count;             // 280, 8
+  uint64_t key_rule_offset;       // 288, 8: the name of the rule that made the keys
+  uint32_t key_rule_length;       // 296, 4
+  uint32_t header_crc;            // 300, 4: CRC-32C of this header with this field zero
 };
-static_assert(sizeof(IndexFileHeader) == 280);
+static_assert(sizeof(IndexFileHeader) == 304);
 
 // The (pair, record) entries a build sorts at a time before it spills them as a run to its
 // side file: 8 bytes each, twice over while sorting, so 64 MB.
@@ -92,6 +95,14 @@ struct IndexNumberEntry {
   uint32_t record;    // 8, 4: the record number
   uint32_t reserved;  // 12, 4
 };
+
+// One key of the keyed field: the entries are ordered by key, then by ordinal.
+inline constexpr size_t kMaxIndexKeyLength = 15;
+struct IndexKeyEntry {
+  char key[kMaxIndexKeyLength + 1];  // 0, 16: the key, NUL-padded
+  uint32_t ordinal;                  // 16, 4: the live record's ordinal
+};
+static_assert(sizeof(IndexKeyEntry) == 20);
 
 // One held text field.
 struct IndexSlotEntry {

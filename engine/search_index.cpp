@@ -213,7 +213,9 @@ IndexStatus SearchIndex::LoadSections(const IndexFileHeader& h, const DbfFile& f
       !InSections(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) || h.posting_count > size_ ||
       !InSections(h.postings_offset, sizeof(IndexPosting) * h.posting_count) ||
       !InSections(h.posting_bytes_offset, h.posting_bytes_size) || h.number_count > h.live_count ||
-      !InSections(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count) ||
+      !InSections(h.numbers_offset, sizeof(IndexNumberEntry) * h.number_count) || h.key_count > h.live_count ||
+      !InSections(h.keys_offset, sizeof(IndexKeyEntry) * h.key_count) ||
+      !InSections(h.key_rule_offset, h.key_rule_length) || Bytes(h.key_rule_offset, h.key_rule_length) == nullptr ||
       (path = Bytes(h.path_offset, h.path_length)) == nullptr ||
       Bytes(h.slots_offset, sizeof(IndexSlotEntry) * h.slot_count) == nullptr) {
     return Malformed("damaged (its sections)");
@@ -229,6 +231,13 @@ IndexStatus SearchIndex::LoadSections(const IndexFileHeader& h, const DbfFile& f
     number_field_ = static_cast<int>(h.number_field);
     numbers_offset_ = h.numbers_offset;
     number_count_ = h.number_count;
+  }
+  if (h.keyed_field != kNoSlot) {
+    if (h.keyed_field >= file.Fields().size()) return OtherFields();
+    keyed_field_ = static_cast<int>(h.keyed_field);
+    key_rule_.assign(data_ + h.key_rule_offset, h.key_rule_length);
+    keys_offset_ = h.keys_offset;
+    key_count_ = h.key_count;
   }
   live_count_ = h.live_count;
   sort_slot_ = h.sort_slot;

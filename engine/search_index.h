@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,6 +39,13 @@ struct SearchIndexFields {
   std::string number;
   std::vector<std::string> shown;
   std::string grouped;
+  // A field of any type whose records the index also keeps by a key made of its text by
+  // `key_of` (empty, or longer than kMaxIndexKeyLength bytes: no key), so the records of a
+  // key are found without a scan (the ISBN, by the one form of its two). `key_rule` names the
+  // rule `key_of` follows; an index made by another rule is not asked.
+  std::string keyed;
+  std::string key_rule;
+  std::function<std::string(std::string_view text)> key_of;
 };
 
 // An open index is mapped read-only under the guard against files that shrink (MappedFile).
@@ -109,6 +117,11 @@ class SearchIndex {
   // them in `records` when `field` is the held number field, false otherwise. A record whose
   // field is blank or no number never matches. Requires: `value` is no NaN.
   bool FindNumber(int field, double value, std::vector<uint32_t>& records) const;
+
+  // The live records (record numbers, table order) whose field `field` has the key `key`
+  // under the rule `rule`: true with them in `records` when `field` is the keyed field and its
+  // keys were made by `rule`, false otherwise or when damaged.
+  bool FindKey(int field, std::string_view rule, std::string_view key, std::vector<uint32_t>& records) const;
 
   uint32_t LiveCount() const { return live_count_; }
   const std::string& Path() const { return file_->Path(); }
@@ -190,6 +203,10 @@ class SearchIndex {
   uint32_t group_slot_ = kNoSlot;     // slot of the grouped field
   uint64_t group_order_offset_ = 0;   // uint32 live records by its folded text (stable)
   uint64_t group_bytes_offset_ = 0;   // uint8 first byte of its value per live record
+  int keyed_field_ = -1;             // the keyed field; -1 when none
+  std::string key_rule_;
+  uint64_t keys_offset_ = 0;         // IndexKeyEntry by (key, ordinal)
+  uint64_t key_count_ = 0;
   std::vector<Slot> slots_;
   uint64_t postings_offset_ = 0;  // IndexPosting by pair
   uint64_t posting_count_ = 0;

@@ -30,6 +30,35 @@ bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& rec
   return sound && !damaged_;
 }
 
+bool SearchIndex::FindKey(int field, std::string_view rule, std::string_view key,
+                          std::vector<uint32_t>& records) const {
+  if (field != keyed_field_ || keyed_field_ < 0 || rule != key_rule_ || damaged_) return false;
+  records.clear();
+  if (key.empty() || key.size() > kMaxIndexKeyLength) return true;  // no record has such a key
+  char wanted[kMaxIndexKeyLength + 1] = {};
+  std::memcpy(wanted, key.data(), key.size());
+  uint64_t low = 0;
+  bool sound = FirstNotBelow<IndexKeyEntry>(
+      keys_offset_, key_count_, [&](const IndexKeyEntry& e) { return std::memcmp(e.key, wanted, sizeof wanted) < 0; },
+      low);
+  std::vector<uint32_t> ordinals;
+  for (uint64_t i = low; i < key_count_ && sound; ++i) {
+    IndexKeyEntry e{};
+    sound = Entry(keys_offset_, i, e);
+    if (!sound || std::memcmp(e.key, wanted, sizeof wanted) != 0) break;
+    ordinals.push_back(e.ordinal);
+  }
+  for (uint32_t o : ordinals) {
+    uint32_t record = 0;
+    if (o >= live_count_) damaged_ = true;
+    if (damaged_ || !Entry(records_offset_, o, record)) return false;
+    records.push_back(record);
+  }
+  // An answer read from damaged bytes, or from pages that went away, is no answer.
+  if (file_->Lost()) damaged_ = true;
+  return sound && !damaged_;
+}
+
 bool SearchIndex::HoldsFor(const SqlCondition* where, uint32_t ordinal) const {
   if (where == nullptr) return true;
   return where->HoldsOnTexts([&](int field) -> std::string_view {

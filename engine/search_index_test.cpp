@@ -37,6 +37,10 @@ SearchIndexFields BookIndexFields() {
   fields.sort = Sjis("書名ｶﾅ");
   fields.number = Sjis("登録番号");
   fields.grouped = Sjis("分類記号");
+  // The publisher's first character as a key, to be found without a scan.
+  fields.keyed = Sjis("出版者");
+  fields.key_rule = "first-byte";
+  fields.key_of = [](std::string_view text) { return std::string(text.substr(0, 1)); };
   return fields;
 }
 
@@ -227,6 +231,20 @@ void ExpectScanAnswers(const DbfFile& file, const SearchIndex& index, const std:
       if (!DbfFile::IsDeleted(file.Record(r)) && !v.is_null && v.number == number) scanned.push_back(r);
     }
     EXPECT_EQ(found, scanned) << what << ": number " << number;
+  }
+  const int keyed = file.FieldIndex(Sjis("出版者"));
+  std::vector<uint32_t> found;
+  EXPECT_FALSE(index.FindKey(keyed, "another rule", "a", found)) << what;
+  EXPECT_FALSE(index.FindKey(number_field, "first-byte", "a", found)) << what;
+  for (uint32_t r = 0; r < file.RecordCount(); r += 37) {
+    const std::string key(file.Decode(file.Record(r), keyed).text.substr(0, 1));
+    if (!index.FindKey(keyed, "first-byte", key, found)) continue;  // left to the scan
+    std::vector<uint32_t> scanned;
+    for (uint32_t k = 0; k < file.RecordCount(); ++k) {
+      const std::string_view text = file.Decode(file.Record(k), keyed).text;
+      if (!DbfFile::IsDeleted(file.Record(k)) && !key.empty() && text.substr(0, 1) == key) scanned.push_back(k);
+    }
+    EXPECT_EQ(found, scanned) << what << ": key " << key;
   }
 }
 

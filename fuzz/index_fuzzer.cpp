@@ -115,6 +115,9 @@ shelfra::SearchIndexFields BookIndexFields() {
   fields.sort = kReading;
   fields.number = kNumber;
   fields.grouped = kClassCode;
+  fields.keyed = kPublisher;
+  fields.key_rule = "first-byte";
+  fields.key_of = [](std::string_view text) { return std::string(text.substr(0, 1)); };
   for (const char* name : {kNumber, kClassCode, kBookMark, kVolumeMark, kTitle, kSeries, kAuthor, kPublisher, kYear,
                            kPages, kSize}) {
     fields.shown.emplace_back(name);
@@ -318,6 +321,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       uint64_t total = 0;
       for (uint32_t count : counts) total += count;
       if (total != ordinals.size()) std::abort();
+    }
+  }
+  for (const char* key : {"", "A", "\x82", "zzzzzzzzzzzzzzzzzzzzzz"}) {
+    std::vector<uint32_t> records;
+    if (!index->FindKey(table.FieldIndex(kPublisher), "first-byte", key, records)) continue;
+    for (uint32_t record : records) {
+      if (record >= table.RecordCount()) std::abort();
     }
   }
   // The detail page's seek: the records are checked by its caller as the table has them.
