@@ -48,7 +48,7 @@ int main() {
   const bool head = request.method == "HEAD";
   std::optional<std::vector<std::pair<std::string, std::string>>> parameters = opac::ParseQuery(Environment("QUERY_STRING"));
   if (!parameters) {
-    Write(opac::CgiText(opac::BadRequest(request.script_name), head));
+    Write(opac::CgiText(opac::BadRequest(request.script_name, request.path), head));
     return 0;
   }
   request.parameters = std::move(*parameters);
@@ -64,7 +64,7 @@ int main() {
     failure = std::string("Exception: ") + e.what();
   }
   const std::string reference = Reference();
-  Write(opac::CgiText(opac::ServerError(request.script_name, reference), head));
+  Write(opac::CgiText(opac::ServerError(request.script_name, request.path, reference), head));
   LogLine("shelfra.cgi: 500 [" + reference + "] " + failure);
   return 0;
 }

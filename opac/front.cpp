@@ -7,6 +7,7 @@
 #include "base/profile.h"
 #include "catalogue/catalogue_service.h"
 #include "catalogue/settings.h"
+#include "opac/api.h"
 #include "opac/freshness.h"
 #include "opac/html.h"
 #include "opac/pages.h"
@@ -52,14 +53,10 @@ Answer NotFound(std::string_view script_name) {
   return Message(404, script_name, r::kNotFoundHeading, r::kNotFoundText);
 }
 
-// The ten class names of the settings file, class 0 first, as text.
-std::vector<std::string> ClassNames() {
-  std::vector<std::string> names;
-  const std::string file = SettingsFilePath();
-  for (int digit = 0; digit <= 9; ++digit) {
-    const SettingKey key = ClassNameKey(digit);
-    names.push_back(Shown(GetPrivateProfileString(key.section, key.key, key.default_value, file)));
-  }
+// The ten class names of the settings file, class 0 first, as markup.
+std::vector<std::string> ClassNamesHtml() {
+  std::vector<std::string> names = ClassNames();
+  for (std::string& name : names) name = HtmlEscape(name);
   return names;
 }
 
@@ -67,7 +64,7 @@ std::vector<std::string> ClassNames() {
 Answer SearchPage(const Request& request, const FormValues& values, std::string_view notice_html, int status = 200) {
   std::string main = "<h1>" + std::string(r::kSearchHeading) + "</h1>\n";
   if (!notice_html.empty()) main += Notice(notice_html);
-  main += SearchForm(request.script_name, values, ClassNames());
+  main += SearchForm(request.script_name, values, ClassNamesHtml());
   return Page(status, request.script_name, r::kSearchHeading, main);
 }
 
@@ -116,7 +113,7 @@ Answer Search(const Request& request) {
   }
   CatalogueDatasets opened;
   opened.Open();
-  const std::vector<std::string> class_names = ClassNames();
+  const std::vector<std::string> class_names = ClassNamesHtml();
   const ResultPaging paging{request.script_name, asked.values, asked.per, asked.page, asked.sort, asked.order,
                             &class_names};
   return Page(200, request.script_name, ResultsTitle(asked.values, asked.page),
@@ -137,6 +134,7 @@ Answer Book(const Request& request, std::string_view number_text) {
 }
 
 Answer Route(const Request& request) {
+  if (IsApiPath(request.path)) return ServeApi(request);
   if (request.method != "GET" && request.method != "HEAD") {
     Answer answer = Message(405, request.script_name, r::kMethodHeading, r::kMethodText);
     answer.headers.emplace_back("Allow", "GET, HEAD");
@@ -181,24 +179,28 @@ Answer Serve(const Request& request) {
   return answer;
 }
 
-Answer BadRequest(std::string_view script_name) {
+Answer BadRequest(std::string_view script_name, std::string_view path) {
+  if (IsApiPath(path)) return ApiError(400, "bad_query", "the query string does not decode (escapes or UTF-8)");
   return Message(400, script_name, r::kBadRequestHeading, r::kBadRequestText);
 }
 
-Answer ServerError(std::string_view script_name, std::string_view reference) {
+Answer ServerError(std::string_view script_name, std::string_view path, std::string_view reference) {
+  if (IsApiPath(path)) {
+    return ApiError(500, "server_error", "the catalogue cannot be read now; reference " + std::string(reference));
+  }
   return Message(500, script_name, r::kErrorHeading, std::string(r::kErrorText) + HtmlEscape(reference));
 }
 
 std::string CgiText(const Answer& answer, bool head) {
   static constexpr std::pair<int, std::string_view> kReasons[] = {
-      {200, "OK"}, {304, "Not Modified"}, {400, "Bad Request"}, {404, "Not Found"}, {405, "Method Not Allowed"},
+      {200, "OK"}, {204, "No Content"}, {304, "Not Modified"}, {400, "Bad Request"}, {404, "Not Found"}, {405, "Method Not Allowed"},
       {500, "Internal Server Error"}};
   std::string_view reason = "OK";
   for (const auto& [status, text] : kReasons) {
     if (status == answer.status) reason = text;
   }
   std::string out = "Status: " + std::to_string(answer.status) + " " + std::string(reason) + "\r\n";
-  if (answer.status == 304) {  // no body and no type: only the validators and the cache rule
+  if (answer.status == 304 || answer.status == 204) {  // no body and no type: only the answer's headers
     for (const auto& [name, value] : answer.headers) out += name + ": " + value + "\r\n";
     return out + "\r\n";
   }

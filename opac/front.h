@@ -3,7 +3,9 @@
 //   /search?...       the result list (q, title, author, keyword, class, sort, page, per)
 //   /book/<number>    one book, by its registration number
 //   /style.css        the stylesheet
-// GET and HEAD only (405 otherwise); unknown addresses and books 404; malformed parameters 400.
+//   /api/v1/...       the JSON interface (opac/api.h)
+// GET and HEAD only (405 otherwise; the JSON interface also answers OPTIONS); unknown addresses
+// and books 404; malformed parameters 400.
 #pragma once
 
 #include <string>
@@ -11,16 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "opac/answer.h"
 #include "opac/request.h"
 
 namespace shelfra::opac {
 
-struct Answer {
-  int status = 200;
-  std::string content_type = "text/html; charset=UTF-8";
-  std::vector<std::pair<std::string, std::string>> headers;  // besides the type and the security headers
-  std::string body;
-};
 
 // The answer to `request`, whose query did parse (see ParseQuery). Raises what the catalogue
 // layer raises (EDBEngineError, EDatabaseError, EConvertError) when the catalogue cannot be
@@ -29,11 +26,12 @@ struct Answer {
 // If-None-Match or If-Modified-Since names is a 304 with no body.
 Answer Serve(const Request& request);
 
-// The answer to a request whose query string is malformed.
-Answer BadRequest(std::string_view script_name);
+// The answer to a request for `path` whose query string is malformed.
+Answer BadRequest(std::string_view script_name, std::string_view path);
 
-// The friendly 500 page, naming `reference`, which the error log's line of the failure carries.
-Answer ServerError(std::string_view script_name, std::string_view reference);
+// The friendly 500 page for a request for `path`, naming `reference`, which the error log's
+// line of the failure carries.
+Answer ServerError(std::string_view script_name, std::string_view path, std::string_view reference);
 
 // The CGI form of `answer`: the "Status:" line, the content type, the security headers, the
 // answer's own headers and Content-Length, a blank line, then the body unless `head`; a 304 is

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
+#include "base/profile.h"
 #include "catalogue/identifier.h"
+#include "catalogue/settings.h"
 #include "opac/html.h"
 
 namespace shelfra::opac {
@@ -84,6 +86,16 @@ BookState BookRecord::State() const {
   if (missing) return BookState::kMissing;
   if (withdrawn) return BookState::kWithdrawn;
   return BookState::kOnShelf;
+}
+
+std::vector<std::string> ClassNames() {
+  std::vector<std::string> names;
+  const std::string file = SettingsFilePath();
+  for (int digit = 0; digit <= 9; ++digit) {
+    const SettingKey key = ClassNameKey(digit);
+    names.push_back(FromSjis(GetPrivateProfileString(key.section, key.key, key.default_value, file)));
+  }
+  return names;
 }
 
 std::string BookAddress(std::string_view script_name, int32_t number) {

@@ -35,6 +35,9 @@ struct BookRecord {
   BookState State() const;
 };
 
+// The ten class names of the settings file, class 0 first (UTF-8, unescaped).
+std::vector<std::string> ClassNames();
+
 // The address of book `number`'s page under `script_name` (not escaped).
 std::string BookAddress(std::string_view script_name, int32_t number);
 

@@ -42,24 +42,10 @@ constexpr BoxOf kBoxesOf[] = {{"q", &FormValues::q, &WordCriteria::q, r::kQCrite
                               {"keyword", &FormValues::keyword, &WordCriteria::keyword, r::kKeywordLabel},
                               {"class", &FormValues::class_prefix, &WordCriteria::class_prefix, r::kClassLabel}};
 
-// The query string of the list of `values` at page `page`, `per` a page, in order `sort`
-// (not escaped for HTML).
-std::string QueryOf(const FormValues& values, int page, int per, std::string_view sort) {
-  std::string address;
-  for (const BoxOf& box : kBoxesOf) {
-    const std::string& value = values.*box.utf8;
-    if (!value.empty()) address += std::string(box.name) + "=" + QueryEscape(value) + "&";
-  }
-  if (!sort.empty()) address += "sort=" + std::string(sort) + "&";
-  if (per != 20) address += "per=" + std::to_string(per) + "&";
-  address += "page=" + std::to_string(page);
-  return address;
-}
-
 // The address of the list of `values` at page `page`, `per` a page, in order `sort`, escaped
 // for HTML.
 std::string Address(const ResultPaging& p, const FormValues& values, int page, int per, std::string_view sort) {
-  return HtmlEscape(std::string(p.script_name) + "/search?" + QueryOf(values, page, per, sort));
+  return HtmlEscape(std::string(p.script_name) + "/search?" + ListQueryString(values, page, per, sort));
 }
 
 std::string PageAddress(const ResultPaging& p, int page, int per) { return Address(p, p.values, page, per, p.sort); }
@@ -204,6 +190,18 @@ std::string Text(CatalogueService& catalogue, BookField field) { return catalogu
 
 }  // namespace
 
+std::string ListQueryString(const FormValues& values, int page, int per, std::string_view sort) {
+  std::string address;
+  for (const BoxOf& box : kBoxesOf) {
+    const std::string& value = values.*box.utf8;
+    if (!value.empty()) address += std::string(box.name) + "=" + QueryEscape(value) + "&";
+  }
+  if (!sort.empty()) address += "sort=" + std::string(sort) + "&";
+  if (per != 20) address += "per=" + std::to_string(per) + "&";
+  address += "page=" + std::to_string(page);
+  return address;
+}
+
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& p) {
   const AnswerPage answer = PageOfAnswer(catalogue, criteria, p.order, p.page, p.per);
   std::string html = "<h1>" + std::string(r::kResultsHeading) + "</h1>\n";
@@ -218,7 +216,7 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
     html += SortLinks(p);
     html += ClassLinks(p, answer.classes);
     html += "<ol class=\"books\" start=\"" + std::to_string(answer.first + 1) + "\">\n";
-    const std::string back = QueryEscape(QueryOf(p.values, answer.page, p.per, p.sort));
+    const std::string back = QueryEscape(ListQueryString(p.values, answer.page, p.per, p.sort));
     for (size_t i = 0; i < answer.books.size(); ++i) {
       html += Row(answer.books[i], answer.identified[i], p.script_name, back);
     }

@@ -43,6 +43,11 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
 std::string BookDetails(CatalogueService& catalogue, std::string_view script_name, std::string_view back_query,
                         std::string& title);
 
+// The query string of the list of `values` at page `page`, `per` a page, in order `sort` ("" the
+// default): the filled boxes, sort and per when not the default, then page; each value
+// escaped (QueryEscape), not escaped for HTML.
+std::string ListQueryString(const FormValues& values, int page, int per, std::string_view sort);
+
 // The query string of a result list to link back to: the list's parameters of `query` (an
 // address's query string, as the book page receives it in its "back" parameter), each
 // re-escaped, in order; nothing when it does not parse, names any other parameter or is

@@ -11,18 +11,11 @@
 
 #include "tests/e2e/catalogue_fixture.h"
 #include "tests/e2e/cgi_runner.h"
+#include "tests/e2e/opac_support.h"
 #include "tests/support/sjis.h"
 
 namespace shelfra::testing {
 namespace {
-
-// UTF-8 percent-escaped, as a browser sends a UTF-8 form.
-std::string Utf8Escape(const std::string& utf8) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : utf8) out += std::string("%") + hex[c >> 4] + hex[c & 15];
-  return out;
-}
 
 class OpacTest : public ::testing::Test {
  protected:
@@ -40,20 +33,12 @@ class OpacTest : public ::testing::Test {
 
   CgiResult Run(std::string_view method, std::string_view path, std::string_view query,
                 const std::map<std::string, std::string>& headers = {}) const {
-    std::map<std::string, std::string> environment = catalogue_.Request(path, query, method);
-    environment["SCRIPT_NAME"] = "/cgi-bin/shelfra.cgi";
-    environment.insert(headers.begin(), headers.end());
-    return RunProgram(BuiltProgramPath("shelfra.cgi"), {}, environment);
+    return RunShelfra(catalogue_, method, path, query, headers);
   }
   CgiResult Get(std::string_view path, std::string_view query = "") const { return Run("GET", path, query); }
 
   CatalogueFixture catalogue_;
 };
-
-std::string Body(const CgiResult& r) {
-  const size_t end = r.output.find("\r\n\r\n");
-  return end == std::string::npos ? std::string() : r.output.substr(end + 4);
-}
 
 TEST_F(OpacTest, EveryAnswerHasItsStatusAndHeadersAndNoInputMakesA500) {
   struct Case {
@@ -103,21 +88,6 @@ TEST_F(OpacTest, EveryAnswerHasItsStatusAndHeadersAndNoInputMakesA500) {
   EXPECT_EQ(Body(head), "");
   EXPECT_NE(head.output.find("Content-Length: " + std::to_string(Body(Get("/search", "class=9")).size()) + "\r\n"),
             std::string::npos);
-}
-
-// The registration numbers a page links to, in order: "/book/N" on shelfra.cgi's pages,
-// "Detail?NO=N" on vovivavi.exe's.
-std::vector<std::string> Numbers(const std::string& page, const std::string& before) {
-  // (Read by hand: g++ 12's sanitizer build warns falsely inside std::regex.)
-  std::vector<std::string> numbers;
-  for (size_t at = page.find(before); at != std::string::npos; at = page.find(before, at + 1)) {
-    size_t end = at + before.size();
-    while (end < page.size() && page[end] >= '0' && page[end] <= '9') ++end;
-    if (end > at + before.size() && end < page.size() && (page[end] == '"' || page[end] == '?')) {
-      numbers.push_back(page.substr(at + before.size(), end - at - before.size()));
-    }
-  }
-  return numbers;
 }
 
 TEST_F(OpacTest, ResultPagesWalkTheOldListInItsOrder) {
