@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "catalogue/answer_order.h"
 #include "catalogue/identifier.h"
 #include "catalogue_res.h"
 
@@ -200,6 +201,8 @@ SearchIndexFields CatalogueIndexFields() {
   fields.keyed = r::kFieldIsbn;
   fields.key_rule = std::string(kIsbnKeyRule);
   fields.key_of = [](std::string_view text) { return text.size() < 10 ? std::string() : IsbnKey(text); };
+  // The result list's other orders, ready.
+  fields.orders = IndexedAnswerOrders();
   return fields;
 }
 

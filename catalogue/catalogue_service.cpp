@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "catalogue/answer_order.h"
 #include "catalogue/identifier.h"
 #include "data/field.h"
 #include "data/query.h"
@@ -30,20 +31,6 @@ void ConfigureLendingTable(TTable& table) {
   table.SetFiltered(true);
   table.SetAutoRefresh(true);
 }
-
-namespace {
-
-// The leading digits of a publication year ("2003", "2003.5", "c2003" has none); -1 without.
-int YearOf(std::string_view text) {
-  int year = -1;
-  for (char c : text) {
-    if (c < '0' || c > '9' || year > 99999) break;
-    year = (year < 0 ? 0 : year * 10) + (c - '0');
-  }
-  return year;
-}
-
-}  // namespace
 
 std::optional<AnswerOrder> AnswerOrderNamed(std::string_view name) {
   static constexpr std::pair<std::string_view, AnswerOrder> kNames[] = {
@@ -90,33 +77,25 @@ std::vector<std::vector<std::string>> CatalogueService::Window(int first, int co
 AnswerOutline CatalogueService::Outline(AnswerOrder order, const std::vector<int32_t>& left_out) {
   using F = BookField;
   const TField& class_code = answer_.FieldNamed(BookFieldName(F::kClassCode));
-  const TField* number = left_out.empty() ? nullptr : &answer_.FieldNamed(RegistrationNumberField());
-  std::vector<const TField*> keys;  // the sort fields, the first deciding
-  switch (order) {
-    case AnswerOrder::kReading: break;
-    case AnswerOrder::kTitle: keys = {&answer_.FieldNamed(BookFieldName(F::kTitle))}; break;
-    case AnswerOrder::kAuthor:
-      keys = {&answer_.FieldNamed(BookFieldName(F::kAuthorReading)), &answer_.FieldNamed(BookFieldName(F::kAuthor))};
-      break;
-    case AnswerOrder::kYear:
-    case AnswerOrder::kYearDescending: keys = {&answer_.FieldNamed(BookFieldName(F::kYear))}; break;
-    case AnswerOrder::kNewest: keys = {&answer_.FieldNamed(BookFieldName(F::kRegisteredOn))}; break;
-  }
   AnswerOutline outline;
-  const bool own_order = keys.empty() && left_out.empty();
-  if (own_order) {
-    if (const auto counts = answer_.IndexedLeadingByteCounts(class_code.FieldNo())) {
+  if (left_out.empty()) {
+    // With a current index, the classes and the order are had without reading a row.
+    const auto counts = answer_.IndexedLeadingByteCounts(class_code.FieldNo());
+    std::optional<std::vector<int>> places;
+    if (counts && order != AnswerOrder::kReading) places = answer_.IndexedOrder(IndexedOrderName(order));
+    if (counts && (order == AnswerOrder::kReading || places)) {
       outline.count = answer_.CountRecords();
       for (size_t digit = 0; digit < outline.classes.size(); ++digit) {
         outline.classes[digit] = (*counts)[static_cast<unsigned char>('0' + digit)];
       }
+      if (places) outline.positions = std::move(*places);
       return outline;
     }
   }
-  // A key per kept book: a number, then a text (sort keys, AppendSortKey); a book that lacks
-  // the value has the largest number, so it comes last.
-  constexpr long long kLacking = std::numeric_limits<long long>::max();
-  std::vector<std::pair<long long, std::string>> keyed;
+  const TField* number = left_out.empty() ? nullptr : &answer_.FieldNamed(RegistrationNumberField());
+  const TField* registered = order == AnswerOrder::kNewest ? &answer_.FieldNamed(BookFieldName(F::kRegisteredOn)) : nullptr;
+  auto text = [&](BookField field) { return answer_.FieldNamed(BookFieldName(field)).StringValue(); };
+  std::vector<std::string> keys;  // by kept book
   std::vector<int> kept;
   answer_.First();
   for (int position = 0; !answer_.AtEnd(); answer_.MoveNext(), ++position) {
@@ -124,24 +103,12 @@ AnswerOutline CatalogueService::Outline(AnswerOrder order, const std::vector<int
     const std::string code = class_code.StringValue();
     if (!code.empty() && code[0] >= '0' && code[0] <= '9') ++outline.classes[static_cast<size_t>(code[0] - '0')];
     ++outline.count;
-    if (own_order) continue;
+    if (order == AnswerOrder::kReading && left_out.empty()) continue;
     kept.push_back(position);
-    if (keys.empty()) continue;
-    std::pair<long long, std::string>& key = keyed.emplace_back(kLacking, std::string());
-    if (order == AnswerOrder::kNewest) {
-      if (!keys[0]->IsNull()) key.first = -static_cast<long long>(keys[0]->FloatValue());
-    } else if (order == AnswerOrder::kYear || order == AnswerOrder::kYearDescending) {
-      const int year = YearOf(keys[0]->StringValue());
-      if (year >= 0) key.first = order == AnswerOrder::kYear ? year : -year;
-    } else {
-      for (const TField* field : keys) {
-        const std::string text = field->StringValue();
-        if (key.first == kLacking && text.empty()) continue;
-        key.first = 0;
-        AppendSortKey(text, key.second);
-        key.second.push_back('\0');  // a shorter first text sorts before a longer one beginning alike
-      }
-    }
+    if (order == AnswerOrder::kReading) continue;
+    std::optional<long long> days;
+    if (registered && !registered->IsNull()) days = static_cast<long long>(registered->FloatValue());
+    keys.push_back(AnswerOrderKey(order, text, days));
   }
   if (keys.empty()) {
     outline.positions = std::move(kept);
@@ -149,7 +116,7 @@ AnswerOutline CatalogueService::Outline(AnswerOrder order, const std::vector<int
   }
   std::vector<int> places(kept.size());  // sorted, not the keys: no text is moved
   for (size_t i = 0; i < places.size(); ++i) places[i] = static_cast<int>(i);
-  std::stable_sort(places.begin(), places.end(), [&](int a, int b) { return keyed[a] < keyed[b]; });
+  std::stable_sort(places.begin(), places.end(), [&](int a, int b) { return keys[a] < keys[b]; });
   outline.positions.reserve(places.size());
   for (int place : places) outline.positions.push_back(kept[static_cast<size_t>(place)]);
   return outline;

@@ -100,12 +100,20 @@ Numbers WordAnswer(const Words& words) {
   return service.Answer(service.catalogue.WordSearch(c));
 }
 
-// The class counts beside the word search's list, and its count.
-std::pair<std::array<int, 10>, int> ClassCounts(const Words& words) {
+// The class counts beside the word search's list, its count, and its places in the title's
+// and the author's orders (the fixture has no year or registration date).
+struct Outlined {
+  std::array<int, 10> classes;
+  int count;
+  std::vector<int> by_title, by_author;
+  bool operator==(const Outlined&) const = default;
+};
+Outlined Outline(const Words& words) {
   Service service;
   service.catalogue.WordSearch(words.InSjis());
   const AnswerOutline outline = service.catalogue.Outline(AnswerOrder::kReading, {});
-  return {outline.classes, outline.count};
+  return {outline.classes, outline.count, service.catalogue.Outline(AnswerOrder::kTitle, {}).positions,
+          service.catalogue.Outline(AnswerOrder::kAuthor, {}).positions};
 }
 
 Numbers FormAnswer(const Form& form) {
@@ -166,11 +174,11 @@ TEST(WordSearchTest, AnswersAreTheFormsWithAndWithoutTheIndex) {
   catalogue.Write(Sjis("図書.DBF"), testing::RandomBookTable(20, 600));
   size_t answered = 0;
   std::vector<Numbers> scanned;
-  std::vector<std::pair<std::array<int, 10>, int>> classes;
+  std::vector<Outlined> outlines;
   for (const Pair& p : Pairs()) {
-    classes.push_back(ClassCounts(p.words));
+    outlines.push_back(Outline(p.words));
     const Numbers& form = scanned.emplace_back(FormAnswer(p.form));
-    EXPECT_EQ(classes.back().second, static_cast<int>(form.size()));
+    EXPECT_EQ(outlines.back().count, static_cast<int>(form.size()));
     EXPECT_EQ(WordAnswer(p.words), form) << p.words.q << "|" << p.words.title << "|" << p.words.author << "|"
                                          << p.words.keyword << "|" << p.words.class_prefix;
     answered += form.size() > 1;
@@ -207,7 +215,7 @@ TEST(WordSearchTest, AnswersAreTheFormsWithAndWithoutTheIndex) {
     const Pair& p = Pairs()[i];
     EXPECT_EQ(FormAnswer(p.form), scanned[i]) << "form, with the index: " << i;
     EXPECT_EQ(WordAnswer(p.words), scanned[i]) << "words, with the index: " << i;
-    EXPECT_EQ(ClassCounts(p.words), classes[i]) << "classes, with the index: " << i;
+    EXPECT_TRUE(Outline(p.words) == outlines[i]) << "classes and orders, with the index: " << i;
   }
   for (int n = 1; n <= 200; ++n) EXPECT_EQ(Identified(std::to_string(n)), identified[n - 1]) << n;
   SetIndexBuildsInlineForTesting(false);

@@ -96,29 +96,38 @@ bool TEngineDataSet::ShownRowAt(size_t position) const {
     shown_position_ = position;
     return true;
   }
-  // A damaged row: the table answers from now on, and the index is made again.
+  ForgetDamagedIndex();
+  return false;
+}
+
+void TEngineDataSet::ForgetDamagedIndex() const {
+  // The table answers from now on, and the index is made again.
   std::function<void()> on_damaged = std::move(shown_.on_damaged);
   shown_ = TShownRows{};
+  shown_position_ = SIZE_MAX;
   if (on_damaged) on_damaged();
-  return false;
 }
 
 std::optional<std::array<int, 256>> TEngineDataSet::IndexedLeadingByteCounts(int field_no) const {
   if (shown_.index == nullptr || (filter_ && Filtered())) return std::nullopt;
   std::array<uint32_t, 256> counts{};
   if (!shown_.index->CountLeadingBytes(field_no, shown_.ordinals, counts)) {
-    if (!shown_.index->Status().Ok()) {
-      // Damaged: the rows answer from now on, and the index is made again.
-      std::function<void()> on_damaged = std::move(shown_.on_damaged);
-      shown_ = TShownRows{};
-      shown_position_ = SIZE_MAX;
-      if (on_damaged) on_damaged();
-    }
+    if (!shown_.index->Status().Ok()) ForgetDamagedIndex();
     return std::nullopt;
   }
   std::array<int, 256> out{};
   for (size_t b = 0; b < counts.size(); ++b) out[b] = static_cast<int>(counts[b]);
   return out;
+}
+
+std::optional<std::vector<int>> TEngineDataSet::IndexedOrder(std::string_view name) const {
+  if (shown_.index == nullptr || (filter_ && Filtered())) return std::nullopt;
+  std::vector<uint32_t> places;
+  if (!shown_.index->Reorder(name, shown_.ordinals, places)) {
+    if (!shown_.index->Status().Ok()) ForgetDamagedIndex();
+    return std::nullopt;
+  }
+  return std::vector<int>(places.begin(), places.end());
 }
 
 bool TEngineDataSet::Visible(size_t position) const {

@@ -43,6 +43,10 @@ class TEngineDataSet : public TDataSet {
   // answer tells without their rows being read (the field is the one it groups by, no filter
   // is active); nothing otherwise.
   std::optional<std::array<int, 256>> IndexedLeadingByteCounts(int field_no) const;
+  // The places (0 for the first) of the records the dataset yields, put in the order the
+  // search index that gave the answer keeps under `name` (SearchIndexFields::orders), when it
+  // keeps it and no filter is active; nothing otherwise.
+  std::optional<std::vector<int>> IndexedOrder(std::string_view name) const;
   int64_t CursorPosition() const override { return has_current_ ? static_cast<int64_t>(position_) : -1; }
 
  protected:
@@ -77,6 +81,8 @@ class TEngineDataSet : public TDataSet {
   // Makes the shown row of cursor `position` the one at hand; false when the shown rows
   // cannot give it.
   bool ShownRowAt(size_t position) const;
+  // Lets go of the shown rows of an index found damaged, and has it made again.
+  void ForgetDamagedIndex() const;
   // The bytes of the record at cursor `position`. A natural-order cursor reads the mapped
   // file; an answer list, whose records come in any order, reads each record once with
   // pread into a buffer (one system call costs less than faulting in the pages around it).

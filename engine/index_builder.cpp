@@ -70,6 +70,35 @@ std::vector<uint32_t> GroupOrder(Collected& c) {
   return order;
 }
 
+// The other orders' sections (each a stable sort of the sort field's order by its keys, so
+// equal keys keep it), their names and their directory.
+void WriteOrders(Collected& c, const std::vector<uint32_t>& by_sort, IndexFileHeader& h, IndexWriter& w) {
+  std::vector<IndexOrderEntry> entries;
+  for (size_t k = 0; k < c.orders.size(); ++k) {
+    if (c.order_dropped[k]) continue;
+    const std::string& keys = c.order_keys[k];
+    std::vector<uint32_t>& starts = c.order_starts[k];
+    starts.push_back(static_cast<uint32_t>(keys.size()));
+    auto key = [&](uint32_t o) { return std::string_view(keys).substr(starts[o], starts[o + 1] - starts[o]); };
+    std::vector<uint32_t> order = by_sort;
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+    std::vector<uint32_t> rank(order.size());
+    for (uint32_t place = 0; place < order.size(); ++place) rank[order[place]] = place;
+    IndexOrderEntry& e = entries.emplace_back();
+    std::memset(&e, 0, sizeof e);
+    e.name_offset = w.Offset();
+    e.name_length = static_cast<uint32_t>(c.orders[k].name.size());
+    w.Append(c.orders[k].name.data(), c.orders[k].name.size());
+    w.Pad();
+    e.order_offset = w.Section(order);
+    e.rank_offset = w.Section(rank);
+    std::string().swap(c.order_keys[k]);
+    std::vector<uint32_t>().swap(starts);
+  }
+  h.order_count = static_cast<uint32_t>(entries.size());
+  h.orders_offset = w.Section(entries);
+}
+
 // Appends the rows of the side file `fd` (`size` bytes; `spans` their start and end, by live
 // record) to `w` in `order`, and makes `spans` tell where they are now. False when the side
 // file cannot be read.
@@ -147,6 +176,7 @@ IndexStatus WriteSections(int rows_fd, const SideFile& rows_file, Collected& c, 
   h.records_offset = w.Section(c.records);
   h.order_offset = w.Section(order);
   h.rank_offset = w.Section(rank);
+  WriteOrders(c, order, h, w);
   h.group_order_offset = w.Section(GroupOrder(c));
   h.group_bytes_offset = w.Section(c.group_bytes);
   std::vector<IndexSlotEntry> entries(c.fields.size());

@@ -53,7 +53,7 @@ struct IndexFileHeader {
   uint64_t posting_bytes_size;    // 128, 8
   uint64_t file_size;             // 136, 8
   uint32_t number_field;          // 144, 4: the number field's position; kNoSlot when none
-  uint32_t reserved;              // 148, 4
+  uint32_t reserved0;             // 148, 4
   uint64_t numbers_offset;        // 152, 8: IndexNumberEntry per live record with a number
   uint64_t number_count;          // 160, 8
   uint64_t table_device;          // 168, 8: the table file's device,
@@ -75,9 +75,12 @@ struct IndexFileHeader {
   uint64_t key_count;             // 280, 8
   uint64_t key_rule_offset;       // 288, 8: the name of the rule that made the keys
   uint32_t key_rule_length;       // 296, 4
-  uint32_t header_crc;            // 300, 4: CRC-32C of this header with this field zero
+  uint32_t order_count;           // 300, 4: orders besides the sort field's
+  uint64_t orders_offset;         // 304, 8: IndexOrderEntry per order
+  uint32_t reserved;              // 312, 4
+  uint32_t header_crc;            // 316, 4: CRC-32C of this header with this field zero
 };
-static_assert(sizeof(IndexFileHeader) == 304);
+static_assert(sizeof(IndexFileHeader) == 320);
 
 // The (pair, record) entries a build sorts at a time before it spills them as a run to its
 // side file: 8 bytes each, twice over while sorting, so 64 MB.
@@ -103,6 +106,18 @@ struct IndexKeyEntry {
   uint32_t ordinal;                  // 16, 4: the live record's ordinal
 };
 static_assert(sizeof(IndexKeyEntry) == 20);
+
+// One order besides the sort field's: its name, and, like the sort field's, the live records
+// in that order and each one's place in it.
+inline constexpr uint32_t kMaxIndexOrders = 16;
+struct IndexOrderEntry {
+  uint64_t name_offset;   // 0, 8
+  uint32_t name_length;   // 8, 4
+  uint32_t reserved;      // 12, 4
+  uint64_t order_offset;  // 16, 8: uint32 live records in this order
+  uint64_t rank_offset;   // 24, 8: uint32 place of each live record in it
+};
+static_assert(sizeof(IndexOrderEntry) == 32);
 
 // One held text field.
 struct IndexSlotEntry {

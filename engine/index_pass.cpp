@@ -90,6 +90,12 @@ void ChooseFields(const DbfFile& file, const SearchIndexFields& wanted, Collecte
       CategoryOf(file.Fields()[static_cast<size_t>(c.number_field)].type) != ValueCategory::kNumber) {
     c.number_field = -1;
   }
+  for (const SearchIndexFields::Order& order : wanted.orders) {
+    if (order.key && !order.name.empty() && c.orders.size() < kMaxIndexOrders) c.orders.push_back(order);
+  }
+  c.order_keys.resize(c.orders.size());
+  c.order_starts.resize(c.orders.size());
+  c.order_dropped.assign(c.orders.size(), false);
   c.spans.resize(c.fields.size());
   c.compact.resize(c.fields.size());
   for (uint32_t field : c.fields) c.is_compact.push_back(file.Fields()[field].length <= kCompactSlotLength);
@@ -158,6 +164,18 @@ class Pass {
         std::memcpy(entry.key, key.data(), key.size());
         entry.ordinal = ordinal;
       }
+    }
+    for (size_t k = 0; k < c_.orders.size(); ++k) {
+      if (c_.order_dropped[k]) continue;
+      const std::optional<std::string> key = c_.orders[k].key(file_, record);
+      if (!key || c_.order_keys[k].size() + key->size() > UINT32_MAX) {
+        c_.order_dropped[k] = true;  // an order without every record's key is no order
+        std::string().swap(c_.order_keys[k]);
+        std::vector<uint32_t>().swap(c_.order_starts[k]);
+        continue;
+      }
+      c_.order_starts[k].push_back(static_cast<uint32_t>(c_.order_keys[k].size()));
+      c_.order_keys[k] += *key;
     }
     pairs_.Clear();
     for (size_t s = 0; s < c_.fields.size(); ++s) {

@@ -43,6 +43,10 @@ struct Collected {
   int keyed_field = -1;
   std::function<std::string(std::string_view)> key_of;
   std::vector<IndexKeyEntry> key_entries;  // the keyed field's keys, by live record
+  std::vector<SearchIndexFields::Order> orders;  // the other orders asked for
+  std::vector<std::string> order_keys;           // per order: its keys, one after the other
+  std::vector<std::vector<uint32_t>> order_starts;  // per order: where each live record's key starts
+  std::vector<bool> order_dropped;               // per order: a record had no key, or too many bytes
 };
 
 // The slots of the held fields the table has as character fields, the number field, the

@@ -232,6 +232,19 @@ IndexStatus SearchIndex::LoadSections(const IndexFileHeader& h, const DbfFile& f
     numbers_offset_ = h.numbers_offset;
     number_count_ = h.number_count;
   }
+  if (h.order_count > kMaxIndexOrders || !InSections(h.orders_offset, sizeof(IndexOrderEntry) * h.order_count) ||
+      Bytes(h.orders_offset, sizeof(IndexOrderEntry) * h.order_count) == nullptr) {
+    return Malformed("damaged (its sections)");
+  }
+  for (uint32_t k = 0; k < h.order_count; ++k) {
+    IndexOrderEntry e{};
+    (void)Entry(h.orders_offset, k, e);  // checked just above
+    if (!InSections(e.name_offset, e.name_length) || Bytes(e.name_offset, e.name_length) == nullptr ||
+        !InSections(e.order_offset, 4 * live) || !InSections(e.rank_offset, 4 * live)) {
+      return Malformed("damaged (its sections)");
+    }
+    orders_.push_back(KeptOrder{std::string(data_ + e.name_offset, e.name_length), e.order_offset, e.rank_offset});
+  }
   if (h.keyed_field != kNoSlot) {
     if (h.keyed_field >= file.Fields().size()) return OtherFields();
     keyed_field_ = static_cast<int>(h.keyed_field);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,15 @@ struct SearchIndexFields {
   std::string keyed;
   std::string key_rule;
   std::function<std::string(std::string_view text)> key_of;
+  // Orders besides the sort field's (at most kMaxIndexOrders), each named (with the rule of its
+  // keys in the name) and each record's key made by `key` from the table's record (bytes
+  // compared as unsigned; equal keys keep the sort field's order). A key function that gives
+  // nothing for a record leaves its order out of the index.
+  struct Order {
+    std::string name;
+    std::function<std::optional<std::string>(const DbfFile& file, std::string_view record)> key;
+  };
+  std::vector<Order> orders;
 };
 
 // An open index is mapped read-only under the guard against files that shrink (MappedFile).
@@ -122,6 +132,11 @@ class SearchIndex {
   // under the rule `rule`: true with them in `records` when `field` is the keyed field and its
   // keys were made by `rule`, false otherwise or when damaged.
   bool FindKey(int field, std::string_view rule, std::string_view key, std::vector<uint32_t>& records) const;
+
+  // The places (0 for the first) of the live records `ordinals`, listed in the sort field's
+  // order, put in the order named `name`: true with them in `places` when the index keeps
+  // that order, false otherwise or when damaged. Requires: each ordinal once.
+  bool Reorder(std::string_view name, const std::vector<uint32_t>& ordinals, std::vector<uint32_t>& places) const;
 
   uint32_t LiveCount() const { return live_count_; }
   const std::string& Path() const { return file_->Path(); }
@@ -207,6 +222,12 @@ class SearchIndex {
   std::string key_rule_;
   uint64_t keys_offset_ = 0;         // IndexKeyEntry by (key, ordinal)
   uint64_t key_count_ = 0;
+  struct KeptOrder {
+    std::string name;
+    uint64_t order_offset = 0;
+    uint64_t rank_offset = 0;
+  };
+  std::vector<KeptOrder> orders_;
   std::vector<Slot> slots_;
   uint64_t postings_offset_ = 0;  // IndexPosting by pair
   uint64_t posting_count_ = 0;

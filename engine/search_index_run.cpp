@@ -30,6 +30,52 @@ bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& rec
   return sound && !damaged_;
 }
 
+bool SearchIndex::Reorder(std::string_view name, const std::vector<uint32_t>& ordinals,
+                          std::vector<uint32_t>& places) const {
+  const KeptOrder* kept = nullptr;
+  for (const KeptOrder& o : orders_) {
+    if (o.name == name) kept = &o;
+  }
+  if (kept == nullptr || damaged_) return false;
+  places.clear();
+  places.reserve(ordinals.size());
+  if (ordinals.size() < live_count_ / 32) {
+    // Few records: their ranks in the order, sorted.
+    std::vector<uint64_t> keyed;
+    keyed.reserve(ordinals.size());
+    for (size_t i = 0; i < ordinals.size(); ++i) {
+      uint32_t rank = 0;
+      if (ordinals[i] >= live_count_) damaged_ = true;
+      if (damaged_ || !Entry(kept->rank_offset, ordinals[i], rank)) return false;
+      keyed.push_back(uint64_t{rank} << 32 | i);
+    }
+    std::sort(keyed.begin(), keyed.end());
+    for (uint64_t k : keyed) places.push_back(static_cast<uint32_t>(k));
+  } else {
+    // Many: the whole order read once, each record of the answer taken where it comes.
+    std::vector<uint32_t> place_of(live_count_, UINT32_MAX);
+    for (size_t i = 0; i < ordinals.size(); ++i) {
+      if (ordinals[i] >= live_count_ || place_of[ordinals[i]] != UINT32_MAX) damaged_ = true;
+      if (damaged_) return false;
+      place_of[ordinals[i]] = static_cast<uint32_t>(i);
+    }
+    const char* order = Bytes(kept->order_offset, uint64_t{4} * live_count_);
+    if (order == nullptr) return false;
+    for (uint32_t k = 0; k < live_count_; ++k) {
+      uint32_t o = 0;
+      std::memcpy(&o, order + uint64_t{4} * k, sizeof o);
+      if (o >= live_count_) {
+        damaged_ = true;
+        return false;
+      }
+      if (place_of[o] != UINT32_MAX) places.push_back(place_of[o]);
+    }
+    if (places.size() != ordinals.size()) damaged_ = true;  // the order is no permutation
+  }
+  if (file_->Lost()) damaged_ = true;
+  return !damaged_;
+}
+
 bool SearchIndex::FindKey(int field, std::string_view rule, std::string_view key,
                           std::vector<uint32_t>& records) const {
   if (field != keyed_field_ || keyed_field_ < 0 || rule != key_rule_ || damaged_) return false;
