@@ -17,6 +17,7 @@
 #include "engine/engine_test_support.h"
 #include "engine/index_keeper.h"
 #include "engine/kana_fold.h"
+#include "engine/sql_condition.h"
 #include "tests/support/book_tables.h"
 #include "tests/support/dbf_builder.h"
 #include "tests/support/sjis.h"
@@ -41,6 +42,12 @@ SearchIndexFields BookIndexFields() {
   fields.keyed = Sjis("出版者");
   fields.key_rule = "first-byte";
   fields.key_of = [](std::string_view text) { return std::string(text.substr(0, 1)); };
+  // And the publishers' order; an order the table cannot give is left out.
+  const int publisher_field = 11;
+  fields.orders.push_back({"publisher", [](const DbfFile& file, std::string_view record) -> std::optional<std::string> {
+                             return std::string(file.Decode(record, publisher_field).text);
+                           }});
+  fields.orders.push_back({"none", [](const DbfFile&, std::string_view) -> std::optional<std::string> { return {}; }});
   return fields;
 }
 
@@ -232,6 +239,25 @@ void ExpectScanAnswers(const DbfFile& file, const SearchIndex& index, const std:
     }
     EXPECT_EQ(found, scanned) << what << ": number " << number;
   }
+  // The publishers' order of every third book of the reading order, as a stable sort gives it.
+  std::vector<uint32_t> all, ordinals, places;
+  std::vector<uint32_t> live;  // record number by ordinal
+  for (uint32_t r = 0; r < file.RecordCount(); ++r) {
+    if (!DbfFile::IsDeleted(file.Record(r))) live.push_back(r);
+  }
+  if (index.Run(file, nullptr, {SqlSortField{file.FieldIndex(Sjis("書名ｶﾅ")), ValueCategory::kText, false}}, all, &ordinals)) {
+    std::vector<uint32_t> third;
+    for (size_t i = 0; i < ordinals.size(); i += 3) third.push_back(ordinals[i]);
+    for (const std::vector<uint32_t>* asked : {&ordinals, &third}) {  // many, then few
+      if (!index.Reorder("publisher", *asked, places)) continue;
+      std::vector<uint32_t> expected(asked->size());
+      for (uint32_t i = 0; i < expected.size(); ++i) expected[i] = i;
+      auto publisher = [&](uint32_t i) { return file.Decode(file.Record(live[(*asked)[i]]), 11).text; };
+      std::stable_sort(expected.begin(), expected.end(), [&](uint32_t a, uint32_t b) { return publisher(a) < publisher(b); });
+      EXPECT_EQ(places, expected) << what << ": " << asked->size() << " books by publisher";
+    }
+  }
+  EXPECT_FALSE(index.Reorder("none", {0}, places)) << what;
   const int keyed = file.FieldIndex(Sjis("出版者"));
   std::vector<uint32_t> found;
   EXPECT_FALSE(index.FindKey(keyed, "another rule", "a", found)) << what;
