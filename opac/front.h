@@ -3,6 +3,7 @@
 //   /search?...       the result list (q, title, author, keyword, class, sort, page, per)
 //   /book/<number>    one book, by its registration number
 //   /style.css        the stylesheet
+//   /oai?verb=...     the harvesting interface, OAI-PMH 2.0 (opac/oai.h; POST of a form too)
 // GET and HEAD only (405 otherwise); unknown addresses and books 404; malformed parameters 400.
 #pragma once
 
@@ -31,6 +32,9 @@ Answer Serve(const Request& request);
 
 // The answer to a request whose query string is malformed.
 Answer BadRequest(std::string_view script_name);
+// The same for `request` (its parameters unread): the harvesting interface's badArgument
+// response at /oai, BadRequest anywhere else.
+Answer BadQuery(const Request& request);
 
 // The friendly 500 page, naming `reference`, which the error log's line of the failure carries.
 Answer ServerError(std::string_view script_name, std::string_view reference);
