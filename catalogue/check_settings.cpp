@@ -132,6 +132,13 @@ void CatalogueChecker::LibrarySection(const std::string& path) {
       Ok(name + ": the UTF-8 pages' footer links " + U(*address));
     }
   }
+  const SettingKey identifier_key = RepositoryIdentifierKey();
+  if (std::optional<std::string> identifier = Find(identifier_key, path);
+      identifier && !identifier->empty() && !RepositoryIdentifierValue(*identifier)) {
+    Problem(section + U(identifier_key.key) + "=" + U(*identifier) +
+                " is no host name: the harvesting interface names its items after the request's host instead",
+            "write the library's domain name, e.g. lib.example.jp");
+  }
 }
 
 void CatalogueChecker::NumberPadding(const std::string& path) {

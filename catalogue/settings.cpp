@@ -43,6 +43,10 @@ SettingKey DigitsKey() { return {r::kSectionNumbers, r::kKeyDigits, ""}; }
 SettingKey LibraryNameKey() { return {r::kSectionLibrary, r::kKeyLibraryName, ""}; }
 SettingKey LibraryHomeKey() { return {r::kSectionLibrary, r::kKeyLibraryHome, ""}; }
 SettingKey AccessibilityPolicyKey() { return {r::kSectionLibrary, r::kKeyAccessibility, ""}; }
+SettingKey RepositoryNameKey() { return {r::kSectionLibrary, r::kKeyRepositoryName, ""}; }
+SettingKey RepositoryIdentifierKey() { return {r::kSectionLibrary, r::kKeyRepositoryIdentifier, ""}; }
+SettingKey AdminEmailKey() { return {r::kSectionLibrary, r::kKeyAdminEmail, ""}; }
+SettingKey HarvestSetsKey() { return {r::kSectionLibrary, r::kKeyHarvestSets, "True"}; }
 
 bool LinkAddress(std::string_view address) {
   size_t scheme = 0;
@@ -52,6 +56,14 @@ bool LinkAddress(std::string_view address) {
   if (scheme == 0) return false;
   return std::none_of(address.begin(), address.end(),
                       [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
+}
+
+bool RepositoryIdentifierValue(std::string_view name) {
+  auto letter_or_digit = [](char c) { return IsAsciiAlpha(c) || (c >= '0' && c <= '9'); };
+  if (name.empty() || name.size() > 253 || !letter_or_digit(name.front()) || !letter_or_digit(name.back())) {
+    return false;
+  }
+  return std::all_of(name.begin(), name.end(), [&](char c) { return letter_or_digit(c) || c == '-' || c == '.'; });
 }
 
 bool SettingIsTrue(std::string_view value) { return value == "True"; }

@@ -53,6 +53,22 @@ SettingKey LibraryNameKey();
 SettingKey LibraryHomeKey();
 SettingKey AccessibilityPolicyKey();
 
+// The harvesting interface (OAI-PMH at /oai of the UTF-8 front), in the same section: the
+// repository's name (default empty: the library's name, else the pages' own name) ...
+SettingKey RepositoryNameKey();
+// ... its identifier, the <repository> of each item's "oai:<repository>:<number>" (default
+// empty: the host name the request names) ...
+SettingKey RepositoryIdentifierKey();
+// ... its administrators' e-mail addresses, separated by blanks or commas (default empty:
+// "webmaster@" and the host name) ...
+SettingKey AdminEmailKey();
+// ... and whether the ten classes are offered as sets (default True).
+SettingKey HarvestSetsKey();
+// Whether `name` may be the repository identifier: 1 to 253 bytes of ASCII letters, digits,
+// "-" and ".", the first and the last a letter or digit (a host name's characters, which an
+// item identifier and a query carry as they are).
+bool RepositoryIdentifierValue(std::string_view name);
+
 // Whether `address` may be written as a link: "http://" or "https://" (ASCII case ignored),
 // then at least one byte, and no blank or control byte anywhere. Other schemes (javascript:,
 // data:) and relative addresses never are.

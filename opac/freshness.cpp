@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -29,6 +30,29 @@ std::string FileIdentity(const std::string& path, std::time_t& modified) {
   std::snprintf(text, sizeof text, "%llx:%llx:%llx:%llx.%lx;", static_cast<unsigned long long>(st.st_dev),
                 static_cast<unsigned long long>(st.st_ino), static_cast<unsigned long long>(st.st_size),
                 static_cast<unsigned long long>(st.st_mtim.tv_sec), static_cast<unsigned long>(st.st_mtim.tv_nsec));
+  return text;
+}
+
+// "device:inode:size:mtime:ctime;" of the file at `path` (nanoseconds too), "-;" when there
+// is none; the newest of the two times so far in `changed`.
+std::string FileState(const std::string& path, std::time_t& changed) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "-;";
+  changed = std::max({changed, st.st_mtim.tv_sec, st.st_ctim.tv_sec});
+  char text[128];
+  std::snprintf(text, sizeof text, "%llx:%llx:%llx:%llx.%lx:%llx.%lx;", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino), static_cast<unsigned long long>(st.st_size),
+                static_cast<unsigned long long>(st.st_mtim.tv_sec), static_cast<unsigned long>(st.st_mtim.tv_nsec),
+                static_cast<unsigned long long>(st.st_ctim.tv_sec), static_cast<unsigned long>(st.st_ctim.tv_nsec));
+  return text;
+}
+
+// 16 hex digits of `identity` (FNV-1a, 64 bits), in double quotes when `quoted`.
+std::string Hash(std::string_view identity, bool quoted) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : identity) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  char text[24];
+  std::snprintf(text, sizeof text, quoted ? "\"%016llx\"" : "%016llx", static_cast<unsigned long long>(hash));
   return text;
 }
 
@@ -70,12 +94,20 @@ Validators CatalogueValidators() {
   identity += FileIdentity(SettingsFilePath(), v.modified);
   // The program's own file: a rebuilt or reinstalled program writes other pages.
   identity += FileIdentity("/proc/self/exe", v.modified);
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
-  for (char c : identity) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  char tag[24];
-  std::snprintf(tag, sizeof tag, "\"%016llx\"", static_cast<unsigned long long>(hash));
-  v.etag = tag;
+  v.etag = Hash(identity, true);
   return v;
+}
+
+RecordsState HarvestState() {
+  RecordsState state;
+  TDatabase& database = Session().OpenDatabase(CatalogueAlias());
+  std::string identity = SHELFRA_VERSION ";";
+  identity += FileState(database.ResolvePath(BookTableName()), state.changed);
+  Session().CloseDatabase(database);
+  identity += FileState(SettingsFilePath(), state.changed);
+  identity += FileState("/proc/self/exe", state.changed);
+  state.tag = Hash(identity, false);
+  return state;
 }
 
 bool NotModified(const Validators& validators, std::string_view if_none_match, std::string_view if_modified_since) {

@@ -20,6 +20,19 @@ struct Validators {
 // gives new validators. Raises EDBEngineError when the catalogue's alias is not configured.
 Validators CatalogueValidators();
 
+// What every harvested record is made from: the book table, the settings file (class names,
+// the repository's identifier) and the program's own file, but not the lending table, which
+// the records do not show.
+struct RecordsState {
+  std::string tag;          // 16 hex digits of the three files' device, inode, size, times
+  std::time_t changed = 0;  // the newest modification or status-change time of the three
+};
+// The records' state now. `changed` takes the status-change time too, because a copy that keeps
+// the modification time (cp -p, rsync -t, unzip) still sets it to the moment it was made. A
+// missing file counts as such. Raises EDBEngineError when the catalogue's alias is not
+// configured.
+RecordsState HarvestState();
+
 // Whether a GET or HEAD whose answer would be a 200 with `validators` may be answered 304:
 // `if_none_match` ("*" or a list of tags, weak or strong) names its tag; else, when
 // `if_none_match` is empty, `if_modified_since` is an HTTP date not before `modified`.

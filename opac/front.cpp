@@ -10,6 +10,7 @@
 #include "opac/api.h"
 #include "opac/freshness.h"
 #include "opac/html.h"
+#include "opac/oai.h"
 #include "opac/pages.h"
 #include "opac/results.h"
 #include "opac/search_request.h"
@@ -135,12 +136,15 @@ Answer Book(const Request& request, std::string_view number_text) {
 
 Answer Route(const Request& request) {
   if (IsApiPath(request.path)) return ServeApi(request);
+  const std::string& path = request.path;
+  // The harvesting interface also takes the protocol's POST of a form.
+  const bool harvest = path == "/oai";
+  if (harvest && request.method == "POST") return Harvest(request);
   if (request.method != "GET" && request.method != "HEAD") {
     Answer answer = Message(405, request.script_name, r::kMethodHeading, r::kMethodText);
-    answer.headers.emplace_back("Allow", "GET, HEAD");
+    answer.headers.emplace_back("Allow", harvest ? "GET, HEAD, POST" : "GET, HEAD");
     return answer;
   }
-  const std::string& path = request.path;
   // The search page with the boxes filled in as the query says ("search again" from a list).
   if (path.empty() || path == "/") return SearchPage(request, FormValuesOf(request), "");
   if (path == "/search") return Search(request);
@@ -152,6 +156,7 @@ Answer Route(const Request& request) {
     answer.body = std::string(Stylesheet());
     return answer;
   }
+  if (harvest) return Harvest(request);
   return NotFound(request.script_name);
 }
 
@@ -171,8 +176,8 @@ Answer Serve(const Request& request) {
   answer.headers.emplace_back("ETag", validators->etag);
   answer.headers.emplace_back("Last-Modified", HttpDate(validators->modified));
   if (request.path != "/style.css") answer.headers.emplace_back("Cache-Control", "no-cache");
-  // Only an answer that would be a 200 is ever not modified.
-  if (answer.status == 200 && NotModified(*validators, request.if_none_match, request.if_modified_since)) {
+  // Only an answer that would be a 200 to a GET or HEAD is ever not modified.
+  if (answer.status == 200 && request.method != "POST" && NotModified(*validators, request.if_none_match, request.if_modified_since)) {
     answer.status = 304;
     answer.body.clear();
   }
@@ -182,6 +187,10 @@ Answer Serve(const Request& request) {
 Answer BadRequest(std::string_view script_name, std::string_view path) {
   if (IsApiPath(path)) return ApiError(400, "bad_query", "the query string does not decode (escapes or UTF-8)");
   return Message(400, script_name, r::kBadRequestHeading, r::kBadRequestText);
+}
+
+Answer BadQuery(const Request& request) {
+  return request.path == "/oai" ? HarvestBadArgument(request) : BadRequest(request.script_name, request.path);
 }
 
 Answer ServerError(std::string_view script_name, std::string_view path, std::string_view reference) {

@@ -4,8 +4,9 @@
 //   /book/<number>    one book, by its registration number
 //   /style.css        the stylesheet
 //   /api/v1/...       the JSON interface (opac/api.h)
-// GET and HEAD only (405 otherwise; the JSON interface also answers OPTIONS); unknown addresses
-// and books 404; malformed parameters 400.
+//   /oai?verb=...     the harvesting interface, OAI-PMH 2.0 (opac/oai.h; POST of a form too)
+// GET and HEAD only (405 otherwise; the JSON interface also answers OPTIONS, the harvesting
+// interface POST); unknown addresses and books 404; malformed parameters 400.
 #pragma once
 
 #include <string>
@@ -28,6 +29,9 @@ Answer Serve(const Request& request);
 
 // The answer to a request for `path` whose query string is malformed.
 Answer BadRequest(std::string_view script_name, std::string_view path);
+// The same for `request` (its parameters unread): the harvesting interface's badArgument
+// response at /oai, BadRequest anywhere else.
+Answer BadQuery(const Request& request);
 
 // The friendly 500 page for a request for `path`, naming `reference`, which the error log's
 // line of the failure carries.

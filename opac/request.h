@@ -2,6 +2,7 @@
 // read strictly, so that a malformed address is answered 400 instead of being guessed at.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,10 @@
 #include <vector>
 
 namespace shelfra::opac {
+
+// The longest request body the front reads (a form of the harvesting interface); a request
+// whose body is longer is refused.
+inline constexpr size_t kMaxRequestContent = 64 * 1024;
 
 struct Request {
   std::string method;       // REQUEST_METHOD as sent
@@ -18,6 +23,8 @@ struct Request {
   std::string if_none_match;      // the request's If-None-Match, "" when absent
   std::string if_modified_since;  // the request's If-Modified-Since, "" when absent
   std::string origin;  // "http://host[:port]" that absolute addresses start with (see Origin)
+  std::string content_type;  // CONTENT_TYPE, "" when absent
+  std::string content;       // a POST's body: at most kMaxRequestContent + 1 bytes of it
 
   // The value of the first parameter named `name` (case counts); "" when there is none.
   std::string Value(std::string_view name) const;
