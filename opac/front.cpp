@@ -5,13 +5,14 @@
 
 #include "base/exceptions.h"
 #include "base/profile.h"
-#include "base/sjis_utf8.h"
 #include "catalogue/catalogue_service.h"
 #include "catalogue/settings.h"
+#include "opac/answers.h"
 #include "opac/freshness.h"
 #include "opac/html.h"
 #include "opac/pages.h"
 #include "opac/results.h"
+#include "opac/search_query.h"
 #include "opac_res.h"
 
 namespace shelfra::opac {
@@ -19,34 +20,6 @@ namespace shelfra::opac {
 namespace r = res::opac;
 
 namespace {
-
-// The library of the settings file; its address keys only when they are http(s) addresses.
-Library LibraryOfSettings() {
-  try {
-    const std::string file = SettingsFilePath();
-    auto value = [&file](const SettingKey& key) {
-      return FromSjis(GetPrivateProfileString(key.section, key.key, key.default_value, file));
-    };
-    Library library{value(LibraryNameKey()), value(LibraryHomeKey()), value(AccessibilityPolicyKey())};
-    if (!LinkAddress(library.home)) library.home.clear();
-    if (!LinkAddress(library.policy)) library.policy.clear();
-    return library;
-  } catch (const Exception&) {
-    return Library{};  // an unconfigured catalogue: the page says so itself (the 500 page too)
-  }
-}
-
-Answer Page(int status, std::string_view script_name, std::string_view title, std::string_view main_html) {
-  Answer answer;
-  answer.status = status;
-  answer.body = Frame(script_name, title, main_html, LibraryOfSettings());
-  return answer;
-}
-
-Answer Message(int status, std::string_view script_name, std::string_view heading, std::string_view text) {
-  const std::string main = "<h1>" + std::string(heading) + "</h1>\n<p>" + std::string(text) + "</p>\n";
-  return Page(status, script_name, heading, main);
-}
 
 Answer NotFound(std::string_view script_name) {
   return Message(404, script_name, r::kNotFoundHeading, r::kNotFoundText);
@@ -71,89 +44,18 @@ Answer SearchPage(const Request& request, const FormValues& values, std::string_
   return Page(status, request.script_name, r::kSearchHeading, main);
 }
 
-// A positive whole number of at most nine digits; nothing for any other text.
-std::optional<int> Count(std::string_view text) {
-  if (text.empty() || text.size() > 9 || text[0] == '0') return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
-// The boxes of the form in Shift_JIS; nothing, and `notice_html` says which characters stopped
-// it, when a word holds a character the catalogue's Shift_JIS lacks.
-std::optional<WordCriteria> InCatalogueText(const FormValues& values, std::string& notice_html) {
-  WordCriteria criteria;
-  const std::pair<const std::string*, std::string*> boxes[] = {{&values.q, &criteria.q},
-                                                               {&values.title, &criteria.title},
-                                                               {&values.author, &criteria.author},
-                                                               {&values.keyword, &criteria.keyword}};
-  std::string missing_html;
-  for (const auto& [utf8, sjis] : boxes) {
-    uint32_t missing = 0;
-    if (Utf8ToSjis(*utf8, *sjis, missing) != Utf8ToSjisResult::kOk) {
-      missing_html += ' ';
-      missing_html += NamedCharacter(missing);
-    }
-  }
-  criteria.class_prefix = values.class_prefix;
-  if (missing_html.empty()) return criteria;
-  notice_html = std::string(r::kNoSjisText) + missing_html;
-  return std::nullopt;
-}
-
-// The boxes as the request fills them.
-FormValues FormValuesOf(const Request& request) {
-  return FormValues{request.Value("q"), request.Value("title"), request.Value("author"), request.Value("keyword"),
-                    request.Value("class")};
-}
-
-// The result page's title names its search and page, so that pages in a history or in tabs
-// tell themselves apart.
-std::string ResultsTitle(const FormValues& values, int page) {
-  std::string words;
-  for (const std::string* box : {&values.q, &values.title, &values.author, &values.keyword, &values.class_prefix}) {
-    if (box->empty()) continue;
-    if (!words.empty()) words += ' ';
-    words += *box;
-  }
-  std::string title = std::string(r::kResultsHeading) + std::string(r::kTitleWordsOpen) + words +
-                      std::string(r::kTitleWordsClose);
-  // Appended: g++ 12 at -O3 warns falsely of an overlapping copy in " " + a temporary string.
-  if (page > 1) title.append(" ").append(std::to_string(page)).append(r::kTitlePage);
-  return title;
-}
-
 Answer Search(const Request& request) {
-  const FormValues values = FormValuesOf(request);
-  const std::string& klass = values.class_prefix;
-  if (!klass.empty() && (klass.size() != 1 || klass[0] < '0' || klass[0] > '9')) {
-    return Message(400, request.script_name, r::kBadRequestHeading, r::kBadClass);
-  }
-  const std::string per_text = request.Value("per");
-  const std::string page_text = request.Value("page");
-  const std::optional<int> per = per_text.empty() ? 20 : Count(per_text);
-  const std::optional<int> page = page_text.empty() ? 1 : Count(page_text);
-  if (!per || (*per != 20 && *per != 50 && *per != 100) || !page) {
-    return Message(400, request.script_name, r::kBadRequestHeading, r::kBadPaging);
-  }
-  const std::string sort = request.Value("sort");
-  const std::optional<AnswerOrder> order = sort.empty() ? AnswerOrder::kReading : AnswerOrderNamed(sort);
-  if (!order) return Message(400, request.script_name, r::kBadRequestHeading, r::kBadSort);
-  std::string notice_html;
-  const std::optional<WordCriteria> criteria = InCatalogueText(values, notice_html);
-  if (!criteria) return SearchPage(request, values, notice_html);
-  if (criteria->OverfullBox()) return Message(400, request.script_name, r::kBadRequestHeading, r::kTooManyWords);
-  if (criteria->Empty()) return SearchPage(request, values, r::kEmptySearch);
-
+  const SearchQuery search = ReadSearch(request);
+  if (search.Malformed()) return Message(400, request.script_name, r::kBadRequestHeading, search.refusal_html);
+  if (search.refusal != SearchRefusal::kNone) return SearchPage(request, search.values, search.refusal_html);
   CatalogueDatasets opened;
   opened.Open();
   CatalogueService& catalogue = opened.catalogue;
   const std::vector<std::string> class_names = ClassNames();
-  const ResultPaging paging{request.script_name, values, *per, *page, sort, *order, &class_names};
-  return Page(200, request.script_name, ResultsTitle(values, *page), ResultList(catalogue, *criteria, paging));
+  const ResultPaging paging{request.script_name, search.values, search.paging.per, search.paging.page, search.sort,
+                            search.order, &class_names};
+  return Page(200, request.script_name, SearchTitle(search.values, search.paging.page),
+              ResultList(catalogue, search.criteria, paging));
 }
 
 Answer Book(const Request& request, std::string_view number_text) {
