@@ -1,4 +1,5 @@
-// The UTF-8 front's addresses: the search page, the result list, the book page, the errors.
+// The UTF-8 front's addresses: the search page, the result list, the book page, the errors; the
+// feeds, the new arrivals and the OpenSearch description have files of their own.
 #include "opac/front.h"
 
 #include <optional>
@@ -8,6 +9,8 @@
 #include "catalogue/catalogue_service.h"
 #include "catalogue/settings.h"
 #include "opac/answers.h"
+#include "opac/discovery.h"
+#include "opac/feeds.h"
 #include "opac/freshness.h"
 #include "opac/html.h"
 #include "opac/pages.h"
@@ -41,7 +44,8 @@ Answer SearchPage(const Request& request, const FormValues& values, std::string_
   std::string main = "<h1>" + std::string(r::kSearchHeading) + "</h1>\n";
   if (!notice_html.empty()) main += Notice(notice_html);
   main += SearchForm(request.script_name, values, ClassNames());
-  return Page(status, request.script_name, r::kSearchHeading, main);
+  main += NewArrivalsLink(request.script_name);
+  return Page(status, request.script_name, r::kSearchHeading, main, NewArrivalsFeedLink(request.script_name, Paging{}));
 }
 
 Answer Search(const Request& request) {
@@ -55,7 +59,7 @@ Answer Search(const Request& request) {
   const ResultPaging paging{request.script_name, search.values, search.paging.per, search.paging.page, search.sort,
                             search.order, &class_names};
   return Page(200, request.script_name, SearchTitle(search.values, search.paging.page),
-              ResultList(catalogue, search.criteria, paging));
+              ResultList(catalogue, search.criteria, paging), SearchFeedLink(request, search));
 }
 
 Answer Book(const Request& request, std::string_view number_text) {
@@ -68,7 +72,7 @@ Answer Book(const Request& request, std::string_view number_text) {
   std::string title;
   const std::string back = ListQuery(request.Value("back")).value_or("");
   std::string main = BookDetails(catalogue, request.script_name, back, title);
-  return Page(200, request.script_name, title, main);
+  return Page(200, request.script_name, title, main, BookHead(request, CurrentBook(catalogue), LibraryOfSettings()));
 }
 
 Answer Route(const Request& request) {
@@ -89,6 +93,10 @@ Answer Route(const Request& request) {
     answer.body = std::string(Stylesheet());
     return answer;
   }
+  if (path == "/opensearch.xml") return OpenSearchDescription(request, LibraryOfSettings());
+  if (path == "/search.atom") return SearchFeed(request);
+  if (path == "/new") return NewArrivals(request);
+  if (path == "/new.atom") return NewArrivalsFeed(request);
   return NotFound(request.script_name);
 }
 

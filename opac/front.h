@@ -3,6 +3,9 @@
 //   /search?...       the result list (q, title, author, keyword, class, sort, page, per)
 //   /book/<number>    one book, by its registration number
 //   /style.css        the stylesheet
+//   /opensearch.xml   the OpenSearch description of the searches (opac/discovery.h)
+//   /search.atom?...  the result list as an Atom feed (opac/feeds.h)
+//   /new, /new.atom   the newest books by registration date, as a page and as a feed (page, per)
 // GET and HEAD only (405 otherwise); unknown addresses and books 404; malformed parameters 400.
 #pragma once
 

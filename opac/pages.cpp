@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "opac/discovery.h"
 #include "opac/html.h"
 #include "opac_res.h"
 
@@ -31,6 +32,8 @@ std::string Frame(std::string_view script_name, std::string_view title, std::str
   page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   page += "<title>" + HtmlEscape(title) + " - " + std::string(r::kSiteName) + "</title>\n";
   page += "<link rel=\"stylesheet\" href=\"" + HtmlEscape(StylesheetAddress(script_name)) + "\">\n";
+  page += "<link rel=\"search\" type=\"application/opensearchdescription+xml\" title=\"" +
+          HtmlEscape(OpenSearchShortName(library)) + "\" href=\"" + HtmlEscape(OpenSearchAddress(script_name)) + "\">\n";
   page += head_html;
   page += "</head>\n<body>\n";
   page += "<a class=\"skip\" href=\"#main\">" + std::string(r::kSkipLink) + "</a>\n";

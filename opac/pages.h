@@ -22,8 +22,8 @@ struct Library {
   std::string name, home, policy;
 };
 
-// A whole page: <html lang="ja">, the viewport, the title "<title> - <site name>", the
-// stylesheet and then `head_html` in the head, the header with the skip link,
+// A whole page: <html lang="ja">, the viewport, the title "<title> - <site name>", the link to
+// the OpenSearch description and then `head_html` in the head, the header with the skip link,
 // the library's name and the link home, `main_html` in <main id="main">, the footer with the
 // library's name and links.
 std::string Frame(std::string_view script_name, std::string_view title, std::string_view main_html,

@@ -220,6 +220,13 @@ std::string StateText(const BookRecord& book) {
   return state.empty() ? std::string(r::kOnShelf) : state;
 }
 
+std::string NewArrivalsList(CatalogueService& catalogue, const ResultPaging& p) {
+  const AnswerPage answer = PageOfAnswer(catalogue, WordCriteria{}, AnswerOrder::kNewest, p.page, p.per);
+  std::string html = "<h1>" + std::string(r::kNewHeading) + "</h1>\n";
+  if (answer.found == 0) return html + Notice(r::kNoNewBooks);
+  return html + CountLine(answer) + Rows(answer, p.script_name, "") + PageLinks(p, answer.page, answer.last);
+}
+
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& p) {
   const AnswerPage answer = PageOfAnswer(catalogue, criteria, p.order, p.page, p.per);
   std::string html = "<h1>" + std::string(r::kResultsHeading) + "</h1>\n";

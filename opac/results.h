@@ -46,6 +46,13 @@ std::string StateText(const BookRecord& book);
 // Requires: the service's book and lending tables are open.
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& paging);
 
+// The main part of the new arrivals' list: the heading, the count line, the rows of page
+// `paging.page` of the whole catalogue newest first (PageOfAnswer in AnswerOrder::kNewest),
+// without a way back from the book pages, and the page links to `paging.list_path`; a page
+// past the last shows the last. A catalogue without books says so. Raises what the catalogue
+// service raises.
+std::string NewArrivalsList(CatalogueService& catalogue, const ResultPaging& paging);
+
 // The main part of the page of the catalogue's current book (FindBook found it), its title
 // (UTF-8, unescaped) in `title`: its fields, then links that search for its author and for
 // its series, and, unless `back_query` is empty, one back to the list "<script>/search?" +
