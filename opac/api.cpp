@@ -12,7 +12,7 @@
 #include "opac/html.h"
 #include "opac/records.h"
 #include "opac/results.h"
-#include "opac/search_request.h"
+#include "opac/search_query.h"
 
 namespace shelfra::opac {
 
@@ -101,30 +101,30 @@ std::optional<int32_t> Number(std::string_view text) {
 }
 
 Answer Search(const Request& request) {
-  const SearchAsked asked = ReadSearch(request);
-  switch (asked.problem) {
-    case SearchProblem::kBadClass: return ApiError(400, "bad_class", "class must be one digit, 0 to 9");
-    case SearchProblem::kBadPaging: return ApiError(400, "bad_paging", "page must be a positive number and per 20, 50 or 100");
-    case SearchProblem::kBadSort: return ApiError(400, "bad_sort", "sort must be reading, title, author, year, -year or new");
-    case SearchProblem::kTooManyWords: return ApiError(400, "too_many_words", "a parameter holds more than 10 words");
-    case SearchProblem::kEmpty: return ApiError(400, "empty_search", "give q, title, author, keyword or class");
-    case SearchProblem::kUnsearchable:
-    case SearchProblem::kNone: break;
+  const SearchQuery asked = ReadSearch(request);
+  switch (asked.refusal) {
+    case SearchRefusal::kBadClass: return ApiError(400, "bad_class", "class must be one digit, 0 to 9");
+    case SearchRefusal::kBadPaging: return ApiError(400, "bad_paging", "page must be a positive number and per 20, 50 or 100");
+    case SearchRefusal::kBadSort: return ApiError(400, "bad_sort", "sort must be reading, title, author, year, -year or new");
+    case SearchRefusal::kTooManyWords: return ApiError(400, "too_many_words", "a parameter holds more than 10 words");
+    case SearchRefusal::kEmpty: return ApiError(400, "empty_search", "give q, title, author, keyword or class");
+    case SearchRefusal::kNotInCatalogueText:
+    case SearchRefusal::kNone: break;
   }
   const Addresses at{request};
   Json j;
   const std::string sort = asked.sort.empty() ? "reading" : asked.sort;
   auto list = [&](std::string_view base, int page) {
-    return at.Base() + std::string(base) + "?" + ListQueryString(asked.values, page, asked.per, asked.sort);
+    return at.Base() + std::string(base) + "?" + ListQueryString(asked.values, page, asked.paging.per, asked.sort);
   };
-  if (asked.problem == SearchProblem::kUnsearchable) {
+  if (asked.refusal == SearchRefusal::kNotInCatalogueText) {
     // No book can hold a character the catalogue's text cannot: nothing is found.
     j["total"] = 0;
     j["start"] = 0;
     j["count"] = 0;
     j["page"] = 1;
     j["pages"] = 0;
-    j["per"] = asked.per;
+    j["per"] = asked.paging.per;
     j["sort"] = sort;
     Json characters = Json::array();
     for (uint32_t code : asked.unsearchable) {
@@ -139,13 +139,13 @@ Answer Search(const Request& request) {
   }
   CatalogueDatasets opened;
   opened.Open();
-  const AnswerPage answer = PageOfAnswer(opened.catalogue, asked.criteria, asked.order, asked.page, asked.per);
+  const AnswerPage answer = PageOfAnswer(opened.catalogue, asked.criteria, asked.order, asked.paging.page, asked.paging.per);
   j["total"] = answer.found;
   j["start"] = answer.books.empty() ? 0 : answer.first + 1;
   j["count"] = answer.books.size();
   j["page"] = answer.page;
   j["pages"] = answer.last;
-  j["per"] = asked.per;
+  j["per"] = asked.paging.per;
   j["sort"] = sort;
   const std::vector<std::string> names = ClassNames();
   Json classes = Json::array();

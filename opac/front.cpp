@@ -1,4 +1,5 @@
-// The UTF-8 front's addresses: the search page, the result list, the book page, the errors.
+// The UTF-8 front's addresses: the search page, the result list, the book page, the errors; the
+// feeds, the new arrivals and the OpenSearch description have files of their own.
 #include "opac/front.h"
 
 #include <optional>
@@ -7,13 +8,16 @@
 #include "base/profile.h"
 #include "catalogue/catalogue_service.h"
 #include "catalogue/settings.h"
+#include "opac/answers.h"
 #include "opac/api.h"
+#include "opac/discovery.h"
+#include "opac/feeds.h"
 #include "opac/freshness.h"
 #include "opac/html.h"
 #include "opac/oai.h"
 #include "opac/pages.h"
 #include "opac/results.h"
-#include "opac/search_request.h"
+#include "opac/search_query.h"
 #include "opac_res.h"
 
 namespace shelfra::opac {
@@ -21,34 +25,6 @@ namespace shelfra::opac {
 namespace r = res::opac;
 
 namespace {
-
-// The library of the settings file; its address keys only when they are http(s) addresses.
-Library LibraryOfSettings() {
-  try {
-    const std::string file = SettingsFilePath();
-    auto value = [&file](const SettingKey& key) {
-      return FromSjis(GetPrivateProfileString(key.section, key.key, key.default_value, file));
-    };
-    Library library{value(LibraryNameKey()), value(LibraryHomeKey()), value(AccessibilityPolicyKey())};
-    if (!LinkAddress(library.home)) library.home.clear();
-    if (!LinkAddress(library.policy)) library.policy.clear();
-    return library;
-  } catch (const Exception&) {
-    return Library{};  // an unconfigured catalogue: the page says so itself (the 500 page too)
-  }
-}
-
-Answer Page(int status, std::string_view script_name, std::string_view title, std::string_view main_html) {
-  Answer answer;
-  answer.status = status;
-  answer.body = Frame(script_name, title, main_html, LibraryOfSettings());
-  return answer;
-}
-
-Answer Message(int status, std::string_view script_name, std::string_view heading, std::string_view text) {
-  const std::string main = "<h1>" + std::string(heading) + "</h1>\n<p>" + std::string(text) + "</p>\n";
-  return Page(status, script_name, heading, main);
-}
 
 Answer NotFound(std::string_view script_name) {
   return Message(404, script_name, r::kNotFoundHeading, r::kNotFoundText);
@@ -66,59 +42,22 @@ Answer SearchPage(const Request& request, const FormValues& values, std::string_
   std::string main = "<h1>" + std::string(r::kSearchHeading) + "</h1>\n";
   if (!notice_html.empty()) main += Notice(notice_html);
   main += SearchForm(request.script_name, values, ClassNamesHtml());
-  return Page(status, request.script_name, r::kSearchHeading, main);
-}
-
-// A positive whole number of at most nine digits; nothing for any other text.
-std::optional<int> Count(std::string_view text) {
-  if (text.empty() || text.size() > 9 || text[0] == '0') return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
-// The result page's title names its search and page, so that pages in a history or in tabs
-// tell themselves apart.
-std::string ResultsTitle(const FormValues& values, int page) {
-  std::string words;
-  for (const std::string* box : {&values.q, &values.title, &values.author, &values.keyword, &values.class_prefix}) {
-    if (box->empty()) continue;
-    if (!words.empty()) words += ' ';
-    words += *box;
-  }
-  std::string title = std::string(r::kResultsHeading) + std::string(r::kTitleWordsOpen) + words +
-                      std::string(r::kTitleWordsClose);
-  // Appended: g++ 12 at -O3 warns falsely of an overlapping copy in " " + a temporary string.
-  if (page > 1) title.append(" ").append(std::to_string(page)).append(r::kTitlePage);
-  return title;
+  main += NewArrivalsLink(request.script_name);
+  return Page(status, request.script_name, r::kSearchHeading, main, NewArrivalsFeedLink(request.script_name, Paging{}));
 }
 
 Answer Search(const Request& request) {
-  const SearchAsked asked = ReadSearch(request);
-  auto bad = [&](std::string_view text) { return Message(400, request.script_name, r::kBadRequestHeading, text); };
-  switch (asked.problem) {
-    case SearchProblem::kBadClass: return bad(r::kBadClass);
-    case SearchProblem::kBadPaging: return bad(r::kBadPaging);
-    case SearchProblem::kBadSort: return bad(r::kBadSort);
-    case SearchProblem::kTooManyWords: return bad(r::kTooManyWords);
-    case SearchProblem::kUnsearchable: {
-      std::string notice_html(r::kNoSjisText);
-      for (uint32_t code : asked.unsearchable) notice_html.append(" ").append(NamedCharacter(code));
-      return SearchPage(request, asked.values, notice_html);
-    }
-    case SearchProblem::kEmpty: return SearchPage(request, asked.values, r::kEmptySearch);
-    case SearchProblem::kNone: break;
-  }
+  const SearchQuery search = ReadSearch(request);
+  if (search.Malformed()) return Message(400, request.script_name, r::kBadRequestHeading, search.refusal_html);
+  if (search.refusal != SearchRefusal::kNone) return SearchPage(request, search.values, search.refusal_html);
   CatalogueDatasets opened;
   opened.Open();
+  CatalogueService& catalogue = opened.catalogue;
   const std::vector<std::string> class_names = ClassNamesHtml();
-  const ResultPaging paging{request.script_name, asked.values, asked.per, asked.page, asked.sort, asked.order,
-                            &class_names};
-  return Page(200, request.script_name, ResultsTitle(asked.values, asked.page),
-              ResultList(opened.catalogue, asked.criteria, paging));
+  const ResultPaging paging{request.script_name, search.values, search.paging.per, search.paging.page, search.sort,
+                            search.order, &class_names};
+  return Page(200, request.script_name, SearchTitle(search.values, search.paging.page),
+              ResultList(catalogue, search.criteria, paging), SearchFeedLink(request, search));
 }
 
 Answer Book(const Request& request, std::string_view number_text) {
@@ -131,7 +70,7 @@ Answer Book(const Request& request, std::string_view number_text) {
   std::string title;
   const std::string back = ListQuery(request.Value("back")).value_or("");
   std::string main = BookDetails(catalogue, request.script_name, back, title);
-  return Page(200, request.script_name, title, main);
+  return Page(200, request.script_name, title, main, BookHead(request, CurrentBook(catalogue), LibraryOfSettings()));
 }
 
 Answer Route(const Request& request) {
@@ -157,6 +96,10 @@ Answer Route(const Request& request) {
     return answer;
   }
   if (harvest) return Harvest(request);
+  if (path == "/opensearch.xml") return OpenSearchDescription(request, LibraryOfSettings());
+  if (path == "/search.atom") return SearchFeed(request);
+  if (path == "/new") return NewArrivals(request);
+  if (path == "/new.atom") return NewArrivalsFeed(request);
   return NotFound(request.script_name);
 }
 

@@ -3,6 +3,9 @@
 //   /search?...       the result list (q, title, author, keyword, class, sort, page, per)
 //   /book/<number>    one book, by its registration number
 //   /style.css        the stylesheet
+//   /opensearch.xml   the OpenSearch description of the searches (opac/discovery.h)
+//   /search.atom?...  the result list as an Atom feed (opac/feeds.h)
+//   /new, /new.atom   the newest books by registration date, as a page and as a feed (page, per)
 //   /api/v1/...       the JSON interface (opac/api.h)
 //   /oai?verb=...     the harvesting interface, OAI-PMH 2.0 (opac/oai.h; POST of a form too)
 // GET and HEAD only (405 otherwise; the JSON interface also answers OPTIONS, the harvesting

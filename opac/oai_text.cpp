@@ -1,6 +1,8 @@
 // XML escaping, datestamps, set and item names and resumption tokens of the harvesting interface.
 #include "opac/oai_text.h"
 
+#include "opac/xml.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -71,50 +73,9 @@ std::string_view TrimBlanks(std::string_view text) {
 
 }  // namespace
 
-std::string XmlEscape(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (size_t at = 0; at < utf8.size();) {
-    uint32_t code = 0;
-    size_t size = 1;
-    if (!Utf8CodeAt(utf8, at, code, size)) {
-      out += "\xEF\xBF\xBD";
-      at += 1;
-      continue;
-    }
-    switch (code) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      case '\t': out += "&#9;"; break;
-      case '\n': out += "&#10;"; break;
-      case '\r': out += "&#13;"; break;
-      default:
-        if (code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0xFFFE || code == 0xFFFF) {
-          out += "\xEF\xBF\xBD";
-        } else {
-          out.append(utf8.substr(at, size));
-        }
-    }
-    at += size;
-  }
-  return out;
-}
-
 void AppendElement(std::string& xml, std::string_view name, std::string_view utf8) {
   if (utf8.empty()) return;
   xml.append("<").append(name).append(">").append(XmlEscape(utf8)).append("</").append(name).append(">");
-}
-
-std::string UtcDatestamp(std::time_t time) {
-  std::tm tm{};
-  ::gmtime_r(&time, &tm);
-  char text[80];  // room for any int the fields may hold
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return text;
 }
 
 std::optional<UtcArgument> ParseUtcArgument(std::string_view text) {

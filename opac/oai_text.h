@@ -9,20 +9,15 @@
 #include <string_view>
 #include <vector>
 
-namespace shelfra::opac {
+#include "opac/xml.h"
 
-// `utf8` as XML 1.0 element text or quoted attribute value: "&", "<", ">", '"' and "'" as
-// entity references, tab, LF and CR as character references (so an attribute keeps them too),
-// and every character XML 1.0 forbids or a harvester would choke on (other controls below
-// 0x20, DEL and U+0080-U+009F, U+FFFE, U+FFFF) and every byte that is no well-formed UTF-8 as
-// U+FFFD.
-std::string XmlEscape(std::string_view utf8);
+namespace shelfra::opac {
 
 // Appends <name>text</name> to `xml`, the text XmlEscape'd; nothing for an empty text.
 void AppendElement(std::string& xml, std::string_view name, std::string_view utf8);
 
 // `time` as a datestamp of seconds granularity: "2026-12-01T09:30:00Z".
-std::string UtcDatestamp(std::time_t time);
+inline std::string UtcDatestamp(std::time_t time) { return Rfc3339(time); }
 
 // A from or until argument: the first and the last second it names (a day names 00:00:00 to
 // 23:59:59 of that day, a time names one second) and whether it was written as a day.

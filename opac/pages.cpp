@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "opac/discovery.h"
 #include "opac/html.h"
 #include "opac_res.h"
 
@@ -25,12 +26,16 @@ std::string StylesheetAddress(std::string_view script_name) {
 }
 
 std::string Frame(std::string_view script_name, std::string_view title, std::string_view main_html,
-                  const Library& library) {
+                  const Library& library, std::string_view head_html) {
   const std::string home = HtmlEscape(std::string(script_name) + "/");
   std::string page = "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"UTF-8\">\n";
   page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   page += "<title>" + HtmlEscape(title) + " - " + std::string(r::kSiteName) + "</title>\n";
-  page += "<link rel=\"stylesheet\" href=\"" + HtmlEscape(StylesheetAddress(script_name)) + "\">\n</head>\n<body>\n";
+  page += "<link rel=\"stylesheet\" href=\"" + HtmlEscape(StylesheetAddress(script_name)) + "\">\n";
+  page += "<link rel=\"search\" type=\"application/opensearchdescription+xml\" title=\"" +
+          HtmlEscape(OpenSearchShortName(library)) + "\" href=\"" + HtmlEscape(OpenSearchAddress(script_name)) + "\">\n";
+  page += head_html;
+  page += "</head>\n<body>\n";
   page += "<a class=\"skip\" href=\"#main\">" + std::string(r::kSkipLink) + "</a>\n";
   const std::string name_html =
       library.name.empty() ? "" : "<span class=\"library\">" + HtmlEscape(library.name) + "</span> ";

@@ -22,11 +22,12 @@ struct Library {
   std::string name, home, policy;
 };
 
-// A whole page: <html lang="ja">, the viewport, the title "<title> - <site name>", the header
-// with the skip link, the library's name and the link home, `main_html` in <main id="main">,
-// the footer with the library's name and links.
+// A whole page: <html lang="ja">, the viewport, the title "<title> - <site name>", the link to
+// the OpenSearch description and then `head_html` in the head, the header with the skip link,
+// the library's name and the link home, `main_html` in <main id="main">, the footer with the
+// library's name and links.
 std::string Frame(std::string_view script_name, std::string_view title, std::string_view main_html,
-                  const Library& library);
+                  const Library& library, std::string_view head_html = {});
 
 // The values a search form is filled with (UTF-8, unescaped).
 struct FormValues {

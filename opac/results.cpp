@@ -45,7 +45,8 @@ constexpr BoxOf kBoxesOf[] = {{"q", &FormValues::q, &WordCriteria::q, r::kQCrite
 // The address of the list of `values` at page `page`, `per` a page, in order `sort`, escaped
 // for HTML.
 std::string Address(const ResultPaging& p, const FormValues& values, int page, int per, std::string_view sort) {
-  return HtmlEscape(std::string(p.script_name) + "/search?" + ListQueryString(values, page, per, sort));
+  return HtmlEscape(std::string(p.script_name) + std::string(p.list_path) + "?" +
+                    ListQueryString(values, page, per, sort));
 }
 
 std::string PageAddress(const ResultPaging& p, int page, int per) { return Address(p, p.values, page, per, p.sort); }
@@ -60,24 +61,12 @@ std::string SearchLink(std::string_view script_name, std::string_view box, std::
   return "<li><a href=\"" + HtmlEscape(address) + "\">" + std::string(label) + "</a></li>\n";
 }
 
-// The book's state: on loan with its due date, or on the shelf unless a flag says why not,
-// then its flags. The list's rows and the book page say it alike.
-std::string StateHtml(const BookRecord& book) {
-  std::string state;
-  if (book.due) state = std::string(r::kOnLoan) + HtmlEscape(*book.due) + std::string(r::kOnLoanEnd);
-  const std::pair<bool, std::string_view> flags[] = {
-      {book.reference_only, r::kReferenceOnly}, {book.missing, r::kMissing}, {book.withdrawn, r::kWithdrawn}};
-  for (const auto& [set, text] : flags) {
-    if (!set) continue;
-    if (!state.empty()) state += " / ";
-    state += text;
-  }
-  return state.empty() ? std::string(r::kOnShelf) : state;
-}
+std::string StateHtml(const BookRecord& book) { return HtmlEscape(StateText(book)); }
 
-// `back`: the list's query string, escaped as a query value.
+// `back`: the list's query string, escaped as a query value; "" for no way back.
 std::string Row(const BookRecord& book, bool identified, std::string_view script_name, std::string_view back) {
-  const std::string address = BookAddress(script_name, book.number) + "?back=" + std::string(back);
+  std::string address = BookAddress(script_name, book.number);
+  if (!back.empty()) address.append("?back=").append(back);
   std::string html = "<li><h2><a href=\"" + HtmlEscape(address) + "\">" + HtmlEscape(book.title) + "</a></h2>\n";
   if (identified) html += "<p class=\"match\">" + std::string(r::kIdentifierMatch) + "</p>\n";
   html += "<dl>\n";
@@ -188,6 +177,22 @@ std::string NoResultHelp(CatalogueService& catalogue, const WordCriteria& criter
 
 std::string Text(CatalogueService& catalogue, BookField field) { return catalogue.BookText(BookFieldName(field)); }
 
+// The count line of a page of books: "N of them, a to b".
+std::string CountLine(const AnswerPage& answer) {
+  const int end = answer.first + static_cast<int>(answer.books.size());
+  return "<p role=\"status\">" + WithThousands(answer.found) + std::string(r::kCountOf) +
+         WithThousands(answer.first + 1) + "\xE2\x80\x93" + WithThousands(end) + std::string(r::kCountUnit) + "</p>\n";
+}
+
+// The rows of a page of books, numbered from the answer position of the first.
+std::string Rows(const AnswerPage& answer, std::string_view script_name, std::string_view back) {
+  std::string html = "<ol class=\"books\" start=\"" + std::to_string(answer.first + 1) + "\">\n";
+  for (size_t i = 0; i < answer.books.size(); ++i) {
+    html += Row(answer.books[i], answer.identified[i], script_name, back);
+  }
+  return html + "</ol>\n";
+}
+
 }  // namespace
 
 std::string ListQueryString(const FormValues& values, int page, int per, std::string_view sort) {
@@ -202,6 +207,26 @@ std::string ListQueryString(const FormValues& values, int page, int per, std::st
   return address;
 }
 
+std::string StateText(const BookRecord& book) {
+  std::string state;
+  if (book.due) state = std::string(r::kOnLoan) + *book.due + std::string(r::kOnLoanEnd);
+  const std::pair<bool, std::string_view> flags[] = {
+      {book.reference_only, r::kReferenceOnly}, {book.missing, r::kMissing}, {book.withdrawn, r::kWithdrawn}};
+  for (const auto& [set, text] : flags) {
+    if (!set) continue;
+    if (!state.empty()) state += " / ";
+    state += text;
+  }
+  return state.empty() ? std::string(r::kOnShelf) : state;
+}
+
+std::string NewArrivalsList(CatalogueService& catalogue, const ResultPaging& p) {
+  const AnswerPage answer = PageOfAnswer(catalogue, WordCriteria{}, AnswerOrder::kNewest, p.page, p.per);
+  std::string html = "<h1>" + std::string(r::kNewHeading) + "</h1>\n";
+  if (answer.found == 0) return html + Notice(r::kNoNewBooks);
+  return html + CountLine(answer) + Rows(answer, p.script_name, "") + PageLinks(p, answer.page, answer.last);
+}
+
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& p) {
   const AnswerPage answer = PageOfAnswer(catalogue, criteria, p.order, p.page, p.per);
   std::string html = "<h1>" + std::string(r::kResultsHeading) + "</h1>\n";
@@ -209,18 +234,10 @@ std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria
     html += Notice(r::kNoResults);
     html += NoResultHelp(catalogue, criteria, p);
   } else {
-    const int end = answer.first + static_cast<int>(answer.books.size());
-    html += "<p role=\"status\">" + WithThousands(answer.found) + std::string(r::kCountOf) +
-            WithThousands(answer.first + 1) + "\xE2\x80\x93" + WithThousands(end) + std::string(r::kCountUnit) +
-            "</p>\n";
+    html += CountLine(answer);
     html += SortLinks(p);
     html += ClassLinks(p, answer.classes);
-    html += "<ol class=\"books\" start=\"" + std::to_string(answer.first + 1) + "\">\n";
-    const std::string back = QueryEscape(ListQueryString(p.values, answer.page, p.per, p.sort));
-    for (size_t i = 0; i < answer.books.size(); ++i) {
-      html += Row(answer.books[i], answer.identified[i], p.script_name, back);
-    }
-    html += "</ol>\n";
+    html += Rows(answer, p.script_name, QueryEscape(ListQueryString(p.values, answer.page, p.per, p.sort)));
     html += PageLinks(p, answer.page, answer.last);
   }
   // The search page with this search's boxes filled in.

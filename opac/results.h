@@ -13,8 +13,8 @@
 namespace shelfra::opac {
 
 // Where a result list stands: the criteria as the visitor wrote them, the page size, the page
-// asked for (from 1), the order (`sort` as written, "" for the default) and the settings
-// file's ten class names (markup, class 0 first).
+// asked for (from 1), the order (`sort` as written, "" for the default), the settings file's
+// ten class names (markup, class 0 first) and the list's address after the script name.
 struct ResultPaging {
   std::string_view script_name;
   const FormValues& values;
@@ -23,7 +23,18 @@ struct ResultPaging {
   std::string_view sort = "";
   AnswerOrder order = AnswerOrder::kReading;
   const std::vector<std::string>* class_names_html = nullptr;
+  std::string_view list_path = "/search";
 };
+
+// The query string of the list of `values` at page `page`, `per` a page, in order `sort`
+// (not escaped for HTML): each filled box in form order, then "sort=" unless `sort` is empty,
+// "per=" unless `per` is 20, and "page=" last, e.g. "q=%E3%81%AD&per=50&page=2".
+std::string ListQueryString(const FormValues& values, int page, int per, std::string_view sort);
+
+// The book's state as text (UTF-8, unescaped): on loan with its due date, or on the shelf
+// unless a flag says why not, then its flags. The list's rows, the book page and the feeds say
+// it alike.
+std::string StateText(const BookRecord& book);
 
 // The main part of the result list for `criteria` (Shift_JIS; Requires: no box over the cap):
 // the heading, the count line ("N of them, a to b"), the orders, the classes of the answer with
@@ -34,6 +45,13 @@ struct ResultPaging {
 // each one without which something is found. Raises what the catalogue service raises.
 // Requires: the service's book and lending tables are open.
 std::string ResultList(CatalogueService& catalogue, const WordCriteria& criteria, const ResultPaging& paging);
+
+// The main part of the new arrivals' list: the heading, the count line, the rows of page
+// `paging.page` of the whole catalogue newest first (PageOfAnswer in AnswerOrder::kNewest),
+// without a way back from the book pages, and the page links to `paging.list_path`; a page
+// past the last shows the last. A catalogue without books says so. Raises what the catalogue
+// service raises.
+std::string NewArrivalsList(CatalogueService& catalogue, const ResultPaging& paging);
 
 // The main part of the page of the catalogue's current book (FindBook found it), its title
 // (UTF-8, unescaped) in `title`: its fields, then links that search for its author and for

@@ -77,6 +77,10 @@ if [ -f package.json ] && [ ! -d node_modules ]; then
   npm ci --no-audit --no-fund --loglevel=error
 fi
 
+# Debian's Python runs the Python tests: setup_packages installs their modules for it, which a
+# python3 found earlier on PATH (a version manager's) would not see.
+python=python3
+[ -x /usr/bin/python3 ] && python=/usr/bin/python3
 status=0
 ran=0
 for test in *_test.py *.test.js *_test.sh; do
@@ -84,7 +88,7 @@ for test in *_test.py *.test.js *_test.sh; do
   if ((${#only[@]})) && [[ ! " ${only[*]} " == *" $test "* ]]; then continue; fi
   echo "=== clients: $test" >&2
   case "$test" in
-    *_test.py) runner=(python3 "$test") ;;
+    *_test.py) runner=("$python" "$test") ;;
     *.test.js) runner=(node --test "$test") ;;
     *_test.sh) runner=(bash "$test") ;;
   esac

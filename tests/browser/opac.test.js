@@ -1,5 +1,6 @@
 // The UTF-8 pages (shelfra.cgi) as visitors meet them, in a real browser through lighttpd:
 // axe-core's WCAG 2.1 A and AA rules on every kind of page at a desktop's and a phone's width,
+// nothing the pages' content security policy refuses (the book page's linked data included),
 // no sideways scrolling at 320 px (also with wider text spacing) and at 200 % zoom, nothing
 // that moves, and a visit made with the keyboard alone (Tab and Enter), with JavaScript on and
 // off, whose every stop shows its focus.
@@ -29,6 +30,7 @@ const PAGES = [
   { name: 'narrowed', path: '/search?q=%E6%96%87%E5%BA%AB&class=9', heading: '検索結果' },
   { name: 'no-result', path: '/search?title=%E3%81%AC%E3%81%AC%E3%81%AC%E3%81%AC', heading: '検索結果' },
   { name: 'book-on-loan', path: '/book/261', heading: 'こころ' },
+  { name: 'new-arrivals', path: '/new', heading: '新着資料' },
   { name: 'not-found', path: '/no/such/page', heading: 'ページが見つかりません', status: 404 },
   // A word with a character Shift_JIS lacks: the search page again, with its notice.
   { name: 'not-in-catalogue-text', path: '/search?q=%F0%9F%98%80', heading: '蔵書を探す' },
@@ -101,8 +103,12 @@ describe('the UTF-8 pages in a browser', () => {
     it(`${p.name}: no WCAG 2.1 AA violation at 1280 and 390 px, no sideways scrolling at 390 and 320 px`, async () => {
       for (const { width, context } of screens) {
         const page = await newPage(bench, context);
+        // What the policy refuses, Chromium reports on the console.
+        const refused = [];
+        page.on('console', (m) => { if (/Content Security Policy/.test(m.text())) refused.push(m.text()); });
         try {
           await open(page, p);
+          assert.deepEqual(refused, [], `${p.path}: refused by the content security policy`);
           const violations = await axeViolations(page);
           await screenshot(page, `${p.name}-${width}`, bench);
           assert.deepEqual(violations, [], `${p.path} at ${width} px:\n  ${violations.join('\n  ')}`);
