@@ -37,6 +37,7 @@ BENCH_DIR = Path(__file__).resolve().parent
 ROOT = BENCH_DIR.parent
 sys.path.insert(0, str(BENCH_DIR))
 import gen_catalogue  # noqa: E402
+import oai_harvest  # noqa: E402
 
 SCRIPT_NAME = "/cgi-bin/vovivavi.exe"
 COUNT_HEAD = "該当する資料は".encode("cp932")
@@ -170,6 +171,12 @@ def make_opac_requests(manifest):
         ("class9-title", "class 9 by title, 20 rows / Q1", "/search", "class=9&sort=title", "Q1", expected["Q4"]),
         ("class9-last", "class 9, last 20-row page / Q1", "/search", "class=9&page=999999", "Q1", expected["Q4"]),
         ("book", "book page / detail page, on loan", f"/book/{manifest['detail']['number']}", "", "detail", None),
+        ("json-rare", "JSON search, rare word / Q1", "/api/v1/search", "title=" + escape(words["rare"]), "Q1", None),
+        ("json-class9", "JSON search, class 9, 20 rows / Q1", "/api/v1/search", "class=9", "Q1", None),
+        ("json-book", "JSON book / detail page", f"/api/v1/book/{manifest['detail']['number']}", "", "detail", None),
+        ("isbn", "ISBN look-up / detail page", "/api/v1/isbn/{isbn}", "", "detail", None),
+        ("new", "new arrivals, 20 rows / Q1", "/new", "", "Q1", None),
+        ("new-atom", "new arrivals feed, 20 entries / Q1", "/new.atom", "", "Q1", None),
     ]
 
 
@@ -335,6 +342,18 @@ class Runner:
             rows.append(entry)
         return rows
 
+    def bench_harvest(self, catalogue):
+        """A whole ListRecords harvest by shelfra.cgi, a process per page, and its 20-row class 9
+        page beside it; nothing when shelfra.cgi is not beside the program."""
+        opac = self.program.parent / "shelfra.cgi"
+        if not opac.exists():
+            return None
+        say(f"  {catalogue.name}: a whole OAI-PMH harvest")
+        config = catalogue / ("shelfra-index.conf" if self.index else "shelfra.conf")
+        result = oai_harvest.harvest(opac, catalogue, cgi_env, config=config)
+        result["result_page"] = oai_harvest.result_page(opac, catalogue, cgi_env, config=config, runs=self.runs)
+        return result
+
     def bench_opac(self, catalogue, manifest, requests):
         """shelfra.cgi's pages, each run in turns with the old page nearest to it; nothing when
         shelfra.cgi is not beside the program."""
@@ -346,6 +365,12 @@ class Runner:
         for key, label, path, query, old_key, count in make_opac_requests(manifest):
             if old_key not in old:
                 continue
+            if "{isbn}" in path:  # an ISBN of the rare word's books, as the interface gives it
+                env = dict(self.cgi_env(catalogue, old[old_key]), SCRIPT_NAME=OPAC_SCRIPT_NAME,
+                           PATH_INFO="/api/v1/search", QUERY_STRING="per=100&title=" + urllib.parse.quote(manifest["words"]["rare"]))
+                answer = subprocess.run([str(opac)], env=env, stdout=subprocess.PIPE, check=False).stdout
+                books = json.loads(answer.split(b"\r\n\r\n", 1)[1])["books"]
+                path = path.replace("{isbn}", next(b["isbn"] for b in books if b["isbn"]))
             say(f"  {manifest['books']} books, shelfra.cgi: {label}")
             env = dict(self.cgi_env(catalogue, old[old_key]), SCRIPT_NAME=OPAC_SCRIPT_NAME, PATH_INFO=path,
                        QUERY_STRING=query)
@@ -480,6 +505,22 @@ def report_table(results):
     return "\n".join(lines)
 
 
+def harvest_table(results):
+    lines = ["## A whole OAI-PMH harvest (ListRecords, oai_dc)", "",
+             "| books | pages | records | MB | total s | first page ms | page ms median (p90) | 20-row page ms |",
+             "|---|---|---|---|---|---|---|---|"]
+    for size in results:
+        h = size.get("harvest")
+        if not h:
+            continue
+        ms = sorted(1000 * p for p in h["pages"])
+        page = statistics.median(1000 * p for p in h["result_page"])
+        lines.append(f"| {size['books']:,} | {len(ms)} | {h['records']:,} | {h['bytes'] / 1e6:.0f} | {h['total']:.1f} "
+                     f"| {1000 * h['pages'][0]:.1f} | {statistics.median(ms):.1f} ({ms[int(0.9 * (len(ms) - 1))]:.1f}) "
+                     f"| {page:.1f} |")
+    return "\n".join(lines)
+
+
 def opac_table(results):
     lines = ["## shelfra.cgi against vovivavi.exe", "",
              "| books | page / old page | shelfra.cgi ms median (min–max) | vovivavi.exe ms | ratio | target | "
@@ -565,6 +606,8 @@ def write_report(path, results, args):
         sizes += ". No search index"
     text = (f"# Catalogue search benchmark\n\n{now}; {machine_text()}.\n\nCatalogues: {sizes}.\n\n"
             f"{report_table(results)}\n\n{LEGEND.format(runs=args.runs, warmup=args.warmup)}")
+    if any(r.get("harvest") for r in results):
+        text += f"\n{harvest_table(results)}\n"
     if any(r.get("opac") for r in results):
         text += f"\n{opac_table(results)}\n\n{OPAC_LEGEND.format(target=OPAC_TARGET)}"
 
@@ -612,6 +655,7 @@ def main(argv=None):
                 "rows": runner.bench_size(folder, manifest, requests),
             })
             results[-1]["opac"] = runner.bench_opac(folder, manifest, make_requests(manifest))
+            results[-1]["harvest"] = runner.bench_harvest(folder)
             if args.index:
                 results[-1]["index_build_s"], results[-1]["index_mb"] = runner.index_build[0], runner.index_build[1] / 1e6
                 results[-1]["index_rss_mb"] = runner.index_build[2] / 1024
@@ -623,7 +667,7 @@ def main(argv=None):
     bad = [(r["books"], e) for r in results for e in r["rows"] if check(e) != "ok"]
     bad += [(r["books"], e) for r in results for e in r.get("opac", []) if not e["ok"]]
     for books, e in bad:
-        say(f"bench: {books:,} books, {e['label']}: {check(e)}")
+        say(f"bench: {books:,} books, {e['label']}: {check(e) if 'program_ok' in e else 'FAILED'}")
     return 1 if bad else 0
 
 

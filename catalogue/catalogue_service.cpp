@@ -132,7 +132,7 @@ std::vector<std::vector<std::string>> CatalogueService::WindowAt(const std::vect
   std::vector<std::vector<std::string>> rows(positions.size());
   // The answer query has no filter, so its cursor positions are the answer's positions.
   for (const auto& [target, place] : wanted) {
-    if (answer_.CursorPosition() != target) answer_.FirstFrom(target);
+    if (answer_.AtEnd() || answer_.CursorPosition() != target) answer_.FirstFrom(target);
     if (answer_.AtEnd()) break;
     for (const TField* column : columns) rows[place].push_back(column->DisplayText());
   }

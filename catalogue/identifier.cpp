@@ -1,6 +1,8 @@
 // Registration numbers and ISBNs typed as search words.
 #include "catalogue/identifier.h"
 
+#include <cstdint>
+
 namespace shelfra {
 
 namespace {
@@ -38,10 +40,11 @@ char Isbn13CheckDigit(std::string_view twelve) {
 }  // namespace
 
 std::optional<int32_t> RegistrationNumberWord(std::string_view word) {
-  if (word.size() > 9 || !AllDigits(word)) return std::nullopt;
-  int32_t number = 0;
+  if (word.size() > 12 || !AllDigits(word)) return std::nullopt;
+  int64_t number = 0;
   for (char c : word) number = number * 10 + (c - '0');
-  return number;
+  if (number > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(number);
 }
 
 std::string IsbnKey(std::string_view text) {

@@ -9,7 +9,9 @@
 
 namespace shelfra {
 
-// The registration number `word` is: one to nine ASCII digits; nothing for any other text.
+// The registration number `word` is: ASCII digits (at most 12, zeros in front ignored) of a
+// number the field's ten digits can hold and an int32_t too (at most 2147483647); nothing for
+// any other text.
 std::optional<int32_t> RegistrationNumberWord(std::string_view word);
 
 // The form in which the ISBN-10 and the ISBN-13 of one book are the same text: `text` without

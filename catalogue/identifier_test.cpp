@@ -29,7 +29,11 @@ TEST(IdentifierTest, IsbnFormsOfOneBookShareTheirKey) {
   }
   EXPECT_EQ(RegistrationNumberWord("000123"), 123);
   EXPECT_EQ(RegistrationNumberWord("999999999"), 999999999);
-  for (const char* text : {"", "1234567890", "12a", "-1", "１２"}) EXPECT_EQ(RegistrationNumberWord(text), std::nullopt) << text;
+  EXPECT_EQ(RegistrationNumberWord("2000000001"), 2000000001);  // ten digits, as the field holds
+  EXPECT_EQ(RegistrationNumberWord("2147483647"), 2147483647);
+  for (const char* text : {"", "2147483648", "0000000000001", "12a", "-1", "１２"}) {
+    EXPECT_EQ(RegistrationNumberWord(text), std::nullopt) << text;
+  }
 }
 
 }  // namespace

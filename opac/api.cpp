@@ -94,12 +94,6 @@ Json FullJson(const BookRecord& book, const Addresses& at) {
   return j;
 }
 
-// A positive whole number of at most nine digits; nothing for any other text.
-std::optional<int32_t> Number(std::string_view text) {
-  if (text.empty() || text[0] == '0') return std::nullopt;
-  return RegistrationNumberWord(text);
-}
-
 Answer Search(const Request& request) {
   const SearchQuery asked = ReadSearch(request);
   switch (asked.refusal) {
@@ -177,7 +171,7 @@ Answer Search(const Request& request) {
 }
 
 Answer Book(const Request& request, std::string_view number_text) {
-  const std::optional<int32_t> number = Number(number_text);
+  const std::optional<int32_t> number = BookNumberOfPath(number_text);
   if (!number) return ApiError(404, "not_found", "no book has that registration number");
   CatalogueDatasets opened;
   opened.Open();

@@ -61,7 +61,7 @@ Answer Search(const Request& request) {
 }
 
 Answer Book(const Request& request, std::string_view number_text) {
-  const std::optional<int> number = Count(number_text);
+  const std::optional<int32_t> number = BookNumberOfPath(number_text);
   if (!number) return NotFound(request.script_name);
   CatalogueDatasets opened;
   opened.Open();

@@ -98,6 +98,11 @@ std::vector<std::string> ClassNames() {
   return names;
 }
 
+std::optional<int32_t> BookNumberOfPath(std::string_view text) {
+  if (text.empty() || text[0] == '0') return std::nullopt;
+  return RegistrationNumberWord(text);
+}
+
 std::string BookAddress(std::string_view script_name, int32_t number) {
   return std::string(script_name).append("/book/").append(std::to_string(number));
 }
@@ -152,12 +157,14 @@ AnswerPage PageOfAnswer(CatalogueService& catalogue, const WordCriteria& criteri
   const int end = std::min(out.found, out.first + per);
   std::vector<std::vector<std::string>> rows;
   for (int i = out.first; i < std::min(end, listed); ++i) rows.push_back(identified_rows[static_cast<size_t>(i)]);
-  out.identified.assign(rows.size(), true);
+  const size_t identified_rows_shown = rows.size();
   std::vector<int> positions;
   for (int i = std::max(out.first, listed); i < end; ++i) positions.push_back(outline.At(i - listed));
   for (std::vector<std::string>& row : catalogue.WindowAt(positions, RowFields())) rows.push_back(std::move(row));
-  out.identified.resize(rows.size(), false);
-  for (const std::vector<std::string>& row : rows) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::vector<std::string>& row = rows[i];
+    if (row.size() != RowFields().size()) continue;  // a position past the answer's end: no book
+    out.identified.push_back(i < identified_rows_shown);
     BookRecord& book = out.books.emplace_back(RecordOfRow(row));
     if (const std::optional<std::string> due = catalogue.DueDateOf(book.number)) book.due = FromSjis(*due);
   }

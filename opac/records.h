@@ -38,6 +38,10 @@ struct BookRecord {
 // The ten class names of the settings file, class 0 first (UTF-8, unescaped).
 std::vector<std::string> ClassNames();
 
+// The registration number a book's address names ("/book/<number>"): its digits without zeros
+// in front (RegistrationNumberWord); nothing for any other text, so each book has one address.
+std::optional<int32_t> BookNumberOfPath(std::string_view text);
+
 // The address of book `number`'s page under `script_name` (not escaped).
 std::string BookAddress(std::string_view script_name, int32_t number);
 

@@ -24,7 +24,8 @@ class ApiTest : public ::testing::Test {
         "登録番号,書名,書名ｶﾅ,著者名,著者名ｶﾅ,出版年,登録日,分類記号,ISBN,禁帯出,内容紹介\n"
         "1,いぬ と 海,ｲﾇﾄｳﾐ,山田,ﾔﾏﾀﾞ,1999,2023-01-10,913,4-10-101001-3,F,\n"
         "2,あおい いぬ,ｱｵｲｲﾇ,佐藤,ｻﾄｳ,2010,2018-05-01,913,978-4-10-101001-4,T,\n"
-        "3,\"</script><b>\"\"いぬ\"\"</b>\",ｲﾇｽﾞｶﾝ,阿部,ｱﾍﾞ,,2019-03-03,480,,F,\"a\\b\"\n");
+        "3,\"</script><b>\"\"いぬ\"\"</b>\",ｲﾇｽﾞｶﾝ,阿部,ｱﾍﾞ,,2019-03-03,480,,F,\"a\\b\"\n"
+        "2000000001,ねこ,ﾈｺ,,,,,913,,F,\n");
     catalogue_.WriteLoans("登録番号,返却予定日,返却済\n1,2026-12-20,F\n");
   }
   CgiResult Get(std::string_view path, std::string_view query = "") const {
@@ -125,6 +126,12 @@ TEST_F(ApiTest, BooksAndIsbnLookUpsGiveEveryFieldEscaped) {
     EXPECT_EQ(j["isbn13"], "9784101010014") << isbn;
   }
   EXPECT_EQ(Answer("/api/v1/isbn/9784000000000", "", "200 OK")["count"], 0);
+  // A registration number of the field's ten digits has its page, its link and its answer.
+  EXPECT_EQ(Answer("/api/v1/book/2000000001", "", "200 OK")["title"], "ねこ");
+  EXPECT_EQ(Get("/book/2000000001").output.substr(0, 15), "Status: 200 OK\r");
+  // (A one-book answer: its row is read after the outline has walked past it.)
+  const std::string list = Body(Get("/search", "q=" + Utf8Escape("ねこ")));
+  EXPECT_EQ(Numbers(list, "/book/"), std::vector<std::string>{"2000000001"}) << list;
   // Validators as on the pages.
   const std::string etag = [&] {
     const CgiResult a = Get("/api/v1/book/1");
