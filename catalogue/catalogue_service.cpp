@@ -189,6 +189,12 @@ std::vector<std::string> CatalogueService::BookRow(const std::vector<std::string
   return row;
 }
 
+std::optional<CatalogueService::TableWindow> CatalogueService::BooksInOrder(AnswerOrder order, int first, int count) {
+  const auto window = books_.IndexedOrderWindow(IndexedOrderName(order), first, count);
+  if (!window || window->live > std::numeric_limits<int>::max()) return std::nullopt;
+  return TableWindow{static_cast<int>(window->live), window->records};
+}
+
 bool CatalogueService::BookFrom(int64_t record) {
   books_.FirstFrom(record);
   return !books_.AtEnd();

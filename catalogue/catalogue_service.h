@@ -90,6 +90,16 @@ class CatalogueService {
   // The current book as the display texts of `fields`, as Window gives a row.
   std::vector<std::string> BookRow(const std::vector<std::string_view>& fields);
 
+  // Books [first, first + count) of the whole book table in `order` (not kReading), through the
+  // search index's kept order, and the number of books: nothing when there is no current index
+  // keeping it (the caller searches for every book instead). The record numbers are for
+  // BookFrom. Requires: the book table is open.
+  struct TableWindow {
+    int total = 0;
+    std::vector<int64_t> records;
+  };
+  std::optional<TableWindow> BooksInOrder(AnswerOrder order, int first, int count);
+
   // Walking the book table in its own order: BookFrom makes the first book at or after record
   // number `record` (0 is the first; deleted records are passed over) the current one, NextBook
   // the one after the current; false when there is none. BookPosition is the current book's

@@ -1,6 +1,8 @@
 // TTable: opening a table file through the alias.
 #include "data/table.h"
 
+#include <algorithm>
+
 #include "base/format.h"
 #include "base/text.h"
 #include "data/database.h"
@@ -48,6 +50,20 @@ std::optional<std::vector<int64_t>> TTable::IndexedKeyRecords(std::string_view f
   SeekIndexUsed();  // a damaged index is made again
   if (!answered) return std::nullopt;
   return std::vector<int64_t>(records.begin(), records.end());
+}
+
+std::optional<TTable::OrderWindow> TTable::IndexedOrderWindow(std::string_view name, int64_t first, int64_t count) {
+  CheckActive();
+  const SearchIndex* index = SeekIndex();
+  if (index == nullptr || first < 0 || count < 0) return std::nullopt;
+  std::vector<uint32_t> records;
+  const uint32_t from = static_cast<uint32_t>(std::min<int64_t>(first, UINT32_MAX));
+  const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count, UINT32_MAX));
+  const bool answered = index->OrderWindow(name, from, n, records);
+  const int64_t live = index->LiveCount();
+  SeekIndexUsed();  // a damaged index is made again
+  if (!answered) return std::nullopt;
+  return OrderWindow{std::vector<int64_t>(records.begin(), records.end()), live};
 }
 
 void TTable::SeekIndexUsed() {

@@ -37,6 +37,15 @@ class TTable : public TDBDataSet {
   // scans. Raises EDatabaseError when closed or for a missing field.
   std::optional<std::vector<int64_t>> IndexedKeyRecords(std::string_view field_name, std::string_view rule,
                                                          std::string_view key);
+  // The record numbers at places [first, first + count) of the table's live records in the
+  // order its search index keeps under `name` (SearchIndexFields::orders), and how many live
+  // records there are; nothing when the index does not keep that order. Raises EDatabaseError
+  // when closed.
+  struct OrderWindow {
+    std::vector<int64_t> records;
+    int64_t live = 0;
+  };
+  std::optional<OrderWindow> IndexedOrderWindow(std::string_view name, int64_t first, int64_t count);
 
  protected:
   // Opens "<alias directory>/<TableName>". Raises EDatabaseError "<name>: TableName property

@@ -138,6 +138,11 @@ class SearchIndex {
   // that order, false otherwise or when damaged. Requires: each ordinal once.
   bool Reorder(std::string_view name, const std::vector<uint32_t>& ordinals, std::vector<uint32_t>& places) const;
 
+  // The record numbers of the live records at places [first, first + count) of the order named
+  // `name` (all live records in it): true with them in `records` (fewer, or none, past its end),
+  // false when the index does not keep that order or is damaged.
+  bool OrderWindow(std::string_view name, uint32_t first, uint32_t count, std::vector<uint32_t>& records) const;
+
   uint32_t LiveCount() const { return live_count_; }
   const std::string& Path() const { return file_->Path(); }
   const FileIdentity& Identity() const { return file_->Identity(); }

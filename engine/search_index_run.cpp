@@ -30,6 +30,27 @@ bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& rec
   return sound && !damaged_;
 }
 
+bool SearchIndex::OrderWindow(std::string_view name, uint32_t first, uint32_t count,
+                              std::vector<uint32_t>& records) const {
+  const KeptOrder* kept = nullptr;
+  for (const KeptOrder& o : orders_) {
+    if (o.name == name) kept = &o;
+  }
+  if (kept == nullptr || damaged_) return false;
+  records.clear();
+  const uint32_t end = first >= live_count_ ? first : first + std::min(count, live_count_ - first);
+  for (uint32_t place = first; place < end; ++place) {
+    uint32_t ordinal = 0;
+    uint32_t record = 0;
+    if (!Entry(kept->order_offset, place, ordinal)) return false;
+    if (ordinal >= live_count_) damaged_ = true;
+    if (damaged_ || !Entry(records_offset_, ordinal, record)) return false;
+    records.push_back(record);
+  }
+  if (file_->Lost()) damaged_ = true;
+  return !damaged_;
+}
+
 bool SearchIndex::Reorder(std::string_view name, const std::vector<uint32_t>& ordinals,
                           std::vector<uint32_t>& places) const {
   const KeptOrder* kept = nullptr;

@@ -67,6 +67,29 @@ void CountClass(std::string_view class_code, std::array<int, 10>& classes) {
   }
 }
 
+// Page `page` of every book of the catalogue in `order`, read through the index's kept order:
+// only the page's books are read. Nothing when the index does not keep it. The classes are not
+// counted.
+std::optional<AnswerPage> PageOfCatalogue(CatalogueService& catalogue, AnswerOrder order, int page, int per) {
+  const std::optional<CatalogueService::TableWindow> all = catalogue.BooksInOrder(order, 0, 0);
+  if (!all) return std::nullopt;
+  AnswerPage out;
+  out.found = all->total;
+  if (out.found == 0) return out;
+  out.last = (out.found + per - 1) / per;
+  out.page = std::min(page, out.last);
+  out.first = (out.page - 1) * per;
+  const std::optional<CatalogueService::TableWindow> window = catalogue.BooksInOrder(order, out.first, per);
+  if (!window) return std::nullopt;
+  for (int64_t record : window->records) {
+    if (!catalogue.BookFrom(record) || catalogue.BookPosition() != record) return std::nullopt;  // changed meanwhile
+    BookRecord& book = out.books.emplace_back(RecordOfRow(catalogue.BookRow(RowFields())));
+    if (const std::optional<std::string> due = catalogue.DueDateOf(book.number)) book.due = FromSjis(*due);
+    out.identified.push_back(false);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string_view BookStateName(BookState state) {
@@ -137,6 +160,9 @@ BookRecord CurrentBook(CatalogueService& catalogue) {
 
 AnswerPage PageOfAnswer(CatalogueService& catalogue, const WordCriteria& criteria, AnswerOrder order, int page,
                         int per) {
+  if (criteria.Empty() && order != AnswerOrder::kReading) {
+    if (std::optional<AnswerPage> whole = PageOfCatalogue(catalogue, order, page, per)) return *whole;
+  }
   AnswerPage out;
   const std::vector<int32_t> identified = Identified(catalogue, criteria);
   std::vector<std::vector<std::string>> identified_rows;

@@ -61,8 +61,10 @@ struct AnswerPage {
 
 // Page `page` (from 1) of `per` books of the answer to `criteria` (Shift_JIS; Requires: no box
 // over the cap) in `order`. A `q` of one word and no other box also finds the books that word
-// identifies (CatalogueService::IdentifiedBooks), listed first and not again. Raises what the
-// catalogue service raises. Requires: the service's book and lending tables are open.
+// identifies (CatalogueService::IdentifiedBooks), listed first and not again. Empty criteria
+// are every book of the catalogue; in an order the search index keeps ready, only the page's
+// books are read and the classes are not counted. Raises what the catalogue service raises.
+// Requires: the service's book and lending tables are open.
 AnswerPage PageOfAnswer(CatalogueService& catalogue, const WordCriteria& criteria, AnswerOrder order, int page,
                         int per);
 

@@ -298,11 +298,14 @@ TEST_F(OpacListTest, OrdersStatesClassesAndIdentifiers) {
     }
   };
   check("scanned: ");
+  const std::vector<std::string> newest = Numbers(Body(Get("/new")), "/book/");
+  EXPECT_EQ(newest, (std::vector<std::string>{"1", "5", "3", "2", "4"}));  // no registration date last
   // The same from the index, its ISBN keys and class order included (made first by
   // shelfra-index).
   catalogue_.AppendConfig("[Index]\nDirectory=" + catalogue_.Directory() + "/cache\n");
   ASSERT_EQ(RunProgram(BuiltProgramPath("shelfra-index"), {}, catalogue_.Request("", "")).exit_code, 0);
   check("indexed: ");
+  EXPECT_EQ(Numbers(Body(Get("/new")), "/book/"), newest);  // the index's kept order, only the page read
   const std::string list = Body(Get("/search", "q=" + Utf8Escape("いぬ")));
   const std::vector<std::pair<std::string, std::string>> states = {
       {"1", "貸出中（返却予定日 12/20/26）"}, {"2", "館内利用のみ（禁帯出）"}, {"3", "所在不明"}, {"4", "除籍"}};
