@@ -238,7 +238,7 @@ bool SearchIndex::GroupHits(const SqlCondition& where, std::vector<uint32_t>& hi
   hits.clear();
   if (constant && !holds) return true;
   hits.resize(end - first);
-  std::memcpy(hits.data(), range, 4 * hits.size());
+  if (!hits.empty()) std::memcpy(hits.data(), range, 4 * hits.size());
   size_t n = 0;
   for (uint32_t o : hits) {
     if (o >= live_count_) {
