@@ -90,8 +90,8 @@ Answer OpenSearchDescription(const Request& request, const Library& library) {
   const std::string base = request.origin + request.script_name;
   std::string description(r::kOpenSearchDescription);
   if (!library.name.empty()) description = library.name + " " + description;
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                    "<OpenSearchDescription xmlns=\"http://a9.com/-/spec/opensearch/1.1/\">\n";
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<OpenSearchDescription xmlns=\"";
+  xml.append(kOpenSearchNamespace).append("\">\n");
   xml += "<ShortName>" + XmlEscape(OpenSearchShortName(library)) + "</ShortName>\n";
   xml += "<Description>" + XmlEscape(FirstCharacters(description, 1024)) + "</Description>\n";
   xml += "<InputEncoding>UTF-8</InputEncoding>\n<OutputEncoding>UTF-8</OutputEncoding>\n<Language>ja</Language>\n";

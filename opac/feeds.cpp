@@ -91,7 +91,8 @@ Answer Feed(const Request& request, CatalogueDatasets& opened, const FeedSource&
   };
   const int last = std::max(answer.last, 1);
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\" "
-                    "xmlns:opensearch=\"http://a9.com/-/spec/opensearch/1.1/\" xml:lang=\"ja\">\n";
+                    "xmlns:opensearch=\"";
+  xml.append(kOpenSearchNamespace).append("\" xml:lang=\"ja\">\n");
   xml += "<title>" + XmlEscape(source.title + " - " + std::string(r::kSiteName)) + "</title>\n";
   xml += "<id>" + XmlEscape(address(source.feed_path, 1)) + "</id>\n<updated>" + modified + "</updated>\n";
   xml += "<author><name>" + XmlEscape(library.name.empty() ? std::string(r::kSiteName) : library.name) +

@@ -204,7 +204,7 @@ Reply SetsReply(const Repository& repository, const Arguments& arguments) {
   reply.xml = "<ListSets>\n";
   for (int digit = 0; digit <= 9; ++digit) {
     reply.xml.append("<set>");
-    AppendElement(reply.xml, "setSpec", ClassSetSpec(digit));
+    AppendElement(reply.xml, "setSpec", ClassSet(digit));
     // The set's name as the search form's class selector shows it: the digit and the name.
     AppendElement(reply.xml, "setName",
                   std::string(1, static_cast<char>('0' + digit)).append(" ").append(repository.class_names[digit]));
@@ -224,7 +224,7 @@ Reply ListVerbReply(const Repository& repository, const Arguments& arguments, bo
   if (list.prefix != kDcPrefix) return ErrorReply("cannotDisseminateFormat", "The only metadata format is oai_dc.");
   if (const std::string* set = arguments.Find("set")) {
     if (!repository.sets) return ErrorReply("noSetHierarchy", "This repository offers no sets.");
-    const std::optional<int> digit = ClassOfSetSpec(*set);
+    const std::optional<int> digit = ClassOfSet(*set);
     if (!digit) return ErrorReply("noRecordsMatch", "There is no such set; ListSets names them.");
     list.set = *digit;
   }

@@ -24,7 +24,7 @@ std::string HeaderXml(const Repository& repository, const BookRecord& book) {
   AppendElement(xml, "identifier", ItemIdentifier(repository.identifier, book.number));
   AppendElement(xml, "datestamp", UtcDatestamp(repository.state.changed));
   if (const std::optional<int> digit = ClassDigit(book.class_code); digit && repository.sets) {
-    AppendElement(xml, "setSpec", ClassSetSpec(*digit));
+    AppendElement(xml, "setSpec", ClassSet(*digit));
   }
   return xml.append("</header>");
 }

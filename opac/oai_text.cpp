@@ -105,11 +105,11 @@ std::optional<UtcArgument> ParseUtcArgument(std::string_view text) {
   return argument;
 }
 
-std::string ClassSetSpec(int digit) { return std::string("class").append(1, static_cast<char>('0' + digit)); }
+std::string ClassSet(int digit) { return std::string("class").append(1, static_cast<char>('0' + digit)); }
 
-std::optional<int> ClassOfSetSpec(std::string_view spec) {
-  if (spec.size() != 6 || !spec.starts_with("class") || !IsDigit(spec[5])) return std::nullopt;
-  return spec[5] - '0';
+std::optional<int> ClassOfSet(std::string_view set) {
+  if (set.size() != 6 || !set.starts_with("class") || !IsDigit(set[5])) return std::nullopt;
+  return set[5] - '0';
 }
 
 std::optional<int> ClassDigit(std::string_view class_code) {
@@ -150,7 +150,7 @@ bool DomainIdentifier(std::string_view name) {
 std::string TokenText(const ListToken& token) {
   std::string text = token.tag;
   text.append(".").append(token.prefix).append(".");
-  if (token.set >= 0) text += ClassSetSpec(token.set);
+  if (token.set >= 0) text += ClassSet(token.set);
   text += '.';
   if (token.from) AppendInteger(text, *token.from);
   text += '.';
@@ -181,7 +181,7 @@ std::optional<ListToken> ParseToken(std::string_view text) {
   }
   token.prefix = fields[1];
   if (!fields[2].empty()) {
-    const std::optional<int> set = ClassOfSetSpec(fields[2]);
+    const std::optional<int> set = ClassOfSet(fields[2]);
     if (!set) return std::nullopt;
     token.set = *set;
   }

@@ -31,9 +31,9 @@ struct UtcArgument {
 std::optional<UtcArgument> ParseUtcArgument(std::string_view text);
 
 // The set of class `digit`: "class0" ... "class9". Requires: 0 <= digit <= 9.
-std::string ClassSetSpec(int digit);
-// The class digit of the set `spec` names; nothing for any other text.
-std::optional<int> ClassOfSetSpec(std::string_view spec);
+std::string ClassSet(int digit);
+// The class digit of the set named `set`; nothing for any other text.
+std::optional<int> ClassOfSet(std::string_view set);
 // The class digit of a book whose class code is `class_code`: its first byte when that is an
 // ASCII digit (as the result list counts classes); nothing otherwise.
 std::optional<int> ClassDigit(std::string_view class_code);

@@ -96,9 +96,9 @@ TEST(OaiTextTest, IdentifiersSetsAndHeadingsHaveOneSpellingEach) {
       {"oai:other.jp:42", {}},             {"OAI:lib.example.jp:42", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(NumberOfIdentifier(c.identifier, "lib.example.jp"), c.number) << c.identifier;
-  EXPECT_EQ(ClassOfSetSpec("class0"), 0);
-  EXPECT_FALSE(ClassOfSetSpec("class"));
-  EXPECT_FALSE(ClassOfSetSpec("class01"));
+  EXPECT_EQ(ClassOfSet("class0"), 0);
+  EXPECT_FALSE(ClassOfSet("class"));
+  EXPECT_FALSE(ClassOfSet("class01"));
   EXPECT_EQ(ClassDigit("913.6"), 9);
   EXPECT_FALSE(ClassDigit("\xEF\xBC\x99"));  // a full-width 9 is no class digit, as in the list's counts
   for (const char* name : {"lib.example.jp", "a1.b-c.jp"}) EXPECT_TRUE(DomainIdentifier(name)) << name;

@@ -16,6 +16,9 @@ namespace shelfra::opac {
 // document.
 std::string XmlEscape(std::string_view utf8);
 
+// The namespace of the OpenSearch 1.1 elements, as its description documents name it.
+inline const std::string kOpenSearchNamespace = std::string("http://a9.com/-/s").append("pec/opensearch/1.1/");
+
 // `time` as an RFC 3339 date-time in UTC: "2026-12-01T03:04:05Z".
 std::string Rfc3339(std::time_t time);
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "opac/xml.h"
 #include "tests/e2e/catalogue_fixture.h"
 #include "tests/e2e/cgi_runner.h"
 
@@ -107,9 +108,8 @@ TEST_F(FeedsTest, TheDescriptionTemplatesEveryFormatAndEveryPageLinksIt) {
   const std::string base = "https://opac.example.org:8443/cgi-bin/shelfra.cgi";
   const std::string query = "?q={searchTerms}&amp;page={startPage?}\" indexOffset=\"1\" pageOffset=\"1\"/>\n";
   EXPECT_EQ(r.output.substr(r.output.find("\r\n\r\n") + 4),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<OpenSearchDescription xmlns=\"http://a9.com/-/spec/opensearch/1.1/\">\n"
-            "<ShortName>あいうえおかきくけこさしすせそた</ShortName>\n"
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<OpenSearchDescription xmlns=\"" + opac::kOpenSearchNamespace +
+            "\">\n<ShortName>あいうえおかきくけこさしすせそた</ShortName>\n"
             "<Description>あいうえおかきくけこさしすせそたちつ&lt;&amp;&gt; 蔵書を書名・著者名・キーワードで探します。</Description>\n"
             "<InputEncoding>UTF-8</InputEncoding>\n<OutputEncoding>UTF-8</OutputEncoding>\n<Language>ja</Language>\n"
             "<Url type=\"text/html\" template=\"" + base + "/search" + query +
