@@ -233,6 +233,8 @@ class SearchIndex {
     uint64_t rank_offset = 0;
   };
   std::vector<KeptOrder> orders_;
+  // The kept order named `name`; nullptr when there is none.
+  const KeptOrder* OrderNamed(std::string_view name) const;
   std::vector<Slot> slots_;
   uint64_t postings_offset_ = 0;  // IndexPosting by pair
   uint64_t posting_count_ = 0;

@@ -30,12 +30,16 @@ bool SearchIndex::FindNumber(int field, double value, std::vector<uint32_t>& rec
   return sound && !damaged_;
 }
 
+const SearchIndex::KeptOrder* SearchIndex::OrderNamed(std::string_view name) const {
+  for (const KeptOrder& o : orders_) {
+    if (o.name == name) return &o;
+  }
+  return nullptr;
+}
+
 bool SearchIndex::OrderWindow(std::string_view name, uint32_t first, uint32_t count,
                               std::vector<uint32_t>& records) const {
-  const KeptOrder* kept = nullptr;
-  for (const KeptOrder& o : orders_) {
-    if (o.name == name) kept = &o;
-  }
+  const KeptOrder* kept = OrderNamed(name);
   if (kept == nullptr || damaged_) return false;
   records.clear();
   const uint32_t end = first >= live_count_ ? first : first + std::min(count, live_count_ - first);
@@ -53,10 +57,7 @@ bool SearchIndex::OrderWindow(std::string_view name, uint32_t first, uint32_t co
 
 bool SearchIndex::Reorder(std::string_view name, const std::vector<uint32_t>& ordinals,
                           std::vector<uint32_t>& places) const {
-  const KeptOrder* kept = nullptr;
-  for (const KeptOrder& o : orders_) {
-    if (o.name == name) kept = &o;
-  }
+  const KeptOrder* kept = OrderNamed(name);
   if (kept == nullptr || damaged_) return false;
   places.clear();
   places.reserve(ordinals.size());

@@ -64,33 +64,21 @@ Json ListedJson(const BookRecord& book, const Addresses& at) {
   return j;
 }
 
+// A book as its own answer gives it: the list's fields, then the others its page shows.
 Json FullJson(const BookRecord& book, const Addresses& at) {
-  Json j;
-  j["number"] = book.number;
-  j["title"] = book.title;
-  j["title_reading"] = book.title_reading;
-  j["series"] = book.series;
-  j["author"] = book.author;
+  Json j = ListedJson(book, at);
   j["author_reading"] = book.author_reading;
-  j["publisher"] = book.publisher;
-  j["year"] = book.year;
   j["pages"] = book.pages;
   j["size"] = book.size;
-  j["call_number"] = book.call_number;
   j["place"] = book.place;
-  j["isbn"] = book.isbn;
   j["note"] = book.note;
   j["contents"] = book.contents;
   j["subjects"] = book.subjects;
   j["class"] = book.class_code;
   j["registered_on"] = book.registered_on;
-  j["state"] = BookStateName(book.State());
-  j["due"] = DueJson(book);
   j["reference_only"] = book.reference_only;
   j["missing"] = book.missing;
   j["withdrawn"] = book.withdrawn;
-  j["url"] = at.Book(book.number);
-  j["api"] = at.ApiBook(book.number);
   return j;
 }
 

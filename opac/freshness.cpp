@@ -82,31 +82,32 @@ constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
+// The program's version and `part(path, time)` of each file a page is made of: the book table,
+// the lending table (with `loans`), the settings file and the program's own file (a rebuilt or
+// reinstalled program writes other pages).
+template <class Part>
+std::string FilesIdentity(bool loans, std::time_t& time, Part part) {
+  TDatabase& database = Session().OpenDatabase(CatalogueAlias());
+  std::string identity = SHELFRA_VERSION ";";
+  identity += part(database.ResolvePath(BookTableName()), time);
+  if (loans) identity += part(database.ResolvePath(LendingTableName()), time);
+  Session().CloseDatabase(database);
+  identity += part(SettingsFilePath(), time);
+  identity += part("/proc/self/exe", time);
+  return identity;
+}
+
 }  // namespace
 
 Validators CatalogueValidators() {
   Validators v;
-  TDatabase& database = Session().OpenDatabase(CatalogueAlias());
-  std::string identity = SHELFRA_VERSION ";";
-  identity += FileIdentity(database.ResolvePath(BookTableName()), v.modified);
-  identity += FileIdentity(database.ResolvePath(LendingTableName()), v.modified);
-  Session().CloseDatabase(database);
-  identity += FileIdentity(SettingsFilePath(), v.modified);
-  // The program's own file: a rebuilt or reinstalled program writes other pages.
-  identity += FileIdentity("/proc/self/exe", v.modified);
-  v.etag = Hash(identity, true);
+  v.etag = Hash(FilesIdentity(true, v.modified, FileIdentity), true);
   return v;
 }
 
 RecordsState HarvestState() {
   RecordsState state;
-  TDatabase& database = Session().OpenDatabase(CatalogueAlias());
-  std::string identity = SHELFRA_VERSION ";";
-  identity += FileState(database.ResolvePath(BookTableName()), state.changed);
-  Session().CloseDatabase(database);
-  identity += FileState(SettingsFilePath(), state.changed);
-  identity += FileState("/proc/self/exe", state.changed);
-  state.tag = Hash(identity, false);
+  state.tag = Hash(FilesIdentity(false, state.changed, FileState), false);
   return state;
 }
 

@@ -67,25 +67,37 @@ void CountClass(std::string_view class_code, std::array<int, 10>& classes) {
   }
 }
 
+// Makes `out` page `page` (from 1; a page past the last is the last) of `found` books, `per` a
+// page.
+void PlacePage(int found, int page, int per, AnswerPage& out) {
+  out.found = found;
+  if (found == 0) return;
+  out.last = (found + per - 1) / per;
+  out.page = std::min(page, out.last);
+  out.first = (out.page - 1) * per;
+}
+
+// Adds the book of a row read with RowFields() to `out`, with its due date.
+void AddBook(CatalogueService& catalogue, const std::vector<std::string>& row, bool identified, AnswerPage& out) {
+  out.identified.push_back(identified);
+  BookRecord& book = out.books.emplace_back(RecordOfRow(row));
+  if (const std::optional<std::string> due = catalogue.DueDateOf(book.number)) book.due = FromSjis(*due);
+}
+
 // Page `page` of every book of the catalogue in `order`, read through the index's kept order:
 // only the page's books are read. Nothing when the index does not keep it. The classes are not
 // counted.
 std::optional<AnswerPage> PageOfCatalogue(CatalogueService& catalogue, AnswerOrder order, int page, int per) {
-  const std::optional<CatalogueService::TableWindow> all = catalogue.BooksInOrder(order, 0, 0);
-  if (!all) return std::nullopt;
-  AnswerPage out;
-  out.found = all->total;
-  if (out.found == 0) return out;
-  out.last = (out.found + per - 1) / per;
-  out.page = std::min(page, out.last);
-  out.first = (out.page - 1) * per;
-  const std::optional<CatalogueService::TableWindow> window = catalogue.BooksInOrder(order, out.first, per);
+  std::optional<CatalogueService::TableWindow> window = catalogue.BooksInOrder(order, (page - 1) * per, per);
   if (!window) return std::nullopt;
+  AnswerPage out;
+  PlacePage(window->total, page, per, out);
+  if (out.found > 0 && out.page != page) window = catalogue.BooksInOrder(order, out.first, per);  // past the last
+  if (!window) return std::nullopt;
+  const std::vector<std::string_view> fields = RowFields();
   for (int64_t record : window->records) {
     if (!catalogue.BookFrom(record) || catalogue.BookPosition() != record) return std::nullopt;  // changed meanwhile
-    BookRecord& book = out.books.emplace_back(RecordOfRow(catalogue.BookRow(RowFields())));
-    if (const std::optional<std::string> due = catalogue.DueDateOf(book.number)) book.due = FromSjis(*due);
-    out.identified.push_back(false);
+    AddBook(catalogue, catalogue.BookRow(fields), false, out);
   }
   return out;
 }
@@ -175,24 +187,19 @@ AnswerPage PageOfAnswer(CatalogueService& catalogue, const WordCriteria& criteri
   const AnswerOutline outline = catalogue.Outline(order, identified);
   for (size_t digit = 0; digit < out.classes.size(); ++digit) out.classes[digit] += outline.classes[digit];
   const int listed = static_cast<int>(identified.size());
-  out.found = listed + outline.count;
+  PlacePage(listed + outline.count, page, per, out);
   if (out.found == 0) return out;
-  out.last = (out.found + per - 1) / per;
-  out.page = std::min(page, out.last);
-  out.first = (out.page - 1) * per;
   const int end = std::min(out.found, out.first + per);
   std::vector<std::vector<std::string>> rows;
   for (int i = out.first; i < std::min(end, listed); ++i) rows.push_back(identified_rows[static_cast<size_t>(i)]);
   const size_t identified_rows_shown = rows.size();
   std::vector<int> positions;
   for (int i = std::max(out.first, listed); i < end; ++i) positions.push_back(outline.At(i - listed));
-  for (std::vector<std::string>& row : catalogue.WindowAt(positions, RowFields())) rows.push_back(std::move(row));
+  const std::vector<std::string_view> fields = RowFields();
+  for (std::vector<std::string>& row : catalogue.WindowAt(positions, fields)) rows.push_back(std::move(row));
   for (size_t i = 0; i < rows.size(); ++i) {
-    const std::vector<std::string>& row = rows[i];
-    if (row.size() != RowFields().size()) continue;  // a position past the answer's end: no book
-    out.identified.push_back(i < identified_rows_shown);
-    BookRecord& book = out.books.emplace_back(RecordOfRow(row));
-    if (const std::optional<std::string> due = catalogue.DueDateOf(book.number)) book.due = FromSjis(*due);
+    if (rows[i].size() != fields.size()) continue;  // a position past the answer's end: no book
+    AddBook(catalogue, rows[i], i < identified_rows_shown, out);
   }
   return out;
 }

@@ -16,6 +16,9 @@ TEST(XmlEscapeTest, MarkupIsReferencedAndWhatXmlForbidsBecomesTheReplacementChar
       // U+FFFE and U+FFFF are no XML characters; U+FFFD and U+FFFC are.
       {"\xEF\xBF\xBE\xEF\xBF\xBF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"\xEF\xBF\xBD\xEF\xBF\xBC\xE3\x81\xAD", "\xEF\xBF\xBD\xEF\xBF\xBC\xE3\x81\xAD"},
+      {"\xE3\x81\xAD\xF0\x9F\x98\x80", "\xE3\x81\xAD\xF0\x9F\x98\x80"},  // kept
+      {std::string_view("n\0l", 3), "n\xEF\xBF\xBDl"},
+      {"\xFF\xE3\x81", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // no UTF-8
       {"\xEF\xBF", "\xEF\xBF\xBD\xEF\xBF\xBD"},  // a truncated sequence: no UTF-8, each byte replaced
       {"\xC2\x85", "\xEF\xBF\xBD"},                 // U+0085, a control XML readers choke on
   };
