@@ -11,6 +11,7 @@
 #include <vector>
 #include <cerrno>
 
+#include "base/request_context.h"
 #include "base/text.h"
 
 namespace shelfra {
@@ -38,10 +39,14 @@ FileStamp StampOf(const struct stat& st) { return FileStamp{st.st_dev, st.st_ino
 
 // The files read so far, kept while they are unchanged: a page looks up many keys of the same
 // one or two files, and each lookup then costs one stat instead of reading the file.
+// A file found unchanged once during a request is taken as it is for the rest of it: every
+// page of the request reads one version of it, and a FastCGI responder's request does one
+// stat per file instead of one per key.
 struct CachedFile {
   std::string path;
   FileStamp stamp;
   std::shared_ptr<const std::string> bytes;
+  uint64_t checked_in_request = 0;  // RequestNumber() of the last stat that found it unchanged
 };
 constexpr size_t kCachedFiles = 4;
 
@@ -58,11 +63,21 @@ std::vector<CachedFile>& Cache() {
 // read, or when it is no regular file: a FIFO would wait for a writer (O_NONBLOCK keeps the
 // open itself from waiting) and a device such as /dev/zero never ends.
 std::shared_ptr<const std::string> ReadWholeFile(const std::string& path) {
+  const uint64_t request = RequestNumber();
+  if (request > 0) {
+    std::lock_guard<std::mutex> hold(CacheLock());
+    for (const CachedFile& f : Cache()) {
+      if (f.path == path && f.checked_in_request == request) return f.bytes;
+    }
+  }
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     std::lock_guard<std::mutex> hold(CacheLock());
-    for (const CachedFile& f : Cache()) {
-      if (f.path == path && f.stamp == StampOf(st)) return f.bytes;
+    for (CachedFile& f : Cache()) {
+      if (f.path == path && f.stamp == StampOf(st)) {
+        f.checked_in_request = request;
+        return f.bytes;
+      }
     }
   }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -94,7 +109,7 @@ std::shared_ptr<const std::string> ReadWholeFile(const std::string& path) {
     cache.erase(std::remove_if(cache.begin(), cache.end(), [&](const CachedFile& f) { return f.path == path; }),
                 cache.end());
     if (cache.size() >= kCachedFiles) cache.erase(cache.begin());
-    cache.push_back(CachedFile{path, StampOf(st), shared});
+    cache.push_back(CachedFile{path, StampOf(st), shared, request});
   }
   return shared;
 }

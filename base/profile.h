@@ -1,6 +1,6 @@
 // Private-profile (INI) file reading: one value by section and key, as the file is at the
-// time of the call (its text is kept between calls only while a stat finds the file
-// unchanged). Used by the settings file and the host configuration.
+// time of the call, or of the request's first look at it (its text is kept between calls only
+// while a stat finds the file unchanged). Used by the settings file and the host configuration.
 #pragma once
 
 #include <optional>
@@ -24,7 +24,8 @@ inline constexpr size_t kMaxProfileValue = 2047;
 //   - a value enclosed in a pair of equal quotes (single or double) loses them; the value is
 //     then cut to kMaxProfileValue bytes.
 // Returns nothing when the file cannot be read or the section or key is missing. Raises nothing.
-// The file is read on every call; nothing is cached.
+// The file is looked at (one stat) on every call, but within one request (base/request_context.h)
+// only on the first: the rest of the request reads the version it found.
 std::optional<std::string> FindPrivateProfileString(std::string_view section, std::string_view key,
                                                     const std::string& path);
 

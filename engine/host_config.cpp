@@ -44,9 +44,20 @@ LocaleSlotState& LocaleSlot() {
   return slot;
 }
 
-}  // namespace
+// What one request found: the configuration's path and the directories of the aliases it
+// asked for, so that a request looks at the file and the folders once (RequestNumber() > 0).
+struct RequestFindings {
+  uint64_t request = 0;
+  std::string config_path;
+  std::vector<std::pair<std::string, std::string>> directories;  // alias, directory
+};
+RequestFindings& Findings() {
+  static RequestFindings findings;
+  if (findings.request != RequestNumber()) findings = RequestFindings{RequestNumber(), {}, {}};
+  return findings;
+}
 
-std::string HostConfigPath() {
+std::string FindHostConfigPath() {
   if (const char* named = RequestOrProcessVariable("SHELFRA_CONFIG")) return named;
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
@@ -55,7 +66,18 @@ std::string HostConfigPath() {
   return DirectoryOf(exe) + "/" + std::string(kConfigFileName);
 }
 
-EngineStatus AliasDirectory(std::string_view alias, std::string& directory) {
+}  // namespace
+
+std::string HostConfigPath() {
+  if (RequestNumber() == 0) return FindHostConfigPath();
+  RequestFindings& findings = Findings();
+  if (findings.config_path.empty()) findings.config_path = FindHostConfigPath();
+  return findings.config_path;
+}
+
+namespace {
+
+EngineStatus FindAliasDirectory(std::string_view alias, std::string& directory) {
   std::string path = HostConfigPath();
   if (int err = FileReadError(path); err != 0) {
     return EngineStatus::About(kStatusConfigMissing, EngineFault::kConfigMissing, path, err);
@@ -80,6 +102,22 @@ EngineStatus AliasDirectory(std::string_view alias, std::string& directory) {
   }
   directory = std::move(*dir);
   return {};
+}
+
+}  // namespace
+
+EngineStatus AliasDirectory(std::string_view alias, std::string& directory) {
+  if (RequestNumber() == 0) return FindAliasDirectory(alias, directory);
+  RequestFindings& findings = Findings();
+  for (const auto& [name, found] : findings.directories) {
+    if (name == alias) {
+      directory = found;
+      return {};
+    }
+  }
+  EngineStatus status = FindAliasDirectory(alias, directory);
+  if (status.Ok()) findings.directories.emplace_back(std::string(alias), directory);
+  return status;
 }
 
 std::string IndexDirectory() {
