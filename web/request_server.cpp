@@ -58,15 +58,10 @@ volatile sig_atomic_t g_serving = 0;  // a request is being answered
 volatile sig_atomic_t g_stop = 0;     // end after it
 int g_listen_fd = -1;
 FCGX_Request* g_request = nullptr;
-FCGX_Stream* g_error_stream = nullptr;
 
 void OnStopSignal(int) {
   if (!g_serving) ::_exit(0);  // waiting for a request: nothing is lost
   g_stop = 1;
-}
-
-void ToRequestError(const char* line, size_t size) {
-  if (g_error_stream != nullptr) (void)FCGX_PutStr(line, static_cast<int>(size), g_error_stream);
 }
 
 bool PositiveNumber(std::string_view text, long& out) {
@@ -172,10 +167,8 @@ void InstallSignals() {
   sigemptyset(&stop.sa_mask);
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &stop, nullptr);
   ::signal(SIGPIPE, SIG_IGN);  // a server that went away fails the write, not the process
-  // The detached index build is no responder: it lets go of the sockets and logs to its own
-  // standard error.
+  // The detached index build is no responder: it lets go of the sockets.
   AddDetachHook([] {
-    SetLogSink(nullptr);
     if (g_request != nullptr && g_request->ipcFd >= 0) ::close(g_request->ipcFd);
     if (g_listen_fd >= 0) ::close(g_listen_fd);
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::signal(signal, SIG_DFL);
@@ -184,8 +177,6 @@ void InstallSignals() {
 
 void ServeOne(FCGX_Request& request, std::string_view program, const RequestHandler& handler) {
   FastCgiEnvironment environment(request);
-  g_error_stream = request.err;
-  SetLogSink(ToRequestError);
   try {
     BeginRequest(request.envp);
     handler(environment);
@@ -195,8 +186,6 @@ void ServeOne(FCGX_Request& request, std::string_view program, const RequestHand
     environment.Write("Status: 500 Internal Server Error\r\nContent-Type: text/plain\r\n\r\n");
   }
   EndRequest();
-  SetLogSink(nullptr);
-  g_error_stream = nullptr;
 }
 
 int ServeFastCgi(int listen_fd, long max_requests, std::string_view program, const RequestHandler& handler) {

@@ -11,9 +11,11 @@
 // SIGINT and SIGHUP end it at once when it waits, after the request's answer when it serves.
 //
 // Each request is answered exactly as a CGI process would answer it: the handler gets the
-// request's variables, content and answer stream; the lines the error log gets while it
-// serves go to the request's error stream (the web server's error log). What the handler
-// keeps from one request to the next is its own affair (see base/request_context.h).
+// request's variables, content and answer stream. The error log stays the process's standard
+// error, as for a CGI process (the server's log for the program, or the journal): not the
+// request's FastCGI error stream, which web servers put into their own log with every byte
+// above 0x7F escaped, the Japanese of a line unreadable. What the handler keeps from one
+// request to the next is its own affair (see base/request_context.h).
 #pragma once
 
 #include <functional>

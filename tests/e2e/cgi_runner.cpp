@@ -28,6 +28,8 @@ bool ThroughFastCgi(const std::string& program, const std::vector<std::string>& 
 struct Responder {
   pid_t pid = -1;
   std::string socket;
+  std::string log;   // its standard error: the error log
+  off_t log_read = 0;
 };
 
 std::map<std::string, Responder>& Responders() {
@@ -41,14 +43,15 @@ void EndResponders() {
       kill(responder.pid, SIGTERM);
       waitpid(responder.pid, nullptr, 0);
       unlink(responder.socket.c_str());
+      unlink(responder.log.c_str());
     }
   }
 }
 
-// The socket of `program`'s responder, started when there is none.
-const std::string& ResponderSocket(const std::string& program) {
+// `program`'s responder, started when there is none.
+Responder& ResponderOf(const std::string& program) {
   Responder& responder = Responders()[program];
-  if (responder.pid > 0) return responder.socket;
+  if (responder.pid > 0) return responder;
   static bool registered = false;
   if (!registered) {
     registered = true;
@@ -57,16 +60,35 @@ const std::string& ResponderSocket(const std::string& program) {
   const char* tmp = std::getenv("TMPDIR");
   responder.socket = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/shelfra-e2e-" +
                      std::to_string(getpid()) + "-" + std::to_string(Responders().size()) + ".sock";
+  responder.log = responder.socket + ".log";
+  const int log = open(responder.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
   responder.pid = fork();
   if (responder.pid == 0) {
+    dup2(log, 2);
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--fastcgi"),
                     const_cast<char*>(responder.socket.c_str()), nullptr};
     char* envp[] = {nullptr};
     execve(program.c_str(), argv, envp);
     _exit(127);
   }
+  close(log);
   for (int i = 0; i < 500 && access(responder.socket.c_str(), F_OK) != 0; ++i) usleep(10000);
-  return responder.socket;
+  return responder;
+}
+
+// What the responder logged since the last call.
+std::string NewLogLines(Responder& responder) {
+  std::string lines;
+  const int fd = open(responder.log.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return lines;
+  char buf[4096];
+  ssize_t n;
+  while ((n = pread(fd, buf, sizeof buf, responder.log_read)) > 0) {
+    lines.append(buf, static_cast<size_t>(n));
+    responder.log_read += n;
+  }
+  close(fd);
+  return lines;
 }
 
 }  // namespace
@@ -88,8 +110,11 @@ CgiResult RunProgram(const std::string& program_path, const std::vector<std::str
                      const std::map<std::string, std::string>& environment, std::string_view input,
                      int timeout_seconds) {
   if (ThroughFastCgi(program_path, arguments)) {
-    return RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", ResponderSocket(program_path)}, environment, input,
-                      timeout_seconds);
+    Responder& responder = ResponderOf(program_path);
+    CgiResult result =
+        RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", responder.socket}, environment, input, timeout_seconds);
+    result.errors += NewLogLines(responder);  // the error log's lines of the request
+    return result;
   }
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
