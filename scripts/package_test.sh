@@ -172,7 +172,9 @@ for how in install deb; do
   # The first search started the book table's index build. Once the index is there and its
   # build's report waits to be logged (or has been), the same search again comes from it: it
   # starts no second build, and the report ("built index") is logged by the time it answers.
-  idx="$(sed -n 's/.*index \(.*\.idx\) of .*図書\.DBF is missing; building it$/\1/p' "$log" | head -1)"
+  # (lighttpd writes a FastCGI process's bytes above 0x7F as \xNN: the lines are read decoded.)
+  idx="$(while IFS= read -r line; do printf '%b\n' "$line"; done <"$log" \
+    | sed -n 's/.*index \(.*\.idx\) of .*図書\.DBF is missing; building it$/\1/p' | head -1)"
   if [ -z "$idx" ]; then
     fail "$how: the first search started no index build: $(cat "$log")"
   else
