@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Load run: the program under lighttpd on 127.0.0.1 (scripts/serve.sh), driven by wrk with a mix
+# Load run: the program under lighttpd on 127.0.0.1 (scripts/serve.sh --cgi), driven by wrk with a mix
 # of search forms, searches, result lists, detail pages, invalid numbers and malformed requests
 # over a generated catalogue (bench/gen_catalogue.py). Every response is checked: the status,
 # the kind of page, the count line of each result list against the catalogue's expected counts,
@@ -128,7 +128,9 @@ if [ -n "$swaps" ]; then
   { cat "$data/shelfra.conf"; printf '[Index]\nDirectory=../index\n'; } >"$served/shelfra.conf"
 fi
 
-"$root/scripts/serve.sh" --background "$state" --owner $$ --exe "$exe" --logs "$logs" "$served" auto
+# As CGI programs, a process per request: the mode the load reports have measured from the
+# start, so that their figures stay comparable (serve.sh serves FastCGI unless told).
+"$root/scripts/serve.sh" --background "$state" --owner $$ --cgi --exe "$exe" --logs "$logs" "$served" auto
 url="$(sed -n 's/^URL=//p' "$state")"
 port="$(sed -n 's/^PORT=//p' "$state")"
 

@@ -6,12 +6,13 @@
 # roots hold the same files, that the package made the search index's folder for the web
 # server's user (and that its postinst also goes through where that user is missing), and that
 # purging it removes the folder. The folder of the cmake --install root is made by the command
-# that cmake --install prints. Then, for each root, lighttpd on 127.0.0.1 (scripts/serve.sh)
-# serves the installed program as the web server's user over the installed sample catalogue,
-# through a host configuration made from the installed example (its index folder in the root),
-# and the search form, a search result and a detail page must answer 200 with their content;
-# the first search starts the book table's index build, and once the index is there the same
-# search again must come from it. The installed catalogue writer must write the sample's
+# that cmake --install prints; the FastCGI units of both roots must start the programs where
+# they are installed. Then, for each root, lighttpd on 127.0.0.1 (scripts/serve.sh) serves the
+# installed program, as FastCGI processes of the web server's user, over the installed sample
+# catalogue, through a host configuration made from the installed example (its index folder in
+# the root), and the search form, a search result and a detail page must answer 200 with their
+# content; the first search starts the book table's index build, and once the index is there
+# the same search again must come from it. The installed catalogue writer must write the sample's
 # lending table again, and the installed shelfra.cgi, run as a CGI program over the same
 # catalogue, must answer a result list.
 # Nothing is installed on this machine itself; everything lives in build-pkg/. Needs root (or
@@ -84,7 +85,7 @@ grep -q '^SHELFRA_STATIC_CXX_RUNTIME:BOOL=OFF' "$build/CMakeCache.txt" && deps="
 for dep in $deps; do
   field Depends | tr ',' '\n' | grep -q "^ *$dep\( \|$\)" || fail "Depends lacks $dep: $(field Depends)"
 done
-[ "$(field Recommends)" = "lighttpd | apache2" ] || fail "Recommends is '$(field Recommends)'"
+[ "$(field Recommends)" = "lighttpd | apache2 | nginx" ] || fail "Recommends is '$(field Recommends)'"
 
 # The index folder: the package's for the web server's user, the command's likewise.
 for how in deb install; do
@@ -110,6 +111,14 @@ if ! diff <(list_files "$work/root-install") <(list_files "$work/root-deb") >"$w
 fi
 for f in usr/lib/cgi-bin/vovivavi.exe usr/lib/cgi-bin/shelfra.cgi usr/bin/shelfra-index usr/bin/shelfra-make-catalogue; do
   [ -x "$work/root-install/$f" ] || fail "no program /$f"
+done
+# The FastCGI units name the programs where both ways put them, whatever the build's prefix.
+for how in install deb; do
+  for unit in vovivavi:vovivavi.exe opac:shelfra.cgi; do
+    f="$work/root-$how/usr/lib/systemd/system/shelfra-${unit%%:*}@.service"
+    grep -qx "ExecStart=/usr/lib/cgi-bin/${unit#*:}" "$f" 2>/dev/null \
+      || fail "$how: ${f##*/} does not start /usr/lib/cgi-bin/${unit#*:}: $(grep ExecStart "$f" 2>&1)"
+  done
 done
 for f in usr/share/doc/shelfra/operations.md usr/share/doc/shelfra/search-rules.md \
          usr/share/doc/shelfra/README.md usr/share/doc/shelfra/shelfra.conf.example \
@@ -172,7 +181,9 @@ for how in install deb; do
   # The first search started the book table's index build. Once the index is there and its
   # build's report waits to be logged (or has been), the same search again comes from it: it
   # starts no second build, and the report ("built index") is logged by the time it answers.
-  idx="$(sed -n 's/.*index \(.*\.idx\) of .*図書\.DBF is missing; building it$/\1/p' "$log" | head -1)"
+  # (lighttpd writes a FastCGI process's bytes above 0x7F as \xNN: the lines are read decoded.)
+  idx="$(while IFS= read -r line; do printf '%b\n' "$line"; done <"$log" \
+    | sed -n 's/.*index \(.*\.idx\) of .*図書\.DBF is missing; building it$/\1/p' | head -1)"
   if [ -z "$idx" ]; then
     fail "$how: the first search started no index build: $(cat "$log")"
   else

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the program and the sample catalogue, and serves the
-# catalogue search on lighttpd until Ctrl-C, both programs on one catalogue: the original pages
-# at http://127.0.0.1:PORT/cgi-bin/vovivavi.exe and the UTF-8 pages at
-# http://127.0.0.1:PORT/cgi-bin/shelfra.cgi/ (it prints both addresses).
+# catalogue search on lighttpd (as FastCGI processes, scripts/serve.sh) until Ctrl-C, both
+# programs on one catalogue: the original pages at http://127.0.0.1:PORT/cgi-bin/vovivavi.exe
+# and the UTF-8 pages at http://127.0.0.1:PORT/cgi-bin/shelfra.cgi/ (it prints both addresses).
 #
 # Usage: scripts/run.sh [PORT]       (or PORT=... scripts/run.sh; default 8080 or the next free)
 # The catalogue lives in $SHELFRA_DATA, by default ${XDG_DATA_HOME:-$HOME/.local/share}/shelfra/catalogue.

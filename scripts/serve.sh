@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Serves the catalogue search on lighttpd, on 127.0.0.1 only, as /cgi-bin/vovivavi.exe (or
 # /cgi-bin/shelfra.cgi with --exe build/shelfra.cgi) and, when shelfra.cgi lies beside the
-# program, the UTF-8 pages as /cgi-bin/shelfra.cgi too.
+# program, the UTF-8 pages as /cgi-bin/shelfra.cgi too: through FastCGI (mod_fastcgi starts
+# four processes of each program, which answer request after request), or with --cgi as CGI
+# programs (a process per request).
 #
 # Usage: scripts/serve.sh [options] DATA_DIR [PORT]
 #   DATA_DIR  folder holding the host configuration "shelfra.conf" (its [Aliases] Vadoz names
@@ -10,6 +12,9 @@
 #             in 20000-59999; none: 8080 or the next free one (also from $PORT when set)
 # Options:
 #   --exe PATH          the program to serve (default: build/vovivavi.exe of this checkout)
+#   --cgi               run the programs as CGI programs, a process per request, instead of
+#                       FastCGI processes (these keep running the program they started with:
+#                       a rebuild is served once the server is started again)
 #   --background FILE   start the server, write PID=, PORT=, URL=, OPAC_URL= (empty without
 #                       shelfra.cgi), RUN_DIR= lines to FILE and
 #                       return; stop it later with --stop FILE (or kill the PID, remove RUN_DIR)
@@ -19,14 +24,17 @@
 #                       (lighttpd drops root for them; needs root): as the web server's user does
 #   --logs DIR          keep the logs in DIR (made when missing), where they stay after the server
 #                       has stopped: error.log (lighttpd's own messages), program.log (the
-#                       program's standard error) and access.log (one line per request: begin
+#                       program's error log lines) and access.log (one line per request: begin
 #                       and end in microseconds since the epoch, microseconds taken, status,
 #                       bytes, request line). Default: the server's private folder, removed
 #                       with it.
 #
-# Without --background the server runs until Ctrl-C (or TERM), then it is stopped by its PID.
-# lighttpd does not pass a CGI program's standard error to server.errorlog: the program
-# inherits lighttpd's own standard error, which server.breakagelog names here (program.log).
+# Without --background the server runs until Ctrl-C (or TERM), then it is stopped by its PID,
+# and so are the FastCGI processes it started.
+# The program's error log lines go to program.log: under FastCGI they arrive with each answer,
+# and lighttpd writes them into the server.errorlog of the request's address (after
+# "FastCGI-stderr:"); a CGI program's standard error is lighttpd's own standard error, which
+# server.breakagelog opens.
 # Needs lighttpd (scripts/setup.sh lighttpd); no root, but for --user.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -40,10 +48,12 @@ owner_pid=""
 stop_file=""
 log_dir=""
 user=""
+mode=fastcgi
 args=()
 while (($#)); do
   case "$1" in
     --exe) exe="${2:?--exe needs a path}"; shift 2 ;;
+    --cgi) mode=cgi; shift ;;
     --background) state_file="${2:?--background needs a file}"; shift 2 ;;
     --owner) owner_pid="${2:?--owner needs a PID}"; shift 2 ;;
     --stop) stop_file="${2:?--stop needs a file}"; shift 2 ;;
@@ -64,14 +74,32 @@ alive() {
   [ "${stat:0:1}" != Z ]
 }
 
-# Stops the lighttpd of PID (only when it still is one) and waits until it has gone.
+# The PIDs of the processes whose parent is process $1.
+children_of() {
+  local stat fields
+  for stat in /proc/[0-9]*/stat; do
+    stat="$(cat "$stat" 2>/dev/null)" || continue
+    read -r -a fields <<<"${stat##*) }"
+    [ "${fields[1]}" != "$1" ] || echo "${stat%% *}"
+  done
+}
+
+# Stops the lighttpd of PID (only when it still is one) and waits until it has gone; then the
+# FastCGI processes it started from $run_dir, should any still run (lighttpd ends them itself,
+# unless it had to be killed).
 stop_server() {
-  local pid="$1"
+  local pid="$1" child children=()
   [ -n "$pid" ] || return 0
   if alive "$pid" && grep -q lighttpd "/proc/$pid/comm" 2>/dev/null; then
+    mapfile -t children < <(children_of "$pid")
     kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do alive "$pid" || return 0; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do alive "$pid" || break; sleep 0.1; done
+    ! alive "$pid" || kill -KILL "$pid" 2>/dev/null || true
+    for child in "${children[@]}"; do
+      if alive "$child" && tr '\0' ' ' <"/proc/$child/cmdline" 2>/dev/null | grep -qF -- "$run_dir/"; then
+        kill -TERM "$child" 2>/dev/null || true
+      fi
+    done
   fi
 }
 
@@ -116,7 +144,7 @@ esac
 
 # Everything the server needs lives in one private folder, removed when it stops.
 run_dir="$(mktemp -d "${TMPDIR:-/tmp}/shelfra-serve.XXXXXX")"
-mkdir -p "$run_dir/htdocs" "$run_dir/cgi-bin"
+mkdir -p "$run_dir/htdocs" "$run_dir/cgi-bin" "$run_dir/fastcgi"
 if [ -n "$log_dir" ]; then
   mkdir -p -- "$log_dir" || die "cannot make the log folder $log_dir"
   log_dir="$(cd "$log_dir" && pwd)"
@@ -127,6 +155,8 @@ if [ -n "$user" ]; then
   # The server opens its logs after it has become the user, and reaches the program's link
   # through this folder.
   chmod 0755 "$run_dir"
+  # It makes the FastCGI sockets there, as the user.
+  chown -- "$user:$group" "$run_dir/fastcgi"
   for f in error.log program.log access.log; do
     : >>"$log_dir/$f"
     chown -- "$user:$group" "$log_dir/$f"
@@ -148,10 +178,33 @@ user_conf() {
   printf 'server.username = %s\nserver.groupname = %s\n' "$(conf_string "$user")" "$(conf_string "$group")"
 }
 
+# The lines that run the programs of $run_dir/cgi-bin: as CGI programs, or each as FastCGI
+# processes that lighttpd starts on sockets of its own in $run_dir/fastcgi.
+handler_conf() {
+  if [ "$mode" = cgi ]; then
+    printf '%s\n' '$HTTP["url"] =~ "^/cgi-bin/" {' '  cgi.assign = ( ".exe" => "", ".cgi" => "" )' '}'
+    return
+  fi
+  cat <<EOF
+# The program's error log lines arrive with its answers; lighttpd writes them into the
+# server.errorlog of the request's address.
+\$HTTP["url"] =~ "^/cgi-bin/" {
+  server.errorlog = $(conf_string "$log_dir/program.log")
+}
+EOF
+  local program
+  printf 'fastcgi.server = (\n'
+  for program in "$run_dir"/cgi-bin/*; do
+    printf '  %s => (( "bin-path" => %s, "socket" => %s, "max-procs" => 4, "check-local" => "disable" )),\n' \
+      "$(conf_string "/cgi-bin/${program##*/}")" "$(conf_string "$program")" "$(conf_string "$run_dir/fastcgi/${program##*/}.sock")"
+  done
+  printf ')\n'
+}
+
 write_conf() {
   cat >"$run_dir/lighttpd.conf" <<EOF
 # Generated by scripts/serve.sh: the catalogue search on 127.0.0.1:$1.
-server.modules = ( "mod_alias", "mod_cgi", "mod_setenv", "mod_redirect", "mod_accesslog" )
+server.modules = ( "mod_alias", "mod_cgi", "mod_fastcgi", "mod_setenv", "mod_redirect", "mod_accesslog" )
 server.bind = "127.0.0.1"
 server.port = $1
 server.document-root = $(conf_string "$run_dir/htdocs")
@@ -172,10 +225,9 @@ server.max-request-size = 4
 # which the default URL normalisation rejects with 400.
 server.http-parseopts = ( "url-normalize" => "disable" )
 alias.url = ( "/cgi-bin/" => $(conf_string "$run_dir/cgi-bin/") )
-\$HTTP["url"] =~ "^/cgi-bin/" {
-  cgi.assign = ( ".exe" => "", ".cgi" => "" )
-}
-# The server gives a CGI program a clean environment; the program finds the catalogue here.
+$(handler_conf)
+# The server gives a CGI program a clean environment, and passes a FastCGI process its own with
+# each request: the program finds the catalogue here.
 setenv.add-environment = ( "SHELFRA_CONFIG" => $(conf_string "$config") )
 url.redirect = ( "^/$" => "/cgi-bin/$exe_name" )
 EOF
@@ -240,13 +292,15 @@ if [ -n "$state_file" ]; then
   mv -f -- "$state_file.tmp" "$state_file"
   disown "$pid" 2>/dev/null || true
   trap - EXIT
-  echo "serve: lighttpd (PID $pid) serves $url${opac_url:+ and $opac_url}" >&2
+  echo "serve: lighttpd (PID $pid) serves $url${opac_url:+ and $opac_url} ($mode)" >&2
   exit 0
 fi
 
 trap 'exit 130' INT
+mode_text="FastCGI: four processes per program"
+[ "$mode" = fastcgi ] || mode_text="CGI: a process per request"
 trap 'exit 143' TERM
-echo "Catalogue search (lighttpd PID $pid, catalogue settings $config):"
+echo "Catalogue search (lighttpd PID $pid, $mode_text, catalogue settings $config):"
 echo "  $url   (the original pages, Shift_JIS)"
 [ -z "$opac_url" ] || echo "  $opac_url   (the UTF-8 pages for phones and screen readers)"
 echo "Press Ctrl-C to stop the server."

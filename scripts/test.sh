@@ -2,7 +2,9 @@
 # Sets up what is missing, builds, and runs every test:
 #   1. the browser tests of a whole visit (lighttpd and headless Chromium), then the clients'
 #      tests of the machine-readable answers (scripts/clients_test.sh: feed, harvester and
-#      XML readers, the JSON interface's examples),
+#      XML readers, the JSON interface's examples), then the web server configurations of
+#      docs/ (scripts/servers_test.sh: nginx, lighttpd and Apache through FastCGI, nginx with
+#      fcgiwrap, and the systemd units),
 #   2. two short load runs under lighttpd (every response checked): the scan alone, then the
 #      search index with the book table replaced three times while it runs,
 #   3. a smoke run of every fuzz target (libFuzzer),
@@ -14,7 +16,8 @@
 #
 # Usage: scripts/test.sh [--quick]
 #   --quick   only builds and runs step 7, for the edit-build-test loop: installs nothing,
-#             and skips the browser, clients, load, fuzz, sanitizer, release-build and package steps
+#             and skips the browser, clients, servers, load, fuzz, sanitizer, release-build and
+#             package steps
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/lib.sh"
@@ -44,6 +47,7 @@ step() {
 }
 step "$root/scripts/browser_test.sh"
 step "$root/scripts/clients_test.sh"
+step "$root/scripts/servers_test.sh"
 step "$root/scripts/load_test.sh" --short
 step "$root/scripts/load_test.sh" --short --swap 3 --report "$root/build-load/load-report-swap.md"
 step "$root/scripts/fuzz.sh"
