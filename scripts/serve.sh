@@ -31,10 +31,8 @@
 #
 # Without --background the server runs until Ctrl-C (or TERM), then it is stopped by its PID,
 # and so are the FastCGI processes it started.
-# The program's error log lines go to program.log: under FastCGI they arrive with each answer,
-# and lighttpd writes them into the server.errorlog of the request's address (after
-# "FastCGI-stderr:"); a CGI program's standard error is lighttpd's own standard error, which
-# server.breakagelog opens.
+# The program's error log lines go to program.log: the programs' standard error, CGI processes'
+# and the FastCGI processes lighttpd starts alike, is the file server.breakagelog opens.
 # Needs lighttpd (scripts/setup.sh lighttpd); no root, but for --user.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -185,13 +183,6 @@ handler_conf() {
     printf '%s\n' '$HTTP["url"] =~ "^/cgi-bin/" {' '  cgi.assign = ( ".exe" => "", ".cgi" => "" )' '}'
     return
   fi
-  cat <<EOF
-# The program's error log lines arrive with its answers; lighttpd writes them into the
-# server.errorlog of the request's address.
-\$HTTP["url"] =~ "^/cgi-bin/" {
-  server.errorlog = $(conf_string "$log_dir/program.log")
-}
-EOF
   local program
   printf 'fastcgi.server = (\n'
   for program in "$run_dir"/cgi-bin/*; do

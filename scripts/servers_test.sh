@@ -124,7 +124,8 @@ swap_in() { cp -- "$1" "$catalogue/.books.new" && mv -f -- "$catalogue/.books.ne
 recipe() {
   sed -e "s|/usr/lib/cgi-bin/|$build/|g" -e "s|/run/shelfra/|$work/run/|g" -e "s|/run/lighttpd/|$work/run/|g" \
       -e "s|/run/fcgiwrap.socket|$work/run/fcgiwrap.socket|g" \
-      -e "s|/srv/shelfra/catalogue/shelfra.conf|$catalogue/shelfra.conf|g" "$root/$1"
+      -e "s|/srv/shelfra/catalogue/shelfra.conf|$catalogue/shelfra.conf|g" \
+      -e "s|/var/log/lighttpd/shelfra.log|$dir/program.log|g" "$root/$1"
 }
 
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
@@ -192,7 +193,7 @@ EOF
 start_apache-proxy-fcgi() {
   local program modules=/usr/lib/apache2/modules
   for program in vovivavi.exe shelfra.cgi; do
-    "$build/$program" --fastcgi "$work/run/$program.sock" </dev/null >>"$dir/out" 2>&1 &
+    "$build/$program" --fastcgi "$work/run/$program.sock" </dev/null >>"$dir/out" 2>>"$dir/program.log" &
     pids+=($!)
     wait_for socket_there "$work/run/$program.sock"
   done
@@ -277,9 +278,12 @@ for case in "${cases[@]}"; do
       swap_in "$work/books-original.dbf"
       check "$program" "$request"
     done
-    # The malformed escape's error page logged its line where the server keeps its errors.
-    for _ in $(seq 20); do grep -q "vovivavi.exe: 500 EConvertError" "$dir/error.log" && break; sleep 0.1; done
-    grep -q "vovivavi.exe: 500 EConvertError" "$dir/error.log" || fail "the error page's log line is not in its error log"
+    # The malformed escape's error page logged its line: in the processes' standard error where
+    # the recipe gives them one, else with the request, into the server's error log.
+    log="$dir/error.log"
+    case "$server" in lighttpd-fastcgi|apache-proxy-fcgi) log="$dir/program.log" ;; esac
+    for _ in $(seq 20); do grep -q "vovivavi.exe: 500 EConvertError" "$log" 2>/dev/null && break; sleep 0.1; done
+    grep -q "vovivavi.exe: 500 EConvertError" "$log" 2>/dev/null || fail "the error page's log line is not in ${log##*/}"
   else
     cat "$dir/out" "$dir/error.log" >&2 2>/dev/null || true
     failures=$((failures + 1))

@@ -58,10 +58,23 @@ volatile sig_atomic_t g_serving = 0;  // a request is being answered
 volatile sig_atomic_t g_stop = 0;     // end after it
 int g_listen_fd = -1;
 FCGX_Request* g_request = nullptr;
+FCGX_Stream* g_error_stream = nullptr;
 
 void OnStopSignal(int) {
   if (!g_serving) ::_exit(0);  // waiting for a request: nothing is lost
   g_stop = 1;
+}
+
+void ToRequestError(const char* line, size_t size) {
+  if (g_error_stream != nullptr) (void)FCGX_PutStr(line, static_cast<int>(size), g_error_stream);
+}
+
+// True when standard error leads nowhere (/dev/null, as spawn-fcgi and lighttpd without a
+// log for its programs leave it): the log lines then go with the requests.
+bool ErrorLogIsNowhere() {
+  struct stat err, null;
+  return ::fstat(STDERR_FILENO, &err) == 0 && ::stat("/dev/null", &null) == 0 && S_ISCHR(err.st_mode) &&
+         err.st_rdev == null.st_rdev;
 }
 
 bool PositiveNumber(std::string_view text, long& out) {
@@ -167,16 +180,23 @@ void InstallSignals() {
   sigemptyset(&stop.sa_mask);
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal, &stop, nullptr);
   ::signal(SIGPIPE, SIG_IGN);  // a server that went away fails the write, not the process
-  // The detached index build is no responder: it lets go of the sockets.
+  // The detached index build is no responder: it lets go of the sockets and of the request's
+  // error stream.
   AddDetachHook([] {
+    SetLogSink(nullptr);
     if (g_request != nullptr && g_request->ipcFd >= 0) ::close(g_request->ipcFd);
     if (g_listen_fd >= 0) ::close(g_listen_fd);
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) ::signal(signal, SIG_DFL);
   });
 }
 
-void ServeOne(FCGX_Request& request, std::string_view program, const RequestHandler& handler) {
+void ServeOne(FCGX_Request& request, bool log_with_request, std::string_view program,
+              const RequestHandler& handler) {
   FastCgiEnvironment environment(request);
+  if (log_with_request) {
+    g_error_stream = request.err;
+    SetLogSink(ToRequestError);
+  }
   try {
     BeginRequest(request.envp);
     handler(environment);
@@ -186,6 +206,8 @@ void ServeOne(FCGX_Request& request, std::string_view program, const RequestHand
     environment.Write("Status: 500 Internal Server Error\r\nContent-Type: text/plain\r\n\r\n");
   }
   EndRequest();
+  SetLogSink(nullptr);
+  g_error_stream = nullptr;
 }
 
 int ServeFastCgi(int listen_fd, long max_requests, std::string_view program, const RequestHandler& handler) {
@@ -201,6 +223,7 @@ int ServeFastCgi(int listen_fd, long max_requests, std::string_view program, con
   g_listen_fd = listen_fd;
   g_request = &request;
   InstallSignals();
+  const bool log_with_request = ErrorLogIsNowhere();
   for (long served = 0; !g_stop && (max_requests == 0 || served < max_requests); ++served) {
     if (FCGX_Accept_r(&request) < 0) {
       // A failed accept (a connection the server dropped at once) is no reason to end;
@@ -212,7 +235,7 @@ int ServeFastCgi(int listen_fd, long max_requests, std::string_view program, con
       continue;
     }
     g_serving = 1;
-    ServeOne(request, program, handler);
+    ServeOne(request, log_with_request, program, handler);
     FCGX_Finish_r(&request);
     g_serving = 0;
   }

@@ -11,11 +11,12 @@
 // SIGINT and SIGHUP end it at once when it waits, after the request's answer when it serves.
 //
 // Each request is answered exactly as a CGI process would answer it: the handler gets the
-// request's variables, content and answer stream. The error log stays the process's standard
-// error, as for a CGI process (the server's log for the program, or the journal): not the
-// request's FastCGI error stream, which web servers put into their own log with every byte
-// above 0x7F escaped, the Japanese of a line unreadable. What the handler keeps from one
-// request to the next is its own affair (see base/request_context.h).
+// request's variables, content and answer stream. The error log is the process's standard
+// error, as for a CGI process (lighttpd's server.breakagelog, the journal), where lines stay
+// as they are. When standard error is /dev/null (spawn-fcgi, lighttpd without a program log),
+// a request's lines go to its FastCGI error stream instead, which the web server writes into
+// its own error log (lighttpd and Apache show the bytes above 0x7F as \xNN there). What the
+// handler keeps from one request to the next is its own affair (see base/request_context.h).
 #pragma once
 
 #include <functional>
