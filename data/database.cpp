@@ -123,6 +123,8 @@ void TDatabase::ForgetChangedFiles() {
     return entry.index == nullptr || entry.directory != directory || !entry.index->Status().Ok() ||
            !entry.index->StillAt();
   });
+  // A build that ended after this process opened its index reported to nobody yet.
+  for (const IndexEntry& entry : indexes_) PassOnIndexReport(*entry.index);
   std::erase_if(files_, [&](FileEntry& entry) {
     const bool keep = entry.opened && entry.file->StillAt();
     entry.opened = false;

@@ -50,7 +50,8 @@ class TDatabase : public TComponent {
   // Between requests (TSession::ForgetChangedDatabases): lets go of each table file that is
   // not the same file at its path any more, or that nobody opened since the last call, with
   // its index; and of each index that is missing, damaged, no longer the file at its path, or
-  // of another index directory than the host configuration names now. Raises nothing.
+  // of another index directory than the host configuration names now; passes on what the
+  // build of a kept index reported since (PassOnIndexReport). Raises nothing.
   void ForgetChangedFiles();
 
   // The path OpenTableFile reads for `file_name`, by the same rule; the exact name's path when

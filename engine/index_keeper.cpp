@@ -384,6 +384,8 @@ void LogUnusable(const std::string& directory, const std::string& what, const In
   Log("cannot use the index directory " + ReadablePath(directory) + ": " + s.message + "; searches scan the table");
 }
 
+void PassOnIndexReport(const SearchIndex& index) { ClaimReport(index.Path()); }
+
 std::unique_ptr<SearchIndex> IndexForRequest(const DbfFile& file, const SearchIndexFields& fields,
                                             const std::string& directory) {
   if (IndexStatus s = CheckIndexFolder(directory, /*make=*/true); !s.Ok()) {

@@ -37,6 +37,12 @@ inline constexpr int64_t kIndexOrphanSeconds = 24 * 60 * 60;
 std::unique_ptr<SearchIndex> IndexForRequest(const DbfFile& file, const SearchIndexFields& fields,
                                             const std::string& directory);
 
+// Logs and removes what the build of `index` reported, when nobody has yet: for a process
+// that keeps the index open from one request to the next, where no request opens it again
+// (IndexForRequest does this for each index it opens). One open of a missing file when there
+// is nothing to pass on.
+void PassOnIndexReport(const SearchIndex& index);
+
 // A request found `index` damaged: logs it and removes the file (when it is still the same
 // file), so that the next request has it made again.
 void RetireDamagedIndex(const SearchIndex& index);

@@ -14,6 +14,10 @@
 #                             [--threads T] [--swap N | --no-index] [--exe PATH] [--report FILE]
 #   default    100,000 books, 30 seconds, 16 connections, 2 threads, the index on, 3 swaps
 #   --short    2,000 books, 5 seconds, 8 connections, no index (proves that the whole chain works)
+#   --fastcgi  serve the program as lighttpd's FastCGI processes (four, each answering one request
+#              after another) instead of a CGI process per request; the report adds each
+#              process's resident memory once warm (a fifth into the run) and at its end, and the
+#              run fails when a process's own memory (RssAnon) grew by more than 1 MiB
 #   --swap N   serve with the search index on (a folder of the run's own) and replace the book
 #              table N times while wrk runs, evenly spread, each time by renaming a fresh
 #              byte-for-byte copy of it over it: every swap makes the index stale, so a request
@@ -45,6 +49,7 @@ threads=2
 swaps=default  # the number of table swaps, "" for no index; the default depends on --short
 short=0
 keep=0
+mode=--cgi
 exe="$root/build/vovivavi.exe"
 work="$root/build-load"
 report=""
@@ -52,6 +57,7 @@ while (($#)); do
   case "$1" in
     --short) books=2000; duration=5; connections=8; short=1; shift ;;
     --books) books="${2:?}"; shift 2 ;;
+    --fastcgi) mode=""; shift ;;
     --duration) duration="${2:?}"; shift 2 ;;
     --connections) connections="${2:?}"; shift 2 ;;
     --threads) threads="${2:?}"; shift 2 ;;
@@ -128,9 +134,10 @@ if [ -n "$swaps" ]; then
   { cat "$data/shelfra.conf"; printf '[Index]\nDirectory=../index\n'; } >"$served/shelfra.conf"
 fi
 
-# As CGI programs, a process per request: the mode the load reports have measured from the
-# start, so that their figures stay comparable (serve.sh serves FastCGI unless told).
-"$root/scripts/serve.sh" --background "$state" --owner $$ --cgi --exe "$exe" --logs "$logs" "$served" auto
+# As CGI programs, a process per request, unless --fastcgi: the mode the load reports have
+# measured from the start, so that their figures stay comparable (serve.sh serves FastCGI
+# unless told).
+"$root/scripts/serve.sh" --background "$state" --owner $$ $mode --exe "$exe" --logs "$logs" "$served" auto
 url="$(sed -n 's/^URL=//p' "$state")"
 port="$(sed -n 's/^PORT=//p' "$state")"
 
@@ -173,12 +180,28 @@ if [ -n "$swaps" ]; then
   swapper=$!
 fi
 
+# The FastCGI processes' memory: "PID VmRSS RssAnon" (kB) of each process of the program that
+# lighttpd started and that listens on a socket (standard input).
+memory() {
+  local server pid
+  server="$(sed -n 's/^PID=//p' "$state")"
+  for pid in $(pgrep -P "$server" || true); do
+    [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$(readlink -f "$exe")" ] || continue
+    [[ "$(readlink "/proc/$pid/fd/0" 2>/dev/null)" == socket:* ]] || continue
+    awk -v pid="$pid" '/^VmRSS:/ { rss = $2 } /^RssAnon:/ { anon = $2 } END { print pid, rss, anon }' "/proc/$pid/status"
+  done
+}
+if [ -z "$mode" ]; then
+  (sleep "$(awk -v d="$duration" 'BEGIN { printf "%.1f", d / 5 }')"; memory >"$run_dir/memory.warm") &
+fi
+
 echo "load_test: wrk -t$threads -c$connections -d${duration}s against $url ($books books${swaps:+, index on, $swaps swaps})" >&2
 # A single search over the big catalogue takes a good part of a second on a busy machine; the
 # timeout only guards against a hung request.
 wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout 30s -s "$run_dir/load.lua" "http://127.0.0.1:$port/" \
   >"$run_dir/wrk.out" 2>&1 || { cat "$run_dir/wrk.out" >&2; exit 1; }
 main_end="$(now)"
+[ -n "$mode" ] || memory >"$run_dir/memory.end"
 [ -f "$run_dir/results" ] || { cat "$run_dir/wrk.out" >&2; echo "load_test: wrk wrote no results" >&2; exit 1; }
 
 status=0
@@ -222,6 +245,20 @@ if [ -n "$swaps" ]; then
   watcher=""
 fi
 
+# Each FastCGI process's memory, warm and at the end: "PID rss_warm rss_end anon_warm anon_end".
+memory_rows=""
+if [ -z "$mode" ]; then
+  memory_rows="$(join <(sort "$run_dir/memory.warm") <(sort "$run_dir/memory.end") 2>/dev/null |
+    awk '{ print $1, $2, $4, $3, $5 }')"
+  [ -n "$memory_rows" ] || { echo "load_test: no FastCGI process's memory was sampled" >&2; status=1; }
+  # The same processes at both times: none ended (crashed) or was started anew meanwhile.
+  if [ "$(cut -d' ' -f1 "$run_dir/memory.warm" | sort)" != "$(cut -d' ' -f1 "$run_dir/memory.end" | sort)" ]; then
+    echo "load_test: the FastCGI processes changed during the run:" "$(cat "$run_dir/memory.warm")" "/" \
+      "$(cat "$run_dir/memory.end")" >&2
+    status=1
+  fi
+fi
+
 # Stopping the server writes out its access log.
 "$root/scripts/serve.sh" --stop "$state"
 
@@ -252,7 +289,9 @@ cp -- "$logs/program.log" "${report%.md}.program.log" 2>/dev/null || : >"${repor
 {
   echo "# Load run of $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo
-  echo "lighttpd on 127.0.0.1, one CGI process per request; wrk, $threads threads, $connections connections," \
+  serving="one CGI process per request"
+  [ -n "$mode" ] || serving="the program as lighttpd's FastCGI processes"
+  echo "lighttpd on 127.0.0.1, $serving; wrk, $threads threads, $connections connections," \
        "${duration} s; catalogue of $books books (bench/gen_catalogue.py); $(nproc) cores; $index_words."
   echo
   echo "| figure | value |"
@@ -270,6 +309,16 @@ cp -- "$logs/program.log" "${report%.md}.program.log" 2>/dev/null || : >"${repor
   echo "| refused huge bodies (413) | $(get refused) (access log: $posts answers, $slow_posts of them no 413 or over 2 s) |"
   echo "| wrong or incomplete responses | $(get wrong) |"
   echo "| socket errors (timeouts) | $(get socket_errors) ($(get timeouts)) |"
+  if [ -n "$memory_rows" ]; then
+    echo
+    echo "Resident memory of each FastCGI process (kB), a fifth into the run and at its end:"
+    echo
+    echo "| process | VmRSS | RssAnon (its own) |"
+    echo "|---|---|---|"
+    while read -r pid rss_warm rss_end anon_warm anon_end; do
+      echo "| $pid | $rss_warm → $rss_end | $anon_warm → $anon_end |"
+    done <<<"$memory_rows"
+  fi
   if [ -n "$swaps" ]; then
     echo
     echo "The search index. Latencies below are the server's (lighttpd's access log, begin to end of" \
@@ -320,6 +369,12 @@ if [ "$requests" = 0 ] || [ "$checked" != "$requests" ]; then
   echo "load_test: $checked responses checked of $requests requests" >&2
   status=1
 fi
+while read -r pid rss_warm rss_end anon_warm anon_end; do
+  if [ -n "$pid" ] && ((anon_end - anon_warm > 1024)); then
+    echo "load_test: FastCGI process $pid grew by $((anon_end - anon_warm)) kB of its own memory (RssAnon)" >&2
+    status=1
+  fi
+done <<<"$memory_rows"
 if [ -s "$run_dir/index-problems" ]; then
   sed 's/^/load_test: /' "$run_dir/index-problems" >&2
   status=1

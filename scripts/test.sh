@@ -5,8 +5,9 @@
 #      XML readers, the JSON interface's examples), then the web server configurations of
 #      docs/ (scripts/servers_test.sh: nginx, lighttpd and Apache through FastCGI, nginx with
 #      fcgiwrap, and the systemd units),
-#   2. two short load runs under lighttpd (every response checked): the scan alone, then the
-#      search index with the book table replaced three times while it runs,
+#   2. three short load runs under lighttpd (every response checked): the scan alone, then the
+#      search index with the book table replaced three times while it runs, as CGI processes and
+#      as FastCGI processes (whose memory must stay flat),
 #   3. a smoke run of every fuzz target (libFuzzer),
 #   4. the unit and whole-program tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   5. Release builds of the programs with g++ and with clang, warnings as errors,
@@ -50,6 +51,7 @@ step "$root/scripts/clients_test.sh"
 step "$root/scripts/servers_test.sh"
 step "$root/scripts/load_test.sh" --short
 step "$root/scripts/load_test.sh" --short --swap 3 --report "$root/build-load/load-report-swap.md"
+step "$root/scripts/load_test.sh" --short --fastcgi --swap 3 --report "$root/build-load/load-report-fastcgi.md"
 step "$root/scripts/fuzz.sh"
 step "$root/scripts/sanitize.sh"
 step "$root/scripts/release_build.sh"
