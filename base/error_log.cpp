@@ -20,6 +20,7 @@ namespace shelfra {
 namespace {
 
 int g_log_fd = STDERR_FILENO;
+LogSink g_log_sink = nullptr;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr std::string_view kCutMark = "...";
@@ -161,6 +162,10 @@ bool PipeSignalPending() {
 // reader that went away must not end the process before its answer is complete. The program's
 // own signal dispositions stay as they are, so its answer writes behave as before.
 void WriteGuarded(const char* data, size_t size) {
+  if (g_log_sink != nullptr) {
+    g_log_sink(data, size);
+    return;
+  }
   sigset_t pipe_only, saved;
   sigemptyset(&pipe_only);
   sigaddset(&pipe_only, SIGPIPE);
@@ -233,6 +238,8 @@ std::string ReadableUtf8(std::string_view text) {
 }
 
 std::string ErrnoText(int err) { return std::strerror(err); }
+
+void SetLogSink(LogSink sink) { g_log_sink = sink; }
 
 void SetLogFdForTesting(int fd) { g_log_fd = fd < 0 ? STDERR_FILENO : fd; }
 

@@ -42,6 +42,13 @@ void LogReadableLine(std::string_view text);
 // system refused.
 std::string ErrnoText(int err);
 
+// Where the lines of a request go while a FastCGI responder serves it: the request's error
+// stream, which the web server writes into its error log as it does a CGI program's standard
+// error. `sink` gets each whole line, its "\n" included, and must not raise; nullptr restores
+// standard error.
+using LogSink = void (*)(const char* line, size_t size);
+void SetLogSink(LogSink sink);
+
 // Tests: lines go to `fd` instead of standard error; -1 restores standard error. Not owned.
 void SetLogFdForTesting(int fd);
 

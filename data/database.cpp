@@ -88,15 +88,18 @@ std::string TDatabase::ResolvePath(std::string_view file_name) const {
 
 const DbfFile& TDatabase::OpenTableFile(std::string_view file_name) {
   std::string path = ResolvePath(file_name);
-  for (const std::unique_ptr<DbfFile>& file : files_) {
-    if (file->Path() == path) return *file;
+  for (FileEntry& entry : files_) {
+    if (entry.file->Path() == path) {
+      entry.opened = true;
+      return *entry.file;
+    }
   }
   static std::once_flag hook_once;
   std::call_once(hook_once, [] { AddBeforeSendHook(CheckTablesBeforeSend); });
   std::unique_ptr<DbfFile> file;
   CheckEngine(DbfFile::Open(path, file));
-  files_.push_back(std::move(file));
-  return *files_.back();
+  files_.push_back(FileEntry{std::move(file)});
+  return *files_.back().file;
 }
 
 std::shared_ptr<const SearchIndex> TDatabase::SearchIndexFor(const DbfFile& file) {
@@ -110,8 +113,24 @@ std::shared_ptr<const SearchIndex> TDatabase::SearchIndexFor(const DbfFile& file
     std::call_once(log_once, [] { SetIndexLog(LogIndexEvent); });
     index = IndexForRequest(file, *index_fields_, directory);
   }
-  indexes_.push_back(IndexEntry{&file, std::move(index)});
+  indexes_.push_back(IndexEntry{&file, std::move(index), directory});
   return indexes_.back().index;
+}
+
+void TDatabase::ForgetChangedFiles() {
+  const std::string directory = IndexDirectory();
+  std::erase_if(indexes_, [&](const IndexEntry& entry) {
+    return entry.index == nullptr || entry.directory != directory || !entry.index->Status().Ok() ||
+           !entry.index->StillAt();
+  });
+  std::erase_if(files_, [&](FileEntry& entry) {
+    const bool keep = entry.opened && entry.file->StillAt();
+    entry.opened = false;
+    if (!keep) {
+      std::erase_if(indexes_, [&](const IndexEntry& index) { return index.file == entry.file.get(); });
+    }
+    return !keep;
+  });
 }
 
 void TDatabase::CheckIndex(const DbfFile& file) {

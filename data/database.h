@@ -47,6 +47,12 @@ class TDatabase : public TComponent {
   // uses it no more.
   void CheckIndex(const DbfFile& file);
 
+  // Between requests (TSession::ForgetChangedDatabases): lets go of each table file that is
+  // not the same file at its path any more, or that nobody opened since the last call, with
+  // its index; and of each index that is missing, damaged, no longer the file at its path, or
+  // of another index directory than the host configuration names now. Raises nothing.
+  void ForgetChangedFiles();
+
   // The path OpenTableFile reads for `file_name`, by the same rule; the exact name's path when
   // none of the files exists. Raises nothing.
   std::string ResolvePath(std::string_view file_name) const;
@@ -58,10 +64,15 @@ class TDatabase : public TComponent {
   std::string directory_;
   const SearchIndexFields* index_fields_;  // not owned
   int use_count_ = 0;
-  std::vector<std::unique_ptr<DbfFile>> files_;  // owned
+  struct FileEntry {
+    std::unique_ptr<DbfFile> file;
+    bool opened = true;  // by OpenTableFile since the last ForgetChangedFiles
+  };
+  std::vector<FileEntry> files_;
   struct IndexEntry {
     const DbfFile* file;                  // not owned: one of files_
     std::shared_ptr<SearchIndex> index;  // null when none could be had
+    std::string directory;               // the index directory it was looked up in
   };
   std::vector<IndexEntry> indexes_;
 };

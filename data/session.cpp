@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/request_context.h"
 #include "base/text.h"
 #include "data/engine_error.h"
 #include "engine/host_config.h"
@@ -15,7 +16,7 @@ std::string_view CutAlias(std::string_view alias) { return alias.substr(0, kMaxA
 
 }  // namespace
 
-TSession::TSession(TComponent* owner) : TComponent(owner) {}
+TSession::TSession(TComponent* owner) : TComponent(owner), keep_databases_(RequestNumber() > 0) {}
 
 TDatabase& TSession::OpenDatabase(std::string_view alias) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -33,7 +34,7 @@ TDatabase& TSession::OpenDatabase(std::string_view alias) {
 
 void TSession::CloseDatabase(TDatabase& database) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (--database.use_count_ > 0) return;
+  if (--database.use_count_ > 0 || keep_databases_) return;
   databases_.erase(std::remove(databases_.begin(), databases_.end(), &database), databases_.end());
   DestroyComponent(database);
 }
@@ -54,11 +55,28 @@ void TSession::AliasParameters(std::string_view alias, TStrings& list) {
   list.Add("PATH=" + directory);
 }
 
+void TSession::ForgetChangedDatabases() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  keep_databases_ = true;
+  for (size_t i = databases_.size(); i-- > 0;) {
+    TDatabase* database = databases_[i];
+    if (database->use_count_ > 0) continue;  // still held by someone: theirs to close
+    std::string directory;
+    if (AliasDirectory(database->AliasName(), directory).Ok() && directory == database->Directory()) {
+      database->ForgetChangedFiles();
+      continue;
+    }
+    databases_.erase(databases_.begin() + static_cast<std::ptrdiff_t>(i));
+    DestroyComponent(*database);
+  }
+}
+
 TSession& Session() {
   // Never destroyed: see the header.
   static TSession* const session = [] {
     auto* s = new TSession(nullptr);
     s->SetName("Default");
+    AddRequestStartHook([s] { s->ForgetChangedDatabases(); });
     return s;
   }();
   return *session;

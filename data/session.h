@@ -21,7 +21,8 @@ class TSession : public TComponent {
   // ignored) or a new one on the alias's directory; each call counts one use. Raises the host
   // configuration's EDBEngineError for an alias that is not configured.
   TDatabase& OpenDatabase(std::string_view alias);
-  // Releases one use; the last release closes and destroys the database.
+  // Releases one use; the last release closes and destroys the database, unless the session
+  // keeps its databases (see KeepDatabases).
   void CloseDatabase(TDatabase& database);
   // The open database of `alias`, or nullptr. Not owned by the caller.
   TDatabase* FindDatabase(std::string_view alias) const;
@@ -32,6 +33,16 @@ class TSession : public TComponent {
   // configuration's EDBEngineError for an alias that is not configured.
   void AliasParameters(std::string_view alias, TStrings& list);
 
+  // From the first request a program serves (base/request_context.h) on, a database whose
+  // last use ends stays open with its table files and indexes, for the next request of a
+  // process that serves many. At every request's start the kept databases are looked at
+  // again: one whose alias no longer names its directory (the host configuration changed, or
+  // the request names another one) goes; of the others, each table file that is not the
+  // same file any more, or was not read during the last request, goes with its index, and
+  // each index that changed, turned out damaged or was missing is looked up again.
+  bool KeepsDatabases() const { return keep_databases_; }
+  void ForgetChangedDatabases();
+
   // What the search indexes of the tables hold; until it is set (or when it names no field
   // a table has) no index is made.
   void SetIndexFields(SearchIndexFields fields) { index_fields_ = std::move(fields); }
@@ -41,6 +52,7 @@ class TSession : public TComponent {
   std::recursive_mutex lock_;          // session operations; re-entered by the same thread
   std::vector<TDatabase*> databases_;  // owned as components
   SearchIndexFields index_fields_;
+  bool keep_databases_ = false;
 };
 
 // The default session "Default", one per process, created on first use and never destroyed

@@ -92,6 +92,8 @@ class DbfFile {
   std::string_view HeaderBytes() const { return header_; }
   // The file as it was when it was opened.
   const FileIdentity& Identity() const { return file_->Identity(); }
+  // Path() still names this very file, unchanged (MappedFile::StillAt).
+  bool StillAt() const { return file_->StillAt(); }
   int64_t OpenedSize() const { return file_->OpenedSize(); }
   int64_t OpenedMtimeNs() const { return file_->OpenedMtimeNs(); }
 

@@ -13,6 +13,7 @@
 
 #include "base/files.h"
 #include "base/profile.h"
+#include "base/request_context.h"
 
 namespace shelfra {
 
@@ -32,16 +33,21 @@ char SeparatorValue(std::string_view key, char fallback, const std::string& path
   return (v && v->size() == 1) ? (*v)[0] : fallback;
 }
 
-std::optional<LocaleSettings>& LocaleSlot() {
-  static std::optional<LocaleSettings> slot;
+// The settings read, the request they were read for, and whether a test set them.
+struct LocaleSlotState {
+  std::optional<LocaleSettings> settings;
+  uint64_t request = 0;
+  bool pinned = false;
+};
+LocaleSlotState& LocaleSlot() {
+  static LocaleSlotState slot;
   return slot;
 }
 
 }  // namespace
 
 std::string HostConfigPath() {
-  const char* env = std::getenv("SHELFRA_CONFIG");
-  if (env != nullptr && *env != '\0') return env;
+  if (const char* named = RequestOrProcessVariable("SHELFRA_CONFIG")) return named;
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return std::string(kConfigFileName);
@@ -86,8 +92,11 @@ std::string IndexDirectory() {
 }
 
 const LocaleSettings& Locale() {
-  std::optional<LocaleSettings>& slot = LocaleSlot();
-  if (!slot) {
+  LocaleSlotState& state = LocaleSlot();
+  std::optional<LocaleSettings>& slot = state.settings;
+  // Read again for every request: the file (or the request's choice of it) may have changed.
+  if (!slot || (!state.pinned && state.request != RequestNumber())) {
+    state.request = RequestNumber();
     std::string path = HostConfigPath();
     LocaleSettings s;
     s.decimal_separator = SeparatorValue("DecimalSeparator", s.decimal_separator, path);
@@ -99,8 +108,11 @@ const LocaleSettings& Locale() {
   return *slot;
 }
 
-void SetLocaleForTesting(const LocaleSettings& settings) { LocaleSlot() = settings; }
+void SetLocaleForTesting(const LocaleSettings& settings) {
+  LocaleSlot().settings = settings;
+  LocaleSlot().pinned = true;
+}
 
-void ResetLocaleForTesting() { LocaleSlot().reset(); }
+void ResetLocaleForTesting() { LocaleSlot() = LocaleSlotState{}; }
 
 }  // namespace shelfra

@@ -29,8 +29,9 @@ struct LocaleSettings {
   std::string short_date_format = "m/d/yy";
 };
 
-// Path of the configuration file: the environment variable SHELFRA_CONFIG when it is set and
-// not empty, else "shelfra.conf" in the directory of the running executable.
+// Path of the configuration file: the request's variable SHELFRA_CONFIG when it is set and not
+// empty (a FastCGI parameter), else the process environment's, else "shelfra.conf" in the
+// directory of the running executable.
 std::string HostConfigPath();
 
 // In `directory` the directory that `alias` stands for, from section [Aliases] (alias names
@@ -46,7 +47,7 @@ EngineStatus AliasDirectory(std::string_view alias, std::string& directory);
 // empty when unset or when the file is missing. Fails never.
 std::string IndexDirectory();
 
-// The locale settings from section [Locale], read once per process on the first call.
+// The locale settings from section [Locale], read on the first call of each request.
 // DecimalSeparator and DateSeparator must be exactly one byte; a missing file or key, or any
 // other value, keeps the default ("." and "/"). ShortDateFormat defaults to "m/d/yy" when
 // missing or empty. Raises nothing.

@@ -24,6 +24,7 @@
 
 #include "base/error_log.h"
 #include "base/files.h"
+#include "base/request_context.h"
 #include "base/scoped_fd.h"
 #include "engine/background.h"
 #include "engine/dbf_file.h"
@@ -303,6 +304,7 @@ IndexStatus StartDetachedBuild(const DbfFile& file, const SearchIndexFields& fie
   if (child == 0) {
     ::setsid();
     if (::fork() != 0) ::_exit(0);
+    RunDetachHooks();  // a FastCGI responder's sockets stay with the responder
     ScopedFd null(::open("/dev/null", O_RDWR));
     if (null.Valid()) {
       for (int fd = 0; fd <= 2; ++fd) ::dup2(null.Get(), fd);

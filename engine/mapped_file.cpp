@@ -199,6 +199,13 @@ bool MappedFile::Changed() const {
   return ::fstat(fd_.Get(), &st) != 0 || st.st_size != identity_.size || Nanoseconds(st.st_mtim) != identity_.mtime_ns;
 }
 
+bool MappedFile::StillAt() const {
+  struct stat st;
+  if (Lost() || ::stat(path_.c_str(), &st) != 0) return false;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), st.st_size,
+                      Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)} == identity_;
+}
+
 const MappedFile* MappedFile::FirstChanged() {
   std::lock_guard<std::mutex> hold(g_slots_lock);
   for (GuardSlot& slot : g_guard_slots) {

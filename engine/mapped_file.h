@@ -66,6 +66,11 @@ class MappedFile {
   // change in place). One fstat.
   bool Changed() const;
 
+  // True when Path() still names this very version of the file (the same identity by stat, a
+  // link followed) and no read met a lost page: what a process that keeps the file between
+  // requests asks before it reads it again. One stat.
+  bool StillAt() const;
+
   // The first open watched file for which Changed() holds; nullptr when none has changed.
   // Meant for one last check before an answer goes out.
   static const MappedFile* FirstChanged();

@@ -146,6 +146,8 @@ class SearchIndex {
   uint32_t LiveCount() const { return live_count_; }
   const std::string& Path() const { return file_->Path(); }
   const FileIdentity& Identity() const { return file_->Identity(); }
+  // Path() still names this very index file, unchanged (MappedFile::StillAt).
+  bool StillAt() const { return file_->StillAt(); }
   // Ok while the index is sound; kDamaged once a block failed its check or a page of the
   // file went away since it was opened: no answer of this index is to be trusted any more.
   IndexStatus Status() const;

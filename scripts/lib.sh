@@ -10,7 +10,7 @@ book_table=$'\x90\x7d\x8f\x91.DBF'
 loan_table=$'\x91\xdd\x8f\x6f\x95\xd4\x8b\x70.DBF'
 
 # The packages every build and test needs; setup_packages adds them to those it is given.
-shelfra_packages=(build-essential cmake python3 libgtest-dev nlohmann-json3-dev)
+shelfra_packages=(build-essential cmake python3 libgtest-dev nlohmann-json3-dev libfcgi-dev libfcgi-bin)
 
 # True when the Debian package NAME is installed.
 has_package() {

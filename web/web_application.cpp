@@ -46,7 +46,7 @@ std::string HtmlEscape(std::string_view text) {
 
 }  // namespace
 
-TWebApplication::TWebApplication(CgiEnvironment& environment) : TComponent(nullptr), environment_(environment) {
+TWebApplication::TWebApplication(CgiEnvironment& environment) : TComponent(nullptr), environment_(&environment) {
   SetProgramName("vovivavi.exe");
 }
 
@@ -62,9 +62,14 @@ void TWebApplication::RegisterModuleClass(TWebModuleClass module_class) {
   module_class_ = std::move(module_class);
 }
 
+void TWebApplication::Run(CgiEnvironment& environment) {
+  environment_ = &environment;
+  Run();
+}
+
 void TWebApplication::Run() {
   if (exit_hook_ < 0) exit_hook_ = AddExitHook([this] { DestroyComponents(); });
-  environment_.EnsureOpen();
+  environment_->EnsureOpen();
   try {
     std::unique_ptr<TWebRequest> request = NewRequest();
     std::unique_ptr<TWebResponse> response = NewResponse(*request);
@@ -94,8 +99,8 @@ void TWebApplication::SetProgramName(std::string_view path) {
 void TWebApplication::LogErrorPage(std::string_view class_name, std::string_view message) noexcept {
   try {
     std::string text = program_name_ + ": 500 " + std::string(class_name) + ": " + std::string(message) +
-                       " (path \"" + environment_.Variable("PATH_INFO") + "\", query \"" +
-                       environment_.Variable("QUERY_STRING") + "\")";
+                       " (path \"" + environment_->Variable("PATH_INFO") + "\", query \"" +
+                       environment_->Variable("QUERY_STRING") + "\")";
     LogLine(text);
   } catch (...) {
     LogLine(out_of_memory_line_);  // no memory left to describe the error
@@ -155,8 +160,8 @@ void TWebApplication::WriteErrorPage(std::string_view class_name, std::string_vi
       {HtmlEscape(class_name), HtmlEscape(message)});
   std::string header = Format("Status: 500 %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\nContent:\r\n\r\n",
                               {StatusSafe(message), static_cast<long long>(body.size())});
-  environment_.Write(header);
-  environment_.Write(body);
+  environment_->Write(header);
+  environment_->Write(body);
 }
 
 std::unique_ptr<TWebRequest> TCGIApplication::NewRequest() {

@@ -38,6 +38,9 @@ class TWebApplication : public TComponent {
   // Serves one request. Never throws. An escaping exception becomes the 500 page and one line
   // in the error log (see LogLine).
   void Run();
+  // Run for a request that arrives through `environment` (a FastCGI responder's), which stays
+  // the application's until the next call.
+  void Run(CgiEnvironment& environment);
 
   bool HandleRequest(TWebRequest& request, TWebResponse& response);
   TComponent& ActivateModule();
@@ -59,13 +62,13 @@ class TWebApplication : public TComponent {
  protected:
   virtual std::unique_ptr<TWebRequest> NewRequest() = 0;
   virtual std::unique_ptr<TWebResponse> NewResponse(TWebRequest& request) = 0;
-  CgiEnvironment& Environment() const { return environment_; }
+  CgiEnvironment& Environment() const { return *environment_; }
 
  private:
   // Logs "<program>: 500 <class>: <message> (path "<PATH_INFO>", query "<QUERY_STRING>")".
   void LogErrorPage(std::string_view class_name, std::string_view message) noexcept;
 
-  CgiEnvironment& environment_;  // not owned
+  CgiEnvironment* environment_;  // not owned
   std::string program_name_;
   std::string out_of_memory_line_;  // made with the name, so that logging it allocates nothing
   TWebModuleClass module_class_;

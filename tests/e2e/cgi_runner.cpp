@@ -10,8 +10,66 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 
 namespace shelfra::testing {
+
+namespace {
+
+// With SHELFRA_E2E_FASTCGI set, the web programs' requests go through a FastCGI responder of
+// each (started once, ended at exit), sent by cgi-fcgi as a web server would send them: every
+// test then shows that a long-running responder answers byte for byte as a CGI process does.
+bool ThroughFastCgi(const std::string& program, const std::vector<std::string>& arguments) {
+  const char* on = std::getenv("SHELFRA_E2E_FASTCGI");
+  if (on == nullptr || *on == '\0' || !arguments.empty()) return false;
+  return program == ProgramPath() || program == BuiltProgramPath("shelfra.cgi");
+}
+
+struct Responder {
+  pid_t pid = -1;
+  std::string socket;
+};
+
+std::map<std::string, Responder>& Responders() {
+  static auto* responders = new std::map<std::string, Responder>();
+  return *responders;
+}
+
+void EndResponders() {
+  for (auto& [program, responder] : Responders()) {
+    if (responder.pid > 0) {
+      kill(responder.pid, SIGTERM);
+      waitpid(responder.pid, nullptr, 0);
+      unlink(responder.socket.c_str());
+    }
+  }
+}
+
+// The socket of `program`'s responder, started when there is none.
+const std::string& ResponderSocket(const std::string& program) {
+  Responder& responder = Responders()[program];
+  if (responder.pid > 0) return responder.socket;
+  static bool registered = false;
+  if (!registered) {
+    registered = true;
+    std::atexit(EndResponders);
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  responder.socket = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/shelfra-e2e-" +
+                     std::to_string(getpid()) + "-" + std::to_string(Responders().size()) + ".sock";
+  responder.pid = fork();
+  if (responder.pid == 0) {
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--fastcgi"),
+                    const_cast<char*>(responder.socket.c_str()), nullptr};
+    char* envp[] = {nullptr};
+    execve(program.c_str(), argv, envp);
+    _exit(127);
+  }
+  for (int i = 0; i < 500 && access(responder.socket.c_str(), F_OK) != 0; ++i) usleep(10000);
+  return responder.socket;
+}
+
+}  // namespace
 
 std::string BuiltProgramPath(std::string_view name) {
   const char* dir = std::getenv("SHELFRA_BINARY_DIR");
@@ -29,6 +87,10 @@ CgiResult RunCgi(const std::map<std::string, std::string>& environment, std::str
 CgiResult RunProgram(const std::string& program_path, const std::vector<std::string>& arguments,
                      const std::map<std::string, std::string>& environment, std::string_view input,
                      int timeout_seconds) {
+  if (ThroughFastCgi(program_path, arguments)) {
+    return RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", ResponderSocket(program_path)}, environment, input,
+                      timeout_seconds);
+  }
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
   std::string program = program_path;

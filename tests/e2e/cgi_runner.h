@@ -21,7 +21,8 @@ std::string ProgramPath();
 // Path of another program of the build tree (an operator's command), from SHELFRA_BINARY_DIR.
 std::string BuiltProgramPath(std::string_view name);
 // Runs `program` with `arguments` after its name, exactly `environment` and `input` on
-// standard input. The process is killed after `timeout_seconds` (then exit_code is -1 and
+// standard input. With SHELFRA_E2E_FASTCGI set, a web program run without arguments answers
+// through a FastCGI responder of its own instead (started on first use, ended at exit). The process is killed after `timeout_seconds` (then exit_code is -1 and
 // signal SIGKILL).
 CgiResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      const std::map<std::string, std::string>& environment, std::string_view input = {},
