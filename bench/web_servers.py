@@ -185,16 +185,19 @@ def start_lighttpd(run_dir, config, programs, fastcgi_procs):
 
 def fastcgi_pids(server, program):
     """The PIDs of the FastCGI processes of `program` that lighttpd started: its children whose
-    executable is the program, or whose first argument is (a script run by its interpreter)."""
+    executable is the program, or whose first argument is (a script run by its interpreter),
+    and whose standard input is a socket (the listening one; a CGI process of the same program
+    reads a pipe)."""
     real = os.fsencode(os.path.realpath(program))
     pids = []
     for pid in children(server.pid):
         try:
             names = [os.readlink(f"/proc/{pid}/exe").encode()]
             names += Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")[1:2]
+            listening = os.readlink(f"/proc/{pid}/fd/0").startswith("socket:")
         except OSError:
             continue
-        if any(os.path.realpath(n) == real for n in names):
+        if listening and any(os.path.realpath(n) == real for n in names):
             pids.append(pid)
     return sorted(pids)
 
