@@ -103,16 +103,16 @@ def latencies(figures):
 
 
 def rss(run):
+    """The FastCGI processes' resident MiB before and after, one figure per process."""
     if "rss_before_kb" not in run:
         return "—"
-    before = sum(k or 0 for k in run["rss_before_kb"]) / 1024
-    after = sum(k or 0 for k in run["rss_after_kb"]) / 1024
-    return f"{before:.1f} → {after:.1f} ({len(run['rss_before_kb'])} processes)"
+    mib = lambda kbs: " + ".join("gone" if k is None else f"{k / 1024:.1f}" for k in kbs)  # noqa: E731
+    return f"{mib(run['rss_before_kb'])} → {mib(run['rss_after_kb'])}"
 
 
 def load_table(results):
     lines = ["| books | program | request | CGI req/s | CGI p50 / p90 / p99 ms | FastCGI req/s "
-             "| FastCGI p50 / p90 / p99 ms | FastCGI ÷ CGI | FastCGI resident MiB before → after | errors |",
+             "| FastCGI p50 / p90 / p99 ms | FastCGI ÷ CGI | FastCGI processes' resident MiB before → after | errors |",
              "|---|---|---|---|---|---|---|---|---|---|"]
     for size in results:
         for run in size.get("load", []):
@@ -196,7 +196,10 @@ LEGEND = """\
   shelfra.cgi's 20-row pages hold fewer, so by time per byte of the answer (as for the cheapest
   answer, which differs in kind).
 - Load: wrk, {connections} connections, 2 threads, {duration} s each, to lighttpd on the same
-  two cores; resident memory: VmRSS of the program's FastCGI processes before and after the run.
+  two cores; resident memory: VmRSS of each FastCGI process of the program before and after
+  the run (mapped table and index pages count as they are touched).
+- shelfra-index: the seconds the index took before anything was timed (near 0 when the index
+  of an earlier run was still current).
 """
 
 
@@ -205,7 +208,7 @@ def write(path, results, args, started, load_at_start):
     sizes = []
     for r in results:
         load = "reused" if r.get("groonga_load_s") is None else f"loaded in {r['groonga_load_s']:.0f} s"
-        sizes.append(f"{r['books']:,} books (search index made in {r['index_s']:.1f} s; Groonga database "
+        sizes.append(f"{r['books']:,} books (shelfra-index {r['index_s']:.1f} s; Groonga database "
                      f"{r['groonga_mb']:.0f} MB, {load}; FastCGI {'measured' if r.get('fastcgi') else 'not answering'})")
     connects = "; ".join(f"{r['books']:,} books: Groonga {r['connects'].get('groonga', 0)} connections, lighttpd "
                          f"{r['connects'].get('lighttpd', 0)}" for r in results if "connects" in r)
