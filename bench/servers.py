@@ -210,6 +210,9 @@ class SizeRun:
         clients = {"groonga": web_servers.Client(self.groonga.port), "lighttpd": web_servers.Client(self.lighttpd.port)}
         rows = []
         try:
+            floor = "/" + web_servers.STATIC_PAGE
+            clients["lighttpd"].get(floor)
+            self.result["static_ms"] = [clients["lighttpd"].get(floor)[2] for _ in range(self.args.runs)]
             for key, label, opac_key in HTTP_ROWS:
                 say(f"  {self.books:,} books, one keep-alive client: {label}")
                 paths = self.http_paths(key, opac_key)

@@ -140,7 +140,8 @@ def targets(results):
             worst = max(med(http[k]["ms"][f"{s}_fastcgi"]) for k in ("cheapest", "detail") for s in ("old", "new"))
             cells = ", ".join(f"{s} {k} {med(http[k]['ms'][f'{s}_fastcgi']):.2f}" for s in ("old", "new")
                               for k in ("cheapest", "detail"))
-            lines.append(f"- {books}: FastCGI form and detail page within {PAGE_MS} ms (old/new: {cells}): "
+            floor = f"; a static file {med(size['static_ms']):.2f}" if size.get("static_ms") else ""
+            lines.append(f"- {books}: FastCGI form and detail page within {PAGE_MS} ms (old/new: {cells}{floor}): "
                          f"{verdict(worst <= PAGE_MS)}")
         else:
             lines.append(f"- {books}: FastCGI form and detail page within {PAGE_MS} ms: not measured (no FastCGI)")
@@ -190,7 +191,8 @@ LEGEND = """\
   Groonga's query cache is off (`cache_limit max=0`, then `cache=no`). The FastCGI processes
   ({procs} per program) are started by lighttpd (mod_fastcgi, bin-path) and stay; the CGI ones
   are one per request. shelfra.cgi's searches are its 20-row pages (form `/`, book page
-  `/book/N`).
+  `/book/N`). The floor of the server and the client, a static 2 KiB file that lighttpd
+  serves itself: {floor}.
 - Groonga ÷ …: how many times faster the program's FastCGI answer is than Groonga's (CGI when
   FastCGI did not answer: marked "(CGI)"); vovivavi.exe's lists hold Groonga's rows, so by time;
   shelfra.cgi's 20-row pages hold fewer, so by time per byte of the answer (as for the cheapest
@@ -210,9 +212,11 @@ def write(path, results, args, started, load_at_start):
         load = "reused" if r.get("groonga_load_s") is None else f"loaded in {r['groonga_load_s']:.0f} s"
         sizes.append(f"{r['books']:,} books (shelfra-index {r['index_s']:.1f} s; Groonga database "
                      f"{r['groonga_mb']:.0f} MB, {load}; FastCGI {'measured' if r.get('fastcgi') else 'not answering'})")
+    floors = ", ".join(f"{r['books']:,} books {med(r['static_ms']):.2f} ms" for r in results if r.get("static_ms"))
     connects = "; ".join(f"{r['books']:,} books: Groonga {r['connects'].get('groonga', 0)} connections, lighttpd "
                          f"{r['connects'].get('lighttpd', 0)}" for r in results if "connects" in r)
-    legend = LEGEND.format(runs=args.runs, limit=99999, connects=connects or "none", procs=args.fastcgi_procs,
+    legend = LEGEND.format(runs=args.runs, floor=floors or "not measured", limit=99999, connects=connects or "none",
+                           procs=args.fastcgi_procs,
                            connections=args.connections, duration=args.duration)
     text = (f"# Web servers: the catalogue search beside Groonga\n\n{started:%Y-%m-%d %H:%M}; {bench.machine_text()}, "
             f"load average at the start {load_at_start}.\n\nCatalogues: {'; '.join(sizes)}.\n\n"

@@ -15,6 +15,8 @@ from pathlib import Path
 
 CGI_PREFIX = "/cgi-bin/"
 FASTCGI_PREFIX = "/fcgi/"
+# A static 2 KiB file lighttpd serves itself: the floor of an answer through the server and client.
+STATIC_PAGE = "static.html"
 
 
 def free_port():
@@ -166,6 +168,7 @@ def start_lighttpd(run_dir, config, programs, fastcgi_procs):
     lighttpd's check refuses."""
     run_dir = Path(run_dir)
     (run_dir / "htdocs").mkdir(parents=True, exist_ok=True)
+    (run_dir / "htdocs" / STATIC_PAGE).write_bytes(b"<p>" + b"x" * 2040 + b"</p>\n")
     (run_dir / "cgi-bin").mkdir(exist_ok=True)
     for program in programs:
         link = run_dir / "cgi-bin" / Path(program).name
