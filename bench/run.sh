@@ -12,6 +12,11 @@
 #   bench/run.sh --busy-build [--baseline PROGRAM] [--rounds 9] [--searches 8] [--request Q3] [--books 100000]
 #                       instead: searches started together with no build running and while the
 #                       detached index build runs (bench/busy_build.py; report busy-build-report.md)
+#   bench/run.sh --servers [--sizes 100000,1000000] [--runs 15] [--duration 30] [--connections 16]
+#                [--fastcgi-procs 2] [--no-load]
+#                       instead: the programs as CGI and FastCGI under lighttpd and a process per
+#                       query, beside Groonga over the same catalogue, and a wrk load run
+#                       (bench/servers.py; report servers-report.md)
 # Build folder: $SHELFRA_BENCH_BUILD (default build-bench); catalogues: $SHELFRA_BENCH_DIR
 # (default <build folder>/bench-data); report: <build folder>/bench-report.md and .json.
 set -euo pipefail
@@ -22,7 +27,9 @@ build="${SHELFRA_BENCH_BUILD:-$root/build-bench}"
 data="${SHELFRA_BENCH_DIR:-$build/bench-data}"
 tools="$build/bench-tools"
 
-setup_packages sqlite3
+servers=0
+for arg in "$@"; do if [ "$arg" = --servers ]; then servers=1; fi; done
+if ((servers)); then setup_packages groonga lighttpd wrk; else setup_packages sqlite3; fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHELFRA_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target vovivavi shelfra_cgi shelfra-index bench_trivial_cgi >/dev/null
 
@@ -40,8 +47,16 @@ build_tool heap_peak.so heap_peak.c gcc -O2 -Wall -Wextra -Werror -shared -fPIC
 args=()
 busy_build=0
 for arg in "$@"; do
-  if [ "$arg" = --busy-build ]; then busy_build=1; else args+=("$arg"); fi
+  case "$arg" in
+    --busy-build) busy_build=1 ;;
+    --servers) ;;
+    *) args+=("$arg") ;;
+  esac
 done
+if ((servers)); then
+  exec python3 "$root/bench/servers.py" --program "$build/vovivavi.exe" --tools "$tools" --data "$data" \
+    --build "$build" --report "$build/servers-report.md" "${args[@]}"
+fi
 if ((busy_build)); then
   exec python3 "$root/bench/busy_build.py" --program "$build/vovivavi.exe" --tools "$tools" --data "$data" \
     --report "$build/busy-build-report.md" "${args[@]}"

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Tests of the benchmark's own parts: the statement and query it sends, the generated
 catalogue against an independent reading of its bytes, the reference scanner's counts and
-character boundaries, and the launcher. Run: python3 bench/test_bench.py"""
+character boundaries, and the launcher. The Groonga peer's
+counts, the reading of wrk's report, the speed-ups and targets of the servers' report and
+lighttpd's acceptance of its configuration. Run: python3 bench/test_bench.py"""
 import contextlib
 import io
 import json
@@ -20,6 +22,9 @@ sys.path.insert(0, str(BENCH_DIR))
 sys.path.insert(0, str(BENCH_DIR.parent / "tools" / "catalogue"))
 import bench  # noqa: E402
 import gen_catalogue  # noqa: E402
+import groonga_peer  # noqa: E402
+import servers_report  # noqa: E402
+import web_servers  # noqa: E402
 import make_catalogue  # noqa: E402
 from test_make_catalogue import read_dbf  # noqa: E402
 
@@ -155,6 +160,21 @@ class CatalogueTest(unittest.TestCase):
         self.assertEqual(f"{last['返却予定日'][:4]}/{last['返却予定日'][4:6]}/{last['返却予定日'][6:]}",
                          detail["due"])
 
+    @unittest.skipUnless(shutil.which("groonga"), "needs groonga")
+    def test_groonga_peer_finds_the_expected_books_and_no_deleted_one(self):
+        folder = self.tmp / "groonga"
+        database, seconds = groonga_peer.ensure_database(self.folder, self.manifest, folder)
+        self.assertIsNotNone(seconds)
+        self.assertEqual(groonga_peer.ensure_database(self.folder, self.manifest, folder), (database, None))
+        for request in bench.make_requests(self.manifest):
+            if request.is_search:
+                with self.subTest(request=request.key):
+                    argv = groonga_peer.command_line("groonga", database, groonga_peer.select_params(request.criteria))
+                    answer = subprocess.run(argv, check=True, stdout=subprocess.PIPE).stdout
+                    expected = self.manifest["expected"][request.key]
+                    self.assertEqual(groonga_peer.answer_count(answer), (expected, expected))
+        self.assertIsNone(groonga_peer.answer_count(b'[[-22,0.0,0.0,"invalid name: <@^>"]]'))
+
 
 @unittest.skipUnless(shutil.which("g++"), "needs g++")
 class ToolsTest(unittest.TestCase):
@@ -262,6 +282,69 @@ class ToolsTest(unittest.TestCase):
         peak, current = map(int, report.read_text().split())
         self.assertGreaterEqual(peak, 20 * 1024 * 1024)
         self.assertLess(current, peak - 20 * 1024 * 1024 + 1)
+
+
+WRK_REPORT = """Running 30s test @ http://127.0.0.1:8080/cgi-bin/vovivavi.exe
+  2 threads and 16 connections
+  Thread Stats   Avg      Stdev     Max   +/- Stdev
+    Latency     5.01ms    2.10ms  45.20ms   80.00%
+  Latency Distribution
+     50%  812.00us
+     75%    4.50ms
+     90%    1.20s
+     99%    1.00m
+  36000 requests in 30.00s, 180.00MB read
+  Socket errors: connect 0, read 2, write 0, timeout 1
+  Non-2xx or 3xx responses: 5
+Requests/sec:   1199.87
+Transfer/sec:      6.00MB
+"""
+
+
+class ServersTest(unittest.TestCase):
+    def test_wrk_report_is_read_in_ms(self):
+        figures = web_servers.parse_wrk(WRK_REPORT)
+        self.assertEqual(figures, {"rps": 1199.87, "requests": 36000, "p50_ms": 0.812, "p75_ms": 4.5, "p90_ms": 1200.0,
+                                   "p99_ms": 60000.0, "non_2xx": 5, "socket_errors": 3})
+        clean = WRK_REPORT.replace("  Socket errors: connect 0, read 2, write 0, timeout 1\n", "")
+        self.assertEqual(web_servers.parse_wrk(clean.replace("Non-2xx", "x"))["socket_errors"], 0)
+        with self.assertRaises(ValueError):
+            web_servers.parse_wrk(WRK_REPORT.replace("Requests/sec", "Req"))
+
+    def test_speed_ups_over_groonga_and_the_targets(self):
+        def row(key, groonga_ms, groonga_bytes, old_ms, new_ms, new_bytes):
+            return {"request": key, "ms": {"groonga": [groonga_ms], "old_cgi": [9.0], "old_fastcgi": [old_ms],
+                                           "new_fastcgi": [new_ms]},
+                    "bytes": {"groonga": groonga_bytes, "old_cgi": 1, "old_fastcgi": 1, "new_fastcgi": new_bytes}}
+        http = [row("cheapest", 0.2, 500, 0.25, 0.2, 2500), row("detail", 0, 0, 0.3, 0.2, 1000),
+                row("Q1", 3.0, 20000, 1.0, 1.0, 10000), row("Q2", 30.0, 3e6, 20.0, 1.5, 10000)]
+        del http[1]["ms"]["groonga"]
+        ups = servers_report.http_speedups(http[3])
+        self.assertEqual(ups["old"], (1.5, "ms", "fastcgi"))  # the same rows: by time
+        self.assertAlmostEqual(ups["new"][0], (30.0 / 3e6) / (1.5 / 10000))  # fewer rows: by time per byte
+        self.assertEqual(servers_report.http_speedups(http[1]), {})
+        load = [{"program": "vovivavi.exe", "request": "form", "cgi": {"rps": 100.0}, "fastcgi": {"rps": 1000.0}},
+                {"program": "vovivavi.exe", "request": "rare", "cgi": {"rps": 100.0}, "fastcgi": {"rps": 390.0}}]
+        process = [{"request": "cheapest", "program": {"wall_ms": [1.0]}, "groonga": {"wall_ms": [1.0]}},
+                   {"request": "Q1", "program": {"wall_ms": [2.0]}, "groonga": {"wall_ms": [6.0]}}]
+        lines = servers_report.targets([{"books": 10, "fastcgi": True, "http": http, "load": load,
+                                         "process": process}]).splitlines()
+        self.assertEqual([line.rsplit(": ", 1)[1] for line in lines], ["held", "MISSED", "MISSED", "held"])
+        self.assertIn("old Q2 ×1.50", lines[1])
+        self.assertIn("rare ×3.9", lines[2])
+
+    @unittest.skipUnless(shutil.which("lighttpd"), "needs lighttpd")
+    def test_lighttpd_accepts_the_configuration(self):
+        with tempfile.TemporaryDirectory() as run_dir:
+            for procs in (0, 2):
+                with self.subTest(fastcgi_procs=procs):
+                    conf = Path(run_dir) / "lighttpd.conf"
+                    conf.write_text(web_servers.lighttpd_conf(8080, run_dir, '/a "b"/shelfra.conf',
+                                                              ["/x/vovivavi.exe", "/x/shelfra.cgi"], procs))
+                    done = subprocess.run(["lighttpd", "-tt", "-f", str(conf)], stdout=subprocess.PIPE,
+                                          stderr=subprocess.STDOUT)
+                    self.assertEqual(done.returncode, 0, done.stdout)
+                    self.assertEqual(conf.read_text().count('"bin-path"'), procs and 2)
 
 
 if __name__ == "__main__":
