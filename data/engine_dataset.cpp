@@ -92,6 +92,13 @@ bool TEngineDataSet::ShownRowAt(size_t position) const {
   if (shown_.index == nullptr) return false;
   if (position == shown_position_) return true;
   shown_position_ = SIZE_MAX;
+  // A list reads the rows in answer order, scattered over the index: the rows a few places
+  // ahead are asked from memory now, so that they are there when their turn comes (the place
+  // of a row further ahead, its bytes nearer, as finding them needs the place).
+  constexpr size_t kPlaceAhead = 16, kRowAhead = 8;
+  const std::vector<uint32_t>& ordinals = shown_.ordinals;
+  if (position + kPlaceAhead < ordinals.size()) shown_.index->PrefetchShownRow(ordinals[position + kPlaceAhead], false);
+  if (position + kRowAhead < ordinals.size()) shown_.index->PrefetchShownRow(ordinals[position + kRowAhead], true);
   if (shown_.index->ShownRow(*file_, shown_.ordinals[position], shown_fields_, shown_null_flags_)) {
     shown_position_ = position;
     return true;

@@ -122,6 +122,12 @@ class SearchIndex {
   // the row's bytes are damaged. Requires: ordinal < LiveCount().
   bool ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<std::string_view>& by_field,
                 std::string_view& null_flags) const;
+  // A hint that ShownRow(ordinal) is asked soon, so that its memory is on the way by then (an
+  // answer's rows lie anywhere in the file, and waiting for each in turn is most of the time a
+  // long list takes): the row's place in the span array, and with `row_too` the row's bytes,
+  // which are found through that place (so the place is best hinted some rows earlier).
+  // Reads nothing it trusts and changes nothing; an ordinal past the live records is ignored.
+  void PrefetchShownRow(uint32_t ordinal, bool row_too) const;
 
   // The live records (table order) whose field `field` holds the number `value`: true with
   // them in `records` when `field` is the held number field, false otherwise. A record whose
