@@ -90,6 +90,24 @@ std::string FloatToGeneralText(double value, int precision, std::string_view dec
   return out;
 }
 
+bool PlainIntegerText(std::string_view stored, std::string& text) {
+  size_t i = 0;
+  while (i < stored.size() && stored[i] == ' ') ++i;
+  const bool negative = i < stored.size() && stored[i] == '-';
+  if (negative) ++i;
+  const size_t first_digit = i;
+  while (i < stored.size() && stored[i] >= '0' && stored[i] <= '9') ++i;
+  const size_t digits = i - first_digit;
+  if (i != stored.size() || digits == 0 || digits > 15) return false;
+  size_t lead = first_digit;
+  while (lead + 1 < stored.size() && stored[lead] == '0') ++lead;
+  const std::string_view significant = stored.substr(lead);
+  text.clear();
+  if (negative && significant != "0") text += '-';
+  text += significant;
+  return true;
+}
+
 int32_t RoundToInt32(double value) {
   double whole = std::trunc(value);
   double fraction = value - whole;

@@ -54,6 +54,24 @@ TEST(FloatToGeneralTextTest, FifteenDigitGeneralFormat) {
   }
 }
 
+TEST(PlainIntegerTextTest, PlainWholeNumbersOnly) {
+  const struct {
+    const char* stored;
+    const char* text;  // nullptr: not a plain whole number
+  } cases[] = {
+      {"0", "0"},           {"   -0", "0"},   {"0007", "7"},           {"-007", "-7"},
+      {"  -12", "-12"},     {"000", "0"},     {"999999999999999", "999999999999999"},
+      {"1000000000000000", nullptr},          {"", nullptr},           {"   ", nullptr},
+      {"-", nullptr},       {" 1 ", nullptr}, {"+5", nullptr},         {"1.0", nullptr},
+      {"1e3", nullptr},     {"--1", nullptr}, {"1-", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string text = "before";
+    EXPECT_EQ(PlainIntegerText(c.stored, text), c.text != nullptr) << c.stored;
+    EXPECT_EQ(text, c.text != nullptr ? c.text : "before") << c.stored;
+  }
+}
+
 TEST(FloatToGeneralTextTest, UsesTheGivenDecimalSeparator) {
   EXPECT_EQ(FloatToGeneralText(1234.5, 15, ","), "1234,5");
   EXPECT_EQ(FloatToGeneralText(0.05, 15, ","), "0,05");

@@ -250,6 +250,15 @@ class SearchIndex {
   uint64_t numbers_offset_ = 0;   // IndexNumberEntry by (value, record)
   uint64_t number_count_ = 0;
   std::vector<int> shown_;        // the shown fields, in row order
+  // What ShownRow checks of each shown field's bytes, in row order: a character field's at
+  // most `length` bytes, any other's exactly `length` (the table's field definitions, copied
+  // so that reading a row touches nothing else).
+  struct ShownShape {
+    size_t field;
+    size_t length;
+    bool character;
+  };
+  std::vector<ShownShape> shown_shapes_;
   std::vector<bool> shows_;       // by table position: kept in the shown rows
   uint64_t rows_offset_ = 0;      // uint32 start and end of each live record's row
   uint64_t row_text_offset_ = 0;  // where the rows' offsets count from

@@ -2,7 +2,6 @@
 #include "produce/ds_table_producer.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "base/memory.h"
 #include "base/text.h"
@@ -22,57 +21,6 @@ void AppendNumberAttribute(std::string& out, std::string_view name, int value) {
   out += name;
   out += '=';
   out += IntToStr(value);
-}
-
-// Attributes shared by rows and cells: Align, VAlign, then BgColor and the custom text.
-void AppendElementAttributes(std::string& out, THTMLAlign align, THTMLVAlign valign, std::string_view bg_color,
-                             std::string_view custom) {
-  out += AlignText(align);
-  out += VAlignText(valign);
-  if (!bg_color.empty()) {
-    out += " BgColor=\"";
-    out += bg_color;
-    out += '"';
-  }
-  if (!custom.empty()) {
-    out += ' ';
-    out += custom;
-  }
-}
-
-// "<" + tag + attributes + ">".
-void AppendStartTag(std::string& out, std::string_view tag, THTMLAlign align, THTMLVAlign valign,
-                    std::string_view bg_color, std::string_view custom) {
-  out += '<';
-  out += tag;
-  AppendElementAttributes(out, align, valign, bg_color, custom);
-  out += '>';
-}
-
-// A start tag written once for a whole table, with the attributes it was written from: a row
-// or cell whose attributes are still those copies it instead of writing it again.
-struct WrittenTag {
-  THTMLAlign align;
-  THTMLVAlign valign;
-  std::string bg_color;
-  std::string custom;
-  std::string text;
-
-  WrittenTag(std::string_view tag, THTMLAlign a, THTMLVAlign v, std::string_view bg, std::string_view c)
-      : align(a), valign(v), bg_color(bg), custom(c) {
-    AppendStartTag(text, tag, align, valign, bg_color, custom);
-  }
-  bool Fits(THTMLAlign a, THTMLVAlign v, std::string_view bg, std::string_view c) const {
-    return a == align && v == valign && Same(bg, bg_color) && Same(c, custom);
-  }
-  // Attribute texts are mostly empty: their sizes decide without a comparison of bytes.
-  static bool Same(std::string_view a, std::string_view b) { return a.size() == b.size() && (a.empty() || a == b); }
-};
-
-// Sets a cell's scratch attribute text to the column's, copying only when it differs (after a
-// handler changed it): most are empty, and stay so from cell to cell.
-void Reset(std::string& scratch, const std::string& value) {
-  if (!WrittenTag::Same(scratch, value)) scratch.assign(value);
 }
 
 }  // namespace
@@ -96,60 +44,6 @@ void TDSTableProducer::BuildTable(std::string& out, TDataSet& dataset, int max_r
   out += "</TR>\r\n";
   if (dataset.Active()) BuildDataRows(out, dataset, max_rows);
   out += "</Table>";
-}
-
-void TDSTableProducer::BuildDataRows(std::string& out, TDataSet& dataset, int max_rows) {
-  // The row's and every column's start tag, written once as the attributes stand now; a row or
-  // cell whose attributes differ from those (a handler changed them) has its tag written
-  // afresh, so the bytes are those of writing every tag.
-  const THTMLTableRowAttributes& row = row_attributes_;
-  const WrittenTag row_tag("TR", row.Align(), row.VAlign(), row.BgColor(), row.Custom());
-  std::vector<WrittenTag> cell_tags;
-  cell_tags.reserve(static_cast<size_t>(columns_.Count()));
-  for (int i = 0; i < columns_.Count(); ++i) {
-    const THTMLTableColumn& c = columns_[i];
-    cell_tags.emplace_back("TD", c.Align(), c.VAlign(), c.BgColor(), c.Custom());
-  }
-  // 64 bits, so that an unlimited (negative) count can never wrap round to 0.
-  int64_t remaining = max_rows;
-  int cell_row = 1;
-  const size_t rows_start = out.size();
-  // Scratch strings of every cell: once grown, writing a cell allocates nothing.
-  std::string cell_data, bg_color, custom;
-  while (remaining != 0 && !dataset.AtEnd()) {
-    if (row_tag.Fits(row.Align(), row.VAlign(), row.BgColor(), row.Custom())) {
-      out += row_tag.text;
-    } else {
-      BuildRowTag(out);
-    }
-    for (int i = 0; i < columns_.Count(); ++i) {
-      THTMLTableColumn& column = columns_[i];
-      TField* field = column.Field();
-      if (field != nullptr) {
-        field->GetDisplayText(cell_data);
-      } else {
-        cell_data.clear();
-      }
-      THTMLAlign align = column.Align();
-      THTMLVAlign valign = column.VAlign();
-      Reset(bg_color, column.BgColor());
-      Reset(custom, column.Custom());
-      FireFormatCell(cell_row, i, bg_color, align, valign, custom, cell_data);
-      const auto k = static_cast<size_t>(i);
-      if (k < cell_tags.size() && cell_tags[k].Fits(align, valign, bg_color, custom)) {
-        out += cell_tags[k].text;
-      } else {
-        AppendStartTag(out, "TD", align, valign, bg_color, custom);
-      }
-      out += cell_data;
-      out += "</TD>";
-    }
-    out += "</TR>\r\n";
-    dataset.MoveNext();
-    --remaining;
-    if (cell_row == kSampleRows) ReserveForRows(out, rows_start, dataset, remaining);
-    ++cell_row;
-  }
 }
 
 void TDSTableProducer::ReserveForRows(std::string& out, size_t rows_start, const TDataSet& dataset,
@@ -206,10 +100,8 @@ void TDSTableProducer::BuildCaption(std::string& out) {
 }
 
 void TDSTableProducer::BuildRowTag(std::string& out) {
-  out += "<TR";
-  AppendElementAttributes(out, row_attributes_.Align(), row_attributes_.VAlign(), row_attributes_.BgColor(),
-                          row_attributes_.Custom());
-  out += '>';
+  AppendStartTag(out, "TR", row_attributes_.Align(), row_attributes_.VAlign(), row_attributes_.BgColor(),
+                 row_attributes_.Custom());
 }
 
 void TDSTableProducer::BuildHeaderCells(std::string& out) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/strings.h"
 #include "produce/html_attributes.h"
@@ -110,6 +111,12 @@ class TDSTableProducer : public TCustomContentProducer {
   // cells "<TD...>" + text + "</TD>" (FireFormatCell seeing each cell first) and "</TR>\r\n",
   // moving the dataset on after each.
   void BuildDataRows(std::string& out, TDataSet& dataset, int max_rows);
+  // A start tag written once per table, and one cell of the row being composed.
+  struct WrittenTag;
+  struct RowCell;
+  // Reads a data cell's text into `cell`, lets FireFormatCell see it and picks its start tag
+  // (`tags`: the columns' written tags); returns the byte count of its tag and text.
+  size_t ComposeCell(RowCell& cell, int cell_row, int cell_column, const std::vector<WrittenTag>& tags);
   static void ReserveForRows(std::string& out, size_t rows_start, const TDataSet& dataset, int64_t remaining);
   // Binds `column` to `field` and asks for the field's destruction notice.
   void BindColumn(THTMLTableColumn& column, TField& field);
