@@ -122,7 +122,8 @@ int Measure(const std::string& query, int writes) {
   } catch (const Exception& e) {
     Fail(std::string(e.ClassName()) + ": " + e.Message());
   }
-  std::string out = "{\"bytes\":" + std::to_string(page.size());
+  std::string out = "{\"bytes\":";
+  out.append(std::to_string(page.size()));
   out.append(",\"rows\":").append(std::to_string(rows));
   char hash[32];
   std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a(page)));
@@ -250,7 +251,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--baseline") {
       baseline = argv[++i];
     } else {
-      Fail("unknown option '" + std::string(arg) + "'");
+      Fail(std::string("unknown option '").append(arg).append("'"));
     }
   }
   const char* config = std::getenv("SHELFRA_CONFIG");
