@@ -93,6 +93,11 @@ class TDataSet : public TComponent {
 
   // The raw value of field `field_no` of the current record; blank when there is none.
   virtual TFieldValue GetFieldValue(int field_no) const = 0;
+  // The display text of `field` (one of this dataset's fields) for the current record when
+  // the dataset holds it ready, byte for byte the text the field's type gives its value: true
+  // with it in `text`; false (the default), `text` untouched, and the field composes it. For
+  // the cells of a long list, which would each pass through the value otherwise.
+  virtual bool ReadyDisplayText(const TField& /*field*/, std::string& /*text*/) const { return false; }
 
  protected:
   // Opens the cursor and calls CreateField for every field, in table order. Raises on

@@ -46,6 +46,15 @@ void TEngineDataSet::OpenCursor(const DbfFile& file, std::vector<uint32_t> answe
   shown_ = std::move(shown);
   if (shown_.index != nullptr && (natural_ || shown_.ordinals.size() != answer_.size())) shown_ = TShownRows{};
   shown_fields_.assign(shown_.index != nullptr ? file.Fields().size() : 0, std::string_view());
+  ready_texts_.assign(shown_fields_.size(), ReadyText::kComposed);
+  for (size_t i = 0; i < ready_texts_.size(); ++i) {
+    // A field with a null bit is read as a value: the null flags decide first.
+    const DbfField& f = file.Fields()[i];
+    if (!shown_.index->Shows(static_cast<int>(i)) || f.null_bit >= 0) continue;
+    if (f.dbf_type == 'C' && f.type == TFieldType::ftString) ready_texts_[i] = ReadyText::kCharacter;
+    const bool number = f.type == TFieldType::ftFloat || f.type == TFieldType::ftInteger || f.type == TFieldType::ftSmallint;
+    if (f.dbf_type == 'N' && number) ready_texts_[i] = ReadyText::kNumber;
+  }
   shown_position_ = SIZE_MAX;
   has_current_ = false;
   position_ = 0;
@@ -65,6 +74,7 @@ void TEngineDataSet::CloseCursor() {
   buffered_record_ = UINT32_MAX;
   shown_ = TShownRows{};
   shown_fields_.clear();
+  ready_texts_.clear();
   shown_position_ = SIZE_MAX;
 }
 
@@ -88,10 +98,15 @@ std::string_view TEngineDataSet::RecordBytes(size_t position) const {
   return buffered_view_;
 }
 
-bool TEngineDataSet::ShownRowAt(size_t position) const {
-  if (shown_.index == nullptr) return false;
-  if (position == shown_position_) return true;
+bool TEngineDataSet::ReadShownRow(size_t position) const {
   shown_position_ = SIZE_MAX;
+  // A list reads the rows in answer order, scattered over the index: the rows a few places
+  // ahead are asked from memory now, so that they are there when their turn comes (the place
+  // of a row further ahead, its bytes nearer, as finding them needs the place).
+  constexpr size_t kPlaceAhead = 16, kRowAhead = 8;
+  const std::vector<uint32_t>& ordinals = shown_.ordinals;
+  if (position + kPlaceAhead < ordinals.size()) shown_.index->PrefetchShownRow(ordinals[position + kPlaceAhead], false);
+  if (position + kRowAhead < ordinals.size()) shown_.index->PrefetchShownRow(ordinals[position + kRowAhead], true);
   if (shown_.index->ShownRow(*file_, shown_.ordinals[position], shown_fields_, shown_null_flags_)) {
     shown_position_ = position;
     return true;
@@ -105,6 +120,7 @@ void TEngineDataSet::ForgetDamagedIndex() const {
   std::function<void()> on_damaged = std::move(shown_.on_damaged);
   shown_ = TShownRows{};
   shown_position_ = SIZE_MAX;
+  ready_texts_.assign(ready_texts_.size(), ReadyText::kComposed);
   if (on_damaged) on_damaged();
 }
 
@@ -147,6 +163,20 @@ TFieldValue TEngineDataSet::GetFieldValue(int field_no) const {
   TFieldValue value = file_->Decode(RecordBytes(position_), field_no);
   CheckEngine(file_->CheckIntact());  // a value read from pages the file no longer has is no value
   return value;
+}
+
+bool TEngineDataSet::ReadyDisplayText(const TField& field, std::string& text) const {
+  const auto no = static_cast<size_t>(field.FieldNo());
+  if (no >= ready_texts_.size() || ready_texts_[no] == ReadyText::kComposed || !has_current_ ||
+      !ShownRowAt(position_)) {
+    return false;
+  }
+  const std::string_view raw = shown_fields_[no];
+  if (ready_texts_[no] == ReadyText::kNumber) return PlainIntegerText(raw, text);
+  // Decode's text of a C field, which StringValue's rule leaves as it is up to its limit (no
+  // zero byte is left in it).
+  text.assign(DbfFile::CharacterText(raw).substr(0, TStringField::kMaxBytes));
+  return true;
 }
 
 int TEngineDataSet::CountRecords() {

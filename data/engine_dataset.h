@@ -34,6 +34,9 @@ class TEngineDataSet : public TDataSet {
 
   // The raw value of field `field_no` of the current record; blank when there is none.
   TFieldValue GetFieldValue(int field_no) const override;
+  // Ready in a row of the index's shown rows: a character field's text, and a number field's
+  // when it is a plain whole number (PlainIntegerText); every other text is composed.
+  bool ReadyDisplayText(const TField& field, std::string& text) const override;
   // The records the dataset yields: deleted ones left out, the filter applied when Filtered.
   int CountRecords() override;
   // Known for an answer list without an active filter.
@@ -80,7 +83,10 @@ class TEngineDataSet : public TDataSet {
   bool Visible(size_t position) const;
   // Makes the shown row of cursor `position` the one at hand; false when the shown rows
   // cannot give it.
-  bool ShownRowAt(size_t position) const;
+  bool ShownRowAt(size_t position) const {
+    return shown_.index != nullptr && (position == shown_position_ || ReadShownRow(position));
+  }
+  bool ReadShownRow(size_t position) const;
   // Lets go of the shown rows of an index found damaged, and has it made again.
   void ForgetDamagedIndex() const;
   // The bytes of the record at cursor `position`. A natural-order cursor reads the mapped
@@ -106,6 +112,9 @@ class TEngineDataSet : public TDataSet {
   mutable std::string_view buffered_view_;         // its bytes (in record_buffer_ or the file's)
   mutable TShownRows shown_;                       // index empty when there are none
   mutable std::vector<std::string_view> shown_fields_;  // the row at hand, by field (ShownRow)
+  // By field: how ReadyDisplayText gives its text from the shown rows (kComposed: it does not).
+  enum class ReadyText : uint8_t { kComposed, kCharacter, kNumber };
+  mutable std::vector<ReadyText> ready_texts_;
   mutable std::string_view shown_null_flags_;
   mutable size_t shown_position_ = SIZE_MAX;       // its cursor position; SIZE_MAX when none
 };

@@ -16,7 +16,6 @@ namespace shelfra {
 
 namespace {
 
-constexpr size_t kMaxStringBytes = 8192;
 // Day number (day 1 = 0001-01-01) of 1899-12-30, day 0 of the usual date-time count.
 constexpr int32_t kDateTimeEpoch = 693594;
 
@@ -45,6 +44,7 @@ void TField::GetDisplayText(std::string& text) const {
     OnGetText(const_cast<TField&>(*this), text, true);
     return;
   }
+  if (dataset_.ReadyDisplayText(*this, text)) return;
   DisplayRuleInto(text);
 }
 
@@ -56,7 +56,7 @@ std::string_view TStringField::Text() const {
   TFieldValue v = Value();
   if (v.is_null) return {};
   std::string_view text = v.text.substr(0, v.text.find('\0'));
-  return text.substr(0, kMaxStringBytes);
+  return text.substr(0, kMaxBytes);
 }
 
 std::string TStringField::StringValue() const { return std::string(Text()); }

@@ -37,7 +37,8 @@ class TField : public TComponent {
   // OnGetText's text when a handler is set, else the type's display rule.
   std::string DisplayText() const;
   // DisplayText into `text` (replacing what it held), reusing its storage: a list writes every
-  // cell through one string.
+  // cell through one string. Without OnGetText the dataset is asked first for a text it holds
+  // ready (TDataSet::ReadyDisplayText), which is the same text.
   void GetDisplayText(std::string& text) const;
   // The value as a signed 32-bit integer. Raises EDatabaseError when the type has none.
   virtual int32_t IntegerValue() const = 0;
@@ -72,6 +73,8 @@ class TStringField : public TField {
   using TField::TField;
   bool Transliterate() const { return true; }
   std::string StringValue() const override;
+  // The most bytes StringValue gives.
+  static constexpr size_t kMaxBytes = 8192;
   // Raises EConvertError "'<text>' is no integer" when the text is no integer.
   int32_t IntegerValue() const override;
   // The text read as a number, the locale's decimal separator standing for the point.

@@ -18,6 +18,14 @@ std::string FloatToGeneralText(double value, int precision, std::string_view dec
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   if (value == 0) return "0";
+  // A whole number below 10^15 has at most 15 digits, all of them exact in the 18-digit form
+  // below, with nothing to round and the point past its last digit: that form gives its plain
+  // digits, and so do these steps, without the conversion (registration numbers in a list).
+  if (precision >= 15 && std::fabs(value) < 1e15 && value == std::trunc(value)) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<int64_t>(value)).ptr;
+    return std::string(digits, static_cast<size_t>(end - digits));
+  }
   std::string out;
   if (value < 0) {
     out = "-";
@@ -80,6 +88,24 @@ std::string FloatToGeneralText(double value, int precision, std::string_view dec
   out += "E";
   out += IntToStr(e - 1);
   return out;
+}
+
+bool PlainIntegerText(std::string_view stored, std::string& text) {
+  size_t i = 0;
+  while (i < stored.size() && stored[i] == ' ') ++i;
+  const bool negative = i < stored.size() && stored[i] == '-';
+  if (negative) ++i;
+  const size_t first_digit = i;
+  while (i < stored.size() && stored[i] >= '0' && stored[i] <= '9') ++i;
+  const size_t digits = i - first_digit;
+  if (i != stored.size() || digits == 0 || digits > 15) return false;
+  size_t lead = first_digit;
+  while (lead + 1 < stored.size() && stored[lead] == '0') ++lead;
+  const std::string_view significant = stored.substr(lead);
+  text.clear();
+  if (negative && significant != "0") text += '-';
+  text += significant;
+  return true;
 }
 
 int32_t RoundToInt32(double value) {

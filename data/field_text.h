@@ -15,6 +15,13 @@ namespace shelfra {
 // "INF"/"-INF", "NAN".
 std::string FloatToGeneralText(double value, int precision, std::string_view decimal_separator);
 
+// The display text of a number field (of any of the number types) whose stored bytes are
+// blanks, an optional "-" and 1 to 15 ASCII digits, into `text`: the digits without leading
+// zeros ("0" for zero, also "-0"), "-" in front of a negative one - what the general format
+// and the whole-number text both give that value. False, `text` untouched, for any other
+// bytes (the value is then read and formatted).
+bool PlainIntegerText(std::string_view stored, std::string& text);
+
 // Rounds to the nearest whole number on 64 bits, an exact half to the even one, and keeps
 // the low 32 bits (2147483648 gives -2147483648). Raises EInvalidOp when the rounded value
 // does not fit in 64 bits (also for infinity and not-a-number).

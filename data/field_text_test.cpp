@@ -32,7 +32,9 @@ TEST(FloatToGeneralTextTest, FifteenDigitGeneralFormat) {
       {100, "100"},
       {1e14, "100000000000000"},
       {999999999999999.0, "999999999999999"},
+      {-999999999999999.0, "-999999999999999"},
       {1e15, "1E15"},
+      {-1e15, "-1E15"},
       {12345678901234.5, "12345678901234.5"},
       // 18 digits first, then the 16th digit rounds the 15th.
       {123456789012345678.0, "1.23456789012346E17"},
@@ -49,6 +51,24 @@ TEST(FloatToGeneralTextTest, FifteenDigitGeneralFormat) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FloatToGeneralText(c.value, 15, "."), c.expected) << c.expected;
+  }
+}
+
+TEST(PlainIntegerTextTest, PlainWholeNumbersOnly) {
+  const struct {
+    const char* stored;
+    const char* text;  // nullptr: not a plain whole number
+  } cases[] = {
+      {"0", "0"},           {"   -0", "0"},   {"0007", "7"},           {"-007", "-7"},
+      {"  -12", "-12"},     {"000", "0"},     {"999999999999999", "999999999999999"},
+      {"1000000000000000", nullptr},          {"", nullptr},           {"   ", nullptr},
+      {"-", nullptr},       {" 1 ", nullptr}, {"+5", nullptr},         {"1.0", nullptr},
+      {"1e3", nullptr},     {"--1", nullptr}, {"1-", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string text = "before";
+    EXPECT_EQ(PlainIntegerText(c.stored, text), c.text != nullptr) << c.stored;
+    EXPECT_EQ(text, c.text != nullptr ? c.text : "before") << c.stored;
   }
 }
 

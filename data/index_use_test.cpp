@@ -222,5 +222,60 @@ TEST_F(IndexUseTest, ListsShownFromTheIndexAreTheTablesAndADamagedRowFallsBack) 
   EXPECT_FALSE(std::filesystem::exists(index_path));
 }
 
+TEST_F(IndexUseTest, ShownCharacterAndNumberTextsAreTheValuesTexts) {
+  // The index's shown rows give character texts and plain whole numbers without their values
+  // being read; every other text (a decimal, an exponent, a sign "+", a blank after the
+  // digits, sixteen digits, a date) is composed from the value. Both are the scan's texts.
+  testing::TempCatalogue catalogue;
+  SetLocaleForTesting(LocaleSettings{',', '-', "yyyy/m/d"});
+  testing::DbfBuilder b;
+  b.AddField(Sjis("書名"), 'C', 12).AddField(Sjis("書名ｶﾅ"), 'C', 4).AddField(Sjis("登録番号"), 'N', 16);
+  b.AddField("SMALL", 'N', 4).AddField("WHOLE", 'N', 6).AddField("DAY", 'D', 8);
+  const std::string titles[] = {"a&b<c>\"", Sjis("表示ソ十"), "", std::string("x\0y", 3), "ab" + Sjis("ね").substr(0, 1),
+                                Sjis("予"), "  lead"};
+  const char* numbers[] = {"               0", "              -0", "0000000000000007", "            -012",
+                           " 123456789012345", "1234567890123456", "              +5", "            1e3 ",
+                           "     12         ", "                ", "               -", "            1.50"};
+  const char* smalls[] = {" -07", "  -0", "9999", "    ", "-1.5"};
+  const char* wholes[] = {"000012", "  -123", "    ab", "   1.5", "999999"};
+  const char* days[] = {"20261209", "        ", "20260230", "00010101"};
+  for (int i = 0; i < 60; ++i) {
+    std::string title = titles[i % 7];
+    title.resize(12, ' ');
+    std::string reading = std::string(1, static_cast<char>('A' + i % 3)) + "   ";
+    b.AddRawRecord(" " + title + reading + numbers[i % 12] + smalls[i % 5] + wholes[i % 5 == 0 ? 1 : i % 5] + days[i % 4]);
+  }
+  catalogue.Write("books.DBF", b);
+  SearchIndexFields fields = Session().IndexFields();
+  for (const char* name : {"書名", "書名ｶﾅ", "登録番号", "SMALL", "WHOLE", "DAY"}) fields.shown.push_back(Sjis(name));
+  Session().SetIndexFields(fields);
+  auto list = [&] {
+    TComponent owner(nullptr);
+    TQuery& query = owner.Create<TQuery>("QueryZosho");
+    query.SetDatabaseName("Vadoz");
+    query.AddSQL(Sjis("select * from books where 書名 like \"%\" order by 書名ｶﾅ"));
+    query.Open();
+    std::string rows;
+    std::string text;
+    for (; !query.AtEnd(); query.MoveNext()) {
+      for (int f = 0; f < query.FieldCount(); ++f) {
+        query.FieldAt(f).GetDisplayText(text);
+        rows += "|" + text;
+      }
+      rows += "\n";
+    }
+    return rows;
+  };
+  const std::string scanned = list();
+  EXPECT_NE(scanned.find("|a&b<c>\"|"), std::string::npos) << scanned;
+  EXPECT_NE(scanned.find("|A|0|-7|-123|2026-12-9\n"), std::string::npos) << scanned;
+  {
+    std::ofstream config(catalogue.Dir() + "/shelfra.conf", std::ios::app);
+    config << "[Index]\nDirectory=" << catalogue.Dir() << "/cache\n";
+  }
+  EXPECT_EQ(list(), scanned);  // makes the index
+  EXPECT_EQ(list(), scanned);  // through it
+}
+
 }  // namespace
 }  // namespace shelfra

@@ -293,27 +293,6 @@ bool NullFlag(std::string_view null_flags, int bit) {
   return (byte >> (bit % 8)) & 1;
 }
 
-// The text of a C field: the bytes before the first zero byte, trailing blanks dropped.
-std::string_view CharacterText(std::string_view raw) {
-  const size_t zero = raw.find('\0');
-  if (zero != std::string_view::npos) raw = raw.substr(0, zero);
-  size_t end = raw.size();
-  while (end > 0 && raw[end - 1] == ' ') --end;
-  // A lead byte that ends the value has lost its second byte (a writer cut the text in
-  // the middle of a character): it is no character of the table's text and the text
-  // conversion leaves it out; kept, it would join the byte that follows the value on a
-  // page into one character. Counting back over the bytes that can be lead bytes finds
-  // it: the byte before that run ends a character, so the run pairs up from its start.
-  for (;;) {
-    size_t run = 0;
-    while (run < end && IsSjisLeadByte(static_cast<unsigned char>(raw[end - 1 - run]))) ++run;
-    if (run % 2 == 0) break;
-    --end;
-    while (end > 0 && raw[end - 1] == ' ') --end;
-  }
-  return raw.substr(0, end);
-}
-
 // A D field's "YYYYMMDD" as its DayNumber; false unless it is a real date from year 1.
 bool ParseDate(std::string_view raw, int32_t& date) {
   int parts[3] = {0, 0, 0};
@@ -377,6 +356,26 @@ TFieldValue DbfFile::Decode(std::string_view record, int field) const {
     null_flags = record.substr(static_cast<size_t>(null_flags_offset_), static_cast<size_t>(null_flags_length_));
   }
   return DecodeValue(field, std::string_view(record.data() + f.offset, static_cast<size_t>(f.length)), null_flags);
+}
+
+std::string_view DbfFile::CharacterText(std::string_view raw) {
+  const size_t zero = raw.find('\0');
+  if (zero != std::string_view::npos) raw = raw.substr(0, zero);
+  size_t end = raw.size();
+  while (end > 0 && raw[end - 1] == ' ') --end;
+  // A lead byte that ends the value has lost its second byte (a writer cut the text in
+  // the middle of a character): it is no character of the table's text and the text
+  // conversion leaves it out; kept, it would join the byte that follows the value on a
+  // page into one character. Counting back over the bytes that can be lead bytes finds
+  // it: the byte before that run ends a character, so the run pairs up from its start.
+  for (;;) {
+    size_t run = 0;
+    while (run < end && IsSjisLeadByte(static_cast<unsigned char>(raw[end - 1 - run]))) ++run;
+    if (run % 2 == 0) break;
+    --end;
+    while (end > 0 && raw[end - 1] == ' ') --end;
+  }
+  return raw.substr(0, end);
 }
 
 TFieldValue DbfFile::DecodeValue(int field, std::string_view raw, std::string_view null_flags) const {

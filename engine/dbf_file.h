@@ -148,6 +148,10 @@ class DbfFile {
   // lack the blanks that end them in the record. Requires: any other field's `raw` is its
   // whole length.
   TFieldValue DecodeValue(int field, std::string_view raw, std::string_view null_flags) const;
+  // The text of a C field's bytes, as Decode gives it: the bytes before the first zero byte,
+  // trailing blanks dropped, and a lead byte left without its second byte at the end dropped
+  // too (with the blanks before it).
+  static std::string_view CharacterText(std::string_view raw);
 
  private:
   struct RawDescriptor;  // one field descriptor as stored

@@ -117,16 +117,15 @@ bool SearchIndex::ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<st
   if (p == nullptr) return false;
   std::string_view row(p, b - a);
   bool sound = true;
-  for (int field : shown_) {
-    const DbfField& f = file.Fields()[static_cast<size_t>(field)];
+  for (const ShownShape& shape : shown_shapes_) {
     size_t length = SIZE_MAX;
     if (row.size() >= 2) length = static_cast<unsigned char>(row[0]) | size_t{static_cast<unsigned char>(row[1])} << 8;
-    const bool fits = f.dbf_type == 'C' ? length <= static_cast<size_t>(f.length) : length == static_cast<size_t>(f.length);
+    const bool fits = shape.character ? length <= shape.length : length == shape.length;
     if (!fits || row.size() - 2 < length) {
       sound = false;
       break;
     }
-    by_field[static_cast<size_t>(field)] = row.substr(2, length);
+    by_field[shape.field] = row.substr(2, length);
     row.remove_prefix(2 + length);
   }
   const size_t flags = file.NullFlagsOffset() >= 0 ? static_cast<size_t>(file.NullFlagsLength()) : 0;
@@ -136,6 +135,24 @@ bool SearchIndex::ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<st
   }
   null_flags = row;
   return true;
+}
+
+void SearchIndex::PrefetchShownRow(uint32_t ordinal, bool row_too) const {
+  // Without shown fields the span array's place was never checked to lie in the file.
+  if (shown_.empty() || ordinal >= live_count_ || damaged_) return;
+  const char* place = data_ + rows_offset_ + uint64_t{ordinal} * sizeof(SpanEntry);
+  if (!row_too) {
+    __builtin_prefetch(place);
+    return;
+  }
+  // The place is read unchecked: its bytes only say where to prefetch, and a prefetch of
+  // any address is harmless. ShownRow checks them when it reads the row.
+  SpanEntry span;
+  std::memcpy(&span, place, sizeof span);
+  if (span.start > span.end || span.end > row_text_size_) return;
+  constexpr uint32_t kLine = 64;
+  const char* row = data_ + row_text_offset_;
+  for (uint32_t at = span.start & ~(kLine - 1); at < span.end; at += kLine) __builtin_prefetch(row + at);
 }
 
 std::string SearchIndex::PathFor(const DbfFile& file, const std::string& directory) {
@@ -290,6 +307,8 @@ IndexStatus SearchIndex::LoadShown(const IndexFileHeader& h, const DbfFile& file
     if (field >= file.Fields().size() || shows_[field]) return OtherFields();
     shown_.push_back(static_cast<int>(field));
     shows_[field] = true;
+    const DbfField& f = file.Fields()[field];
+    shown_shapes_.push_back(ShownShape{field, static_cast<size_t>(f.length), f.dbf_type == 'C'});
   }
   rows_offset_ = h.rows_offset;
   row_text_offset_ = h.row_text_offset;

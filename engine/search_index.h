@@ -122,6 +122,12 @@ class SearchIndex {
   // the row's bytes are damaged. Requires: ordinal < LiveCount().
   bool ShownRow(const DbfFile& file, uint32_t ordinal, std::vector<std::string_view>& by_field,
                 std::string_view& null_flags) const;
+  // A hint that ShownRow(ordinal) is asked soon, so that its memory is on the way by then (an
+  // answer's rows lie anywhere in the file, and waiting for each in turn is most of the time a
+  // long list takes): the row's place in the span array, and with `row_too` the row's bytes,
+  // which are found through that place (so the place is best hinted some rows earlier).
+  // Reads nothing it trusts and changes nothing; an ordinal past the live records is ignored.
+  void PrefetchShownRow(uint32_t ordinal, bool row_too) const;
 
   // The live records (table order) whose field `field` holds the number `value`: true with
   // them in `records` when `field` is the held number field, false otherwise. A record whose
@@ -246,6 +252,15 @@ class SearchIndex {
   uint64_t numbers_offset_ = 0;   // IndexNumberEntry by (value, record)
   uint64_t number_count_ = 0;
   std::vector<int> shown_;        // the shown fields, in row order
+  // What ShownRow checks of each shown field's bytes, in row order: a character field's at
+  // most `length` bytes, any other's exactly `length` (the table's field definitions, copied
+  // so that reading a row touches nothing else).
+  struct ShownShape {
+    size_t field;
+    size_t length;
+    bool character;
+  };
+  std::vector<ShownShape> shown_shapes_;
   std::vector<bool> shows_;       // by table position: kept in the shown rows
   uint64_t rows_offset_ = 0;      // uint32 start and end of each live record's row
   uint64_t row_text_offset_ = 0;  // where the rows' offsets count from

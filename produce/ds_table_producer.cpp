@@ -23,22 +23,6 @@ void AppendNumberAttribute(std::string& out, std::string_view name, int value) {
   out += IntToStr(value);
 }
 
-// Attributes shared by rows and cells: Align, VAlign, then BgColor and the custom text.
-void AppendElementAttributes(std::string& out, THTMLAlign align, THTMLVAlign valign, std::string_view bg_color,
-                             std::string_view custom) {
-  out += AlignText(align);
-  out += VAlignText(valign);
-  if (!bg_color.empty()) {
-    out += " BgColor=\"";
-    out += bg_color;
-    out += '"';
-  }
-  if (!custom.empty()) {
-    out += ' ';
-    out += custom;
-  }
-}
-
 }  // namespace
 
 TDSTableProducer::TDSTableProducer(TComponent* owner) : TCustomContentProducer(owner), columns_(*this) {}
@@ -58,33 +42,7 @@ void TDSTableProducer::BuildTable(std::string& out, TDataSet& dataset, int max_r
   BuildRowTag(out);
   BuildHeaderCells(out);
   out += "</TR>\r\n";
-  if (dataset.Active()) {
-    // 64 bits, so that an unlimited (negative) count can never wrap round to 0.
-    int64_t remaining = max_rows;
-    int cell_row = 1;
-    const size_t rows_start = out.size();
-    std::string cell_data, bg_color, custom;
-    while (remaining != 0 && !dataset.AtEnd()) {
-      BuildRowTag(out);
-      for (int i = 0; i < columns_.Count(); ++i) {
-        THTMLTableColumn& column = columns_[i];
-        TField* field = column.Field();
-        if (field != nullptr) {
-          field->GetDisplayText(cell_data);
-        } else {
-          cell_data.clear();
-        }
-        bg_color.assign(column.BgColor());
-        custom.assign(column.Custom());
-        BuildCell(out, cell_row, i, cell_data, "TD", bg_color, column.Align(), column.VAlign(), custom);
-      }
-      out += "</TR>\r\n";
-      dataset.MoveNext();
-      --remaining;
-      if (cell_row == kSampleRows) ReserveForRows(out, rows_start, dataset, remaining);
-      ++cell_row;
-    }
-  }
+  if (dataset.Active()) BuildDataRows(out, dataset, max_rows);
   out += "</Table>";
 }
 
@@ -142,10 +100,8 @@ void TDSTableProducer::BuildCaption(std::string& out) {
 }
 
 void TDSTableProducer::BuildRowTag(std::string& out) {
-  out += "<TR";
-  AppendElementAttributes(out, row_attributes_.Align(), row_attributes_.VAlign(), row_attributes_.BgColor(),
-                          row_attributes_.Custom());
-  out += '>';
+  AppendStartTag(out, "TR", row_attributes_.Align(), row_attributes_.VAlign(), row_attributes_.BgColor(),
+                 row_attributes_.Custom());
 }
 
 void TDSTableProducer::BuildHeaderCells(std::string& out) {
@@ -167,10 +123,7 @@ void TDSTableProducer::BuildCell(std::string& out, int cell_row, int cell_column
                                  std::string_view tag, THTMLBgColor& bg_color, THTMLAlign align, THTMLVAlign valign,
                                  std::string& custom_attrs) {
   FireFormatCell(cell_row, cell_column, bg_color, align, valign, custom_attrs, cell_data);
-  out += '<';
-  out += tag;
-  AppendElementAttributes(out, align, valign, bg_color, custom_attrs);
-  out += '>';
+  AppendStartTag(out, tag, align, valign, bg_color, custom_attrs);
   out += cell_data;
   out += "</";
   out += tag;

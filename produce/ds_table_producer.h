@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/strings.h"
 #include "produce/html_attributes.h"
@@ -74,9 +75,9 @@ class TDSTableProducer : public TCustomContentProducer {
 
  protected:
   // Appends the table: the TABLE tag, the caption and "\r\n"; the header row; while the
-  // dataset is open, up to `max_rows` data rows from its current record on (each row is
-  // followed by "\r\n" and moves the dataset on); then "</Table>" without a line break.
-  // Raises whatever a handler, a move or a field's display text raises.
+  // dataset is open, up to `max_rows` data rows from its current record on (BuildDataRows);
+  // then "</Table>" without a line break. Raises whatever a handler, a move or a field's
+  // display text raises.
   void BuildTable(std::string& out, TDataSet& dataset, int max_rows);
   // Calls OnCreateContent; false when it vetoes the output.
   bool FireCreateContent();
@@ -86,10 +87,9 @@ class TDSTableProducer : public TCustomContentProducer {
   virtual void BuildCaption(std::string& out);
   virtual void BuildRowTag(std::string& out);
   virtual void BuildHeaderCells(std::string& out);
-  // Appends "<" + tag + attributes + ">" + cell_data + "</" + tag + ">" with the values that
-  // FireFormatCell leaves in the arguments. `cell_data`, `bg_color` and `custom_attrs` are the
-  // caller's scratch strings (a list reuses them for every cell, so that writing a cell
-  // allocates nothing once they have grown).
+  // Appends a header cell: "<" + tag + attributes + ">" + cell_data + "</" + tag + ">" with the
+  // values that FireFormatCell leaves in the arguments (the data cells are written by
+  // BuildDataRows, to the same rule).
   virtual void BuildCell(std::string& out, int cell_row, int cell_column, std::string& cell_data, std::string_view tag,
                          THTMLBgColor& bg_color, THTMLAlign align, THTMLVAlign valign, std::string& custom_attrs);
   virtual void FireFormatCell(int cell_row, int cell_column, THTMLBgColor& bg_color, THTMLAlign& align,
@@ -107,6 +107,16 @@ class TDSTableProducer : public TCustomContentProducer {
   // their mean size and the rows ahead (when the dataset knows them): no growth by doubling,
   // which would hold the page twice over while it copies.
   static constexpr int kSampleRows = 1024;
+  // Up to `max_rows` data rows from the dataset's current record on, each "<TR...>", its
+  // cells "<TD...>" + text + "</TD>" (FireFormatCell seeing each cell first) and "</TR>\r\n",
+  // moving the dataset on after each.
+  void BuildDataRows(std::string& out, TDataSet& dataset, int max_rows);
+  // A start tag written once per table, and one cell of the row being composed.
+  struct WrittenTag;
+  struct RowCell;
+  // Reads a data cell's text into `cell`, lets FireFormatCell see it and picks its start tag
+  // (`tags`: the columns' written tags); returns the byte count of its tag and text.
+  size_t ComposeCell(RowCell& cell, int cell_row, int cell_column, const std::vector<WrittenTag>& tags);
   static void ReserveForRows(std::string& out, size_t rows_start, const TDataSet& dataset, int64_t remaining);
   // Binds `column` to `field` and asks for the field's destruction notice.
   void BindColumn(THTMLTableColumn& column, TField& field);

@@ -33,6 +33,24 @@ std::string_view CaptionAlignText(THTMLCaptionAlignment alignment) {
   return ">";
 }
 
+void AppendStartTag(std::string& out, std::string_view tag, THTMLAlign align, THTMLVAlign valign,
+                    std::string_view bg_color, std::string_view custom) {
+  out += '<';
+  out += tag;
+  out += AlignText(align);
+  out += VAlignText(valign);
+  if (!bg_color.empty()) {
+    out += " BgColor=\"";
+    out += bg_color;
+    out += '"';
+  }
+  if (!custom.empty()) {
+    out += ' ';
+    out += custom;
+  }
+  out += '>';
+}
+
 void THTMLTableAttributes::Assign(const THTMLTableAttributes& source) {
   align_ = source.align_;
   bg_color_ = source.bg_color_;

@@ -21,6 +21,11 @@ std::string_view VAlignText(THTMLVAlign valign);
 // What follows "<Caption ": caDefault ">", caTop " Align=\"Top\">", caBottom " Align=\"Bottom\">".
 std::string_view CaptionAlignText(THTMLCaptionAlignment alignment);
 
+// Appends the start tag of a row or cell: "<" + tag + AlignText + VAlignText, then
+// " BgColor=\"" + bg_color + "\"" unless it is empty, " " + custom unless it is empty, and ">".
+void AppendStartTag(std::string& out, std::string_view tag, THTMLAlign align, THTMLVAlign valign,
+                    std::string_view bg_color, std::string_view custom);
+
 // Extra attribute text written verbatim inside the tag.
 class THTMLTagAttributes {
  public:

@@ -13,8 +13,8 @@ void THTMLTableColumn::SetFieldName(std::string field_name) {
   Field();
 }
 
-TField* THTMLTableColumn::Field() {
-  if (bound_field_ != nullptr || field_name_.empty()) return bound_field_;
+TField* THTMLTableColumn::BindByName() {
+  if (field_name_.empty()) return nullptr;
   TDataSet* dataset = collection_.producer_.DataSet();
   if (dataset == nullptr || !dataset->Active()) return nullptr;
   TField* field = dataset->FindFieldNamed(field_name_);

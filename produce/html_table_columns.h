@@ -47,7 +47,7 @@ class THTMLTableColumn {
   // The field the column shows. When none is bound yet, it is looked up by FieldName (ignoring
   // case) while the dataset is open; a found field is bound and its own name replaces
   // FieldName. nullptr when there is none (the cells stay empty). Not owned.
-  TField* Field();
+  TField* Field() { return bound_field_ != nullptr ? bound_field_ : BindByName(); }
   // FieldName when not empty, else the class name.
   std::string DisplayName() const;
   // The position in the collection, from 0.
@@ -60,6 +60,8 @@ class THTMLTableColumn {
   friend class THTMLTableColumns;
 
   void Bind(TField& field);
+  // Field()'s lookup and binding when no field is bound.
+  TField* BindByName();
   void Unbind();
 
   THTMLTableColumns& collection_;
