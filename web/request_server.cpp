@@ -16,6 +16,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "base/error_log.h"
 #include "base/request_context.h"
@@ -224,20 +225,29 @@ int ServeFastCgi(int listen_fd, long max_requests, std::string_view program, con
   g_request = &request;
   InstallSignals();
   const bool log_with_request = ErrorLogIsNowhere();
-  for (long served = 0; !g_stop && (max_requests == 0 || served < max_requests); ++served) {
+  time_t logged_at = 0;
+  for (long served = 0; !g_stop && (max_requests == 0 || served < max_requests);) {
     if (FCGX_Accept_r(&request) < 0) {
-      // A failed accept (a connection the server dropped at once) is no reason to end;
-      // a listening socket that is gone is.
-      if (errno == EBADF || errno == ENOTSOCK || errno == EINVAL) {
+      const int err = errno;
+      // A listening socket that is gone ends the process; any other failure (a connection
+      // the server dropped at once, no descriptor left) is waited out, said at most once a
+      // minute, and never spun on.
+      if (err == EBADF || err == ENOTSOCK || err == EINVAL) {
         LogLine(std::string(program) + ": the FastCGI socket went away; ending");
         return 1;
       }
+      if (const time_t now = ::time(nullptr); now - logged_at >= 60) {
+        logged_at = now;
+        LogLine(std::string(program) + ": a FastCGI connection could not be taken: " + ErrnoText(err));
+      }
+      ::usleep(10000);
       continue;
     }
     g_serving = 1;
     ServeOne(request, log_with_request, program, handler);
     FCGX_Finish_r(&request);
     g_serving = 0;
+    ++served;
   }
   FCGX_Free(&request, 1);
   return 0;
