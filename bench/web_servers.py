@@ -116,6 +116,16 @@ def resident_kb(pid):
     return None
 
 
+def signal_alive(pids, sig):
+    """Sends `sig` to each of `pids` that still runs."""
+    for pid in pids:
+        if alive(pid):
+            try:
+                os.kill(pid, sig)
+            except ProcessLookupError:
+                pass
+
+
 class Server:
     """A server process of the bench, started in the foreground (its PID is the server's) and
     stopped by that PID; `extra_pids` are processes it started that must go with it."""
@@ -140,24 +150,14 @@ class Server:
     def stop(self):
         """SIGTERM to the server and to what it started, SIGKILL to what is left after 5 s."""
         pids = [self.pid] + sorted((set(self.extra_pids) | set(children(self.pid))) - {self.pid})
-        for pid in pids:
-            if alive(pid):
-                try:
-                    os.kill(pid, signal.SIGTERM)
-                except ProcessLookupError:
-                    pass
+        signal_alive(pids, signal.SIGTERM)
         deadline = time.monotonic() + 5
         while time.monotonic() < deadline:
             self.process.poll()
             if not any(alive(p) for p in pids):
                 break
             time.sleep(0.05)
-        for pid in pids:
-            if alive(pid):
-                try:
-                    os.kill(pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
+        signal_alive(pids, signal.SIGKILL)
         self.process.wait()
         self.log.close()
 

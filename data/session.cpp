@@ -16,7 +16,7 @@ std::string_view CutAlias(std::string_view alias) { return alias.substr(0, kMaxA
 
 }  // namespace
 
-TSession::TSession(TComponent* owner) : TComponent(owner), keep_databases_(RequestNumber() > 0) {}
+TSession::TSession(TComponent* owner) : TComponent(owner) {}
 
 TDatabase& TSession::OpenDatabase(std::string_view alias) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
@@ -34,7 +34,7 @@ TDatabase& TSession::OpenDatabase(std::string_view alias) {
 
 void TSession::CloseDatabase(TDatabase& database) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  if (--database.use_count_ > 0 || keep_databases_) return;
+  if (--database.use_count_ > 0 || KeepsDatabases()) return;
   databases_.erase(std::remove(databases_.begin(), databases_.end(), &database), databases_.end());
   DestroyComponent(database);
 }
@@ -57,7 +57,6 @@ void TSession::AliasParameters(std::string_view alias, TStrings& list) {
 
 void TSession::ForgetChangedDatabases() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
-  keep_databases_ = true;
   for (size_t i = databases_.size(); i-- > 0;) {
     TDatabase* database = databases_[i];
     if (database->use_count_ > 0) continue;  // still held by someone: theirs to close

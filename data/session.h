@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/component.h"
+#include "base/request_context.h"
 #include "base/strings.h"
 #include "data/database.h"
 #include "engine/search_index.h"
@@ -40,7 +41,7 @@ class TSession : public TComponent {
   // the request names another one) goes; of the others, each table file that is not the
   // same file any more, or was not read during the last request, goes with its index, and
   // each index that changed, turned out damaged or was missing is looked up again.
-  bool KeepsDatabases() const { return keep_databases_; }
+  bool KeepsDatabases() const { return RequestNumber() > 0; }
   void ForgetChangedDatabases();
 
   // What the search indexes of the tables hold; until it is set (or when it names no field
@@ -52,7 +53,6 @@ class TSession : public TComponent {
   std::recursive_mutex lock_;          // session operations; re-entered by the same thread
   std::vector<TDatabase*> databases_;  // owned as components
   SearchIndexFields index_fields_;
-  bool keep_databases_ = false;
 };
 
 // The default session "Default", one per process, created on first use and never destroyed

@@ -26,9 +26,7 @@ bool ThroughFastCgi(const std::string& program, const std::vector<std::string>& 
 }
 
 struct Responder {
-  pid_t pid = -1;
-  std::string socket;
-  std::string log;   // its standard error: the error log
+  FastCgiResponder process;
   off_t log_read = 0;
 };
 
@@ -38,48 +36,26 @@ std::map<std::string, Responder>& Responders() {
 }
 
 void EndResponders() {
-  for (auto& [program, responder] : Responders()) {
-    if (responder.pid > 0) {
-      kill(responder.pid, SIGTERM);
-      waitpid(responder.pid, nullptr, 0);
-      unlink(responder.socket.c_str());
-      unlink(responder.log.c_str());
-    }
-  }
+  for (auto& [program, responder] : Responders()) StopFastCgiResponder(responder.process);
 }
 
 // `program`'s responder, started when there is none.
 Responder& ResponderOf(const std::string& program) {
   Responder& responder = Responders()[program];
-  if (responder.pid > 0) return responder;
+  if (responder.process.pid > 0) return responder;
   static bool registered = false;
   if (!registered) {
     registered = true;
     std::atexit(EndResponders);
   }
-  const char* tmp = std::getenv("TMPDIR");
-  responder.socket = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/shelfra-e2e-" +
-                     std::to_string(getpid()) + "-" + std::to_string(Responders().size()) + ".sock";
-  responder.log = responder.socket + ".log";
-  const int log = open(responder.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
-  responder.pid = fork();
-  if (responder.pid == 0) {
-    dup2(log, 2);
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--fastcgi"),
-                    const_cast<char*>(responder.socket.c_str()), nullptr};
-    char* envp[] = {nullptr};
-    execve(program.c_str(), argv, envp);
-    _exit(127);
-  }
-  close(log);
-  for (int i = 0; i < 500 && access(responder.socket.c_str(), F_OK) != 0; ++i) usleep(10000);
+  responder.process = StartFastCgiResponder(program);
   return responder;
 }
 
 // What the responder logged since the last call.
 std::string NewLogLines(Responder& responder) {
   std::string lines;
-  const int fd = open(responder.log.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(responder.process.log.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return lines;
   char buf[4096];
   ssize_t n;
@@ -92,6 +68,38 @@ std::string NewLogLines(Responder& responder) {
 }
 
 }  // namespace
+
+FastCgiResponder StartFastCgiResponder(const std::string& program, const std::vector<std::string>& arguments) {
+  static int started = 0;
+  FastCgiResponder responder;
+  const char* tmp = std::getenv("TMPDIR");
+  responder.socket = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/shelfra-e2e-" +
+                     std::to_string(getpid()) + "-" + std::to_string(++started) + ".sock";
+  responder.log = responder.socket + ".log";
+  std::vector<std::string> words = {program, "--fastcgi", responder.socket};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  const int log = open(responder.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+  responder.pid = fork();
+  if (responder.pid == 0) {
+    dup2(log, 2);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    char* envp[] = {nullptr};
+    execve(program.c_str(), argv.data(), envp);
+    _exit(127);
+  }
+  close(log);
+  for (int i = 0; i < 500 && access(responder.socket.c_str(), F_OK) != 0; ++i) usleep(10000);
+  return responder;
+}
+
+void StopFastCgiResponder(FastCgiResponder& responder) {
+  if (responder.pid > 0 && kill(responder.pid, SIGTERM) == 0) waitpid(responder.pid, nullptr, 0);
+  responder.pid = -1;
+  unlink(responder.socket.c_str());
+  unlink(responder.log.c_str());
+}
 
 std::string BuiltProgramPath(std::string_view name) {
   const char* dir = std::getenv("SHELFRA_BINARY_DIR");
@@ -112,7 +120,7 @@ CgiResult RunProgram(const std::string& program_path, const std::vector<std::str
   if (ThroughFastCgi(program_path, arguments)) {
     Responder& responder = ResponderOf(program_path);
     CgiResult result =
-        RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", responder.socket}, environment, input, timeout_seconds);
+        RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", responder.process.socket}, environment, input, timeout_seconds);
     result.errors += NewLogLines(responder);  // the error log's lines of the request
     return result;
   }

@@ -27,6 +27,20 @@ std::string BuiltProgramPath(std::string_view name);
 CgiResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      const std::map<std::string, std::string>& environment, std::string_view input = {},
                      int timeout_seconds = 60);
+// A FastCGI responder of a program, started with "--fastcgi" on a Unix socket of its own, with
+// nothing in its environment and its standard error (the error log) in a file beside the socket.
+struct FastCgiResponder {
+  int pid = -1;
+  std::string socket;
+  std::string log;
+};
+// Starts `program --fastcgi SOCKET` with `arguments` after it; returns once the socket is there
+// (or after 5 s).
+FastCgiResponder StartFastCgiResponder(const std::string& program, const std::vector<std::string>& arguments = {});
+// SIGTERM when it still runs (not waited for when it ended already and was reaped), then
+// removes its socket and log.
+void StopFastCgiResponder(FastCgiResponder& responder);
+
 // Path of build/shelfra-index, the operator's index command.
 std::string IndexProgramPath();
 // Runs the CGI program (ProgramPath) as RunProgram does, without arguments.

@@ -1,10 +1,7 @@
 // Whole-program tests of the FastCGI responder: one process answering many requests exactly
 // as CGI processes answer them, whatever changes between them, and refusing what it must.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,45 +26,18 @@ constexpr const char* kLoans = "登録番号,返却予定日,返却済\n";
 // A responder of `program` on a socket of its own, ended (SIGTERM) with the test.
 class Responder {
  public:
-  explicit Responder(const std::string& program, std::vector<std::string> extra = {}) {
-    static int made = 0;
-    socket_ = ::testing::TempDir() + "fastcgi_e2e_" + std::to_string(getpid()) + "_" + std::to_string(++made) + ".sock";
-    std::vector<std::string> args = {program, "--fastcgi", socket_};
-    args.insert(args.end(), extra.begin(), extra.end());
-    log_ = socket_ + ".log";
-    const int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(log, 2);
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      char* envp[] = {nullptr};
-      execve(program.c_str(), argv.data(), envp);
-      _exit(127);
-    }
-    close(log);
-    for (int i = 0; i < 500 && access(socket_.c_str(), F_OK) != 0; ++i) usleep(10000);
-  }
-  ~Responder() {
-    if (pid_ > 0 && kill(pid_, SIGTERM) == 0) waitpid(pid_, nullptr, 0);
-    unlink(socket_.c_str());
-    unlink(log_.c_str());
-  }
-  // Its standard error so far: the error log.
-  std::string Log() const {
-    std::ifstream in(log_);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  explicit Responder(const std::string& program, const std::vector<std::string>& extra = {})
+      : process_(StartFastCgiResponder(program, extra)) {}
+  ~Responder() { StopFastCgiResponder(process_); }
   CgiResult Send(const std::map<std::string, std::string>& environment) const {
-    return RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", socket_}, environment);
+    return RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", process_.socket}, environment);
   }
   // The responder's exit status once it ended by itself within `seconds`; -1 while it runs.
   int ExitWithin(int seconds) {
     for (int i = 0; i < seconds * 100; ++i) {
       int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
+      if (waitpid(process_.pid, &status, WNOHANG) == process_.pid) {
+        process_.pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       }
       usleep(10000);
@@ -76,15 +46,18 @@ class Responder {
   }
   // Sends SIGTERM; the exit status as ExitWithin gives it.
   int Terminate() {
-    kill(pid_, SIGTERM);
+    kill(process_.pid, SIGTERM);
     return ExitWithin(10);
   }
-  const std::string& Socket() const { return socket_; }
+  const std::string& Socket() const { return process_.socket; }
+  // Its standard error so far: the error log.
+  std::string Log() const {
+    std::ifstream in(process_.log);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
 
  private:
-  std::string socket_;
-  std::string log_;
-  pid_t pid_ = -1;
+  FastCgiResponder process_;
 };
 
 // Requests naming two catalogues in turn through SHELFRA_CONFIG, a table replaced and a host
