@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 
 namespace shelfra::testing {
 
@@ -29,6 +30,13 @@ struct Responder {
   FastCgiResponder process;
   off_t log_read = 0;
 };
+
+// Tests send requests from several threads at once: the responders and their log offsets are
+// shared, so they are looked at under this lock (else two threads read the same log lines).
+std::mutex& RespondersLock() {
+  static auto* lock = new std::mutex();
+  return *lock;
+}
 
 std::map<std::string, Responder>& Responders() {
   static auto* responders = new std::map<std::string, Responder>();
@@ -118,10 +126,14 @@ CgiResult RunProgram(const std::string& program_path, const std::vector<std::str
                      const std::map<std::string, std::string>& environment, std::string_view input,
                      int timeout_seconds) {
   if (ThroughFastCgi(program_path, arguments)) {
-    Responder& responder = ResponderOf(program_path);
-    CgiResult result =
-        RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", responder.process.socket}, environment, input, timeout_seconds);
-    result.errors += NewLogLines(responder);  // the error log's lines of the request
+    std::string socket;
+    {
+      std::lock_guard<std::mutex> hold(RespondersLock());
+      socket = ResponderOf(program_path).process.socket;
+    }
+    CgiResult result = RunProgram("/usr/bin/cgi-fcgi", {"-bind", "-connect", socket}, environment, input, timeout_seconds);
+    std::lock_guard<std::mutex> hold(RespondersLock());
+    result.errors += NewLogLines(ResponderOf(program_path));  // the error log's lines of the request
     return result;
   }
   int in_pipe[2], out_pipe[2], err_pipe[2];

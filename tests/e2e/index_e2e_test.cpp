@@ -1,7 +1,10 @@
 // Whole-program tests of the search index as a web server runs the program: requests that
 // arrive together start exactly one build, in a process of its own that no request waits
 // for; afterwards the answers are the scan's, and the log says what happened, once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -52,17 +55,28 @@ TEST(IndexE2eTest, RequestsArrivingTogetherStartOneBuildAndGetTheScansAnswers) {
   }
   EXPECT_EQ(CountOf(log, "building it"), 1u) << log;
 
-  // The build ends by itself; no request waited for it.
+  // The build ends by itself; no request waited for it. It holds the index's lock file for as
+  // long as it runs, and its last act is the report for the next request to log.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  auto indexes = [&] {
-    size_t n = 0;
-    for (const auto& e : std::filesystem::directory_iterator(cache)) n += e.path().extension() == ".idx";
-    return n;
+  auto files = [&](const char* extension) {
+    std::vector<std::string> found;
+    for (const auto& e : std::filesystem::directory_iterator(cache)) {
+      if (e.path().extension() == extension) found.push_back(e.path());
+    }
+    return found;
   };
-  while (indexes() < 1 && std::chrono::steady_clock::now() < deadline) {
+  auto build_ended = [&] {
+    const std::vector<std::string> locks = files(".lock");
+    if (locks.size() != 1) return false;
+    const int fd = open(locks[0].c_str(), O_RDONLY | O_CLOEXEC);
+    const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0) close(fd);
+    return free;
+  };
+  while (!build_ended() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  ASSERT_EQ(indexes(), 1u);
+  ASSERT_EQ(files(".idx").size(), 1u);
   for (size_t i = 0; i < queries.size(); ++i) {
     CgiResult r = catalogue.Get("", queries[i]);
     EXPECT_EQ(r.output, scanned[i]) << queries[i];
