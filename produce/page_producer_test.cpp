@@ -153,6 +153,29 @@ TEST_F(PageProducerTest, ErrorsLeaveTheExpansion) {
   EXPECT_THROW(producer_.ProduceFromString("ok\n" + std::string(5000, 'x') + "\n"), EParserError);
 }
 
+// A process expands the same templates request after request: each time is as the first, the
+// tags before a fault are still resolved, a handler's changes to the parameters stay its own,
+// and a handler may expand other templates meanwhile.
+TEST_F(PageProducerTest, ExpandingAgainIsExpandingAnew) {
+  const std::string too_long = "<#A a=1>\n" + std::string(5000, 'x') + "\n";
+  std::string nested_log;
+  producer_.OnHTMLTag = [&](TComponent&, TTag, const std::string& tag_string, TStrings& tag_params,
+                            std::string& replace_text) {
+    nested_log += tag_string + "(" + (tag_params.Count() > 0 ? tag_params[0] : "") + ")";
+    if (tag_params.Count() > 0) tag_params.Clear();
+    if (tag_string != "N") return;
+    TComponent other_root(nullptr);
+    TPageProducer& other = other_root.Create<TPageProducer>("Other");
+    for (int i = 0; i < 100; ++i) replace_text = other.ProduceFromString("<" + std::to_string(i) + ">");
+  };
+  for (int round = 0; round < 2; ++round) {
+    nested_log.clear();
+    EXPECT_THROW(producer_.ProduceFromString(too_long), EParserError);
+    EXPECT_EQ(producer_.ProduceFromString("a<#A a=1>b<#N>c"), "ab<99>c");
+    EXPECT_EQ(nested_log, "A(a=1)A(a=1)N()") << "round " << round;
+  }
+}
+
 TEST(CustomPageProducerTest, BaseResolveTagKeepsTheNameOnly) {
   TComponent root(nullptr);
   TCustomPageProducer& producer = root.Create<TCustomPageProducer>("P");
