@@ -218,6 +218,16 @@ if [ -n "$swaps" ]; then
   mkdir -p "$run_dir/settle"
   deadline=$(($(date +%s) + 120 + books / 1000))
   building() { grep -ac "building it" "$logs/program.log" || true; }
+  # A build holds its index's lock file until its process ends, after it has put the index in
+  # place and written its report: until then there may be a report still to come.
+  build_running() {
+    local lock
+    for lock in "$index_dir"/*.lock; do
+      [ -e "$lock" ] || continue
+      flock -n -E 99 "$lock" true || return 0
+    done
+    return 1
+  }
   settled=0
   while (($(date +%s) < deadline)); do
     if compgen -G "$index_dir/*.idx.tmp.*" >/dev/null; then sleep 0.2; continue; fi
@@ -234,7 +244,7 @@ if [ -n "$swaps" ]; then
       fi
     done
     if [ "$(building)" = "$before" ] && ! compgen -G "$index_dir/*.idx.tmp.*" >/dev/null \
-       && ! compgen -G "$index_dir/*.report*" >/dev/null; then
+       && ! build_running && ! compgen -G "$index_dir/*.report*" >/dev/null; then
       settled=1
       break
     fi
