@@ -42,7 +42,6 @@ class TCopyParser {
   // Empty when the current token already is the terminator or the end. Writes nothing.
   std::string CollectUntil(char terminator);
   // Where copied bytes go from now on (may be null: nowhere). Not owned.
-  std::string* Output() const { return output_; }
   void SetOutput(std::string* output) { output_ = output; }
   // 1 plus the LF bytes passed so far.
   int SourceLine() const { return source_line_; }

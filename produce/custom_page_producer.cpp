@@ -104,7 +104,7 @@ CompiledTemplate Compile(std::string_view stream, bool strip_param_quotes) {
       // The blanks after "<" are dropped whether or not a tag follows: "a < b" gives "a <b".
       token = parser.NextToken(false);
       if (token != '#') {
-        parser.Output()->push_back('<');
+        compiled.pieces.back().text.push_back('<');
         parser.CopyToken();
         parser.NextToken(true);
         continue;
@@ -151,7 +151,7 @@ class CompiledTemplates {
       bytes_ = 0;
     }
     auto compiled = std::make_shared<const CompiledTemplate>(Compile(stream, strip_param_quotes));
-    bytes_ += 2 * key_.size();
+    bytes_ += 2 * key_.size();  // the key, and about as much again in its pieces
     store_.emplace(key_, compiled);
     return compiled;
   }
